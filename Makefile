@@ -1,0 +1,44 @@
+# Every target first installs what it needs (scripts/bootstrap.sh), then wraps CMake.
+BUILD_DIR ?= build
+BUILD_TYPE ?= Release
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+.PHONY: build test bench fuzz demo format clean
+
+build:
+	scripts/bootstrap.sh
+	$(CONFIGURE)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+bench:
+	scripts/bootstrap.sh bench
+	$(CONFIGURE) -DTRELIS_BUILD_BENCH=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	scripts/run-benchmarks.sh $(BUILD_DIR)
+
+# Fuzzes the WAVE reader for FUZZ_SECONDS with libFuzzer, AddressSanitizer and UBSan.
+fuzz:
+	scripts/bootstrap.sh fuzz
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_COMPILER=clang++ -DTRELIS_BUILD_FUZZERS=ON -DTRELIS_BUILD_TESTS=OFF \
+	    -DTRELIS_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	scripts/run-fuzzer.sh build-fuzz $(FUZZ_SECONDS)
+
+demo: build
+	@echo "The demo event comes with the Trelis command-line application, which is not built yet."
+	@echo "Until then, 'make test' shows the library at work."
+
+format:
+	scripts/bootstrap.sh
+	clang-format -i $$(git ls-files '*.h' '*.cpp')
+
+clean:
+	rm -rf $(BUILD_DIR) build-asan build-fuzz

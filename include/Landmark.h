@@ -1,0 +1,25 @@
+// Landmark: one pair of spectral peaks reduced to a hash, stored by the file it was found in.
+//
+// `time` is the STFT frame of the anchor peak, counted from 0 at the start of the recording;
+// `hash` packs (frame difference, anchor bin, partner bin) in 10 bits each. A landmark is created
+// on the heap by the extractor and owned by the MCFile it is added to.
+#pragma once
+
+#include <cstdint>
+
+#include "TrelisExport.h"
+
+namespace Trelis {
+
+class MCFile;
+
+struct TRELIS_EXPORT Landmark {
+    std::int32_t time;
+    MCFile* file;
+    std::uint32_t hash;
+
+    // Debug line on standard output: "HASH: <hash> OFFSET TIME:<time>".
+    void print() const;
+};
+
+}  // namespace Trelis

@@ -1,0 +1,13 @@
+// Trelis: identifies, groups and synchronizes recordings of the same event.
+//
+// The umbrella header: everything a host application of the library needs.
+#pragma once
+
+#include "Landmark.h"
+#include "MCClusterSyncParams.h"
+#include "MCExtractParams.h"
+#include "MCFile.h"
+#include "MCFileSet.h"
+#include "TrelisExport.h"
+#include "array.h"
+#include "wavfile_t.h"

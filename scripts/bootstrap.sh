@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the build dependencies that are missing, and nothing when all are there.
+# Usage: scripts/bootstrap.sh [bench] [fuzz]
+#   always: compiler, CMake, Ninja, GoogleTest, Google Benchmark, pkg-config, clang-format
+#   bench:  FFTW (the benchmarks compare the FFT engine with it)
+#   fuzz:   clang with its libFuzzer runtime
+set -euo pipefail
+
+need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format)
+for extra in "$@"; do
+    case "$extra" in
+        bench) need+=(libfftw3-dev) ;;
+        fuzz) need+=(clang libclang-rt-dev) ;;
+        *) echo "bootstrap: unknown extra '$extra'" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for package in "${need[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "bootstrap: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,353 @@
+#include "dsp/FftSpec.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <utility>
+
+// The hot loops are compiled for several instruction sets and the best one for the processor is
+// picked when the library loads. The library is built without floating-point contraction, so
+// every variant gives the same bits.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define TRELIS_FFT_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define TRELIS_FFT_KERNEL
+#endif
+
+namespace Trelis {
+
+// A plan for N = 2^order. The complex sequence z[i] = x[2i] + i x[2i+1] of length n = N/2 is
+// transformed by the four-step method, n = rows x lanes: `lanes` transforms of length `rows` down
+// the columns of a rows x lanes matrix, a twiddle multiply fused with a transpose, then `rows`
+// transforms of length `lanes`, which leave the spectrum in natural order. Each set of column
+// transforms is a Stockham radix-4 FFT whose innermost loop runs along contiguous rows, so it
+// vectorises without shuffles. A last pass splits the complex spectrum into the real one.
+struct FftSpec {
+    std::uint32_t tag;
+    int order;
+    std::size_t n;       // complex length N/2; 0 for N = 1
+    std::size_t rows;    // length of the first transforms
+    std::size_t lanes;   // length of the second transforms
+    std::size_t stride;  // floats between the four work arrays (n rounded up to 16)
+    float scale;
+    int bufferBytes;
+    std::unique_ptr<float[]> tables;
+    const float* rowTwiddles;   // Stockham twiddles for length `rows`
+    const float* laneTwiddles;  // Stockham twiddles for length `lanes`
+    const float* stepRe;        // W_n^(i2 k1), stored at [i2 * rows + k1]
+    const float* stepIm;
+    const float* splitRe;  // scale / 2 x cos(2 pi k / N), k < n
+    const float* splitIm;  // scale / 2 x -sin(2 pi k / N)
+};
+
+namespace {
+
+constexpr std::uint32_t kLiveTag = 0x46465453u;  // "STFF"
+constexpr int kMaxOrder = 29;
+constexpr std::size_t kAlignFloats = 16;  // 64 bytes
+
+// Floats of Stockham twiddles for one length: 6 per butterfly column of every radix-4 pass.
+std::size_t stockhamTableSize(std::size_t m) {
+    std::size_t size = 0;
+    for (std::size_t nc = m; nc >= 4; nc /= 4) {
+        size += 6 * (nc / 4);
+    }
+    return size;
+}
+
+// For each radix-4 pass of current length nc: w^p, w^2p, w^3p (re, im) for p < nc/4, with
+// w = e^(-2 pi i / nc). Computed in double, rounded once.
+void fillStockhamTable(std::size_t m, float* table) {
+    const double twoPi = 6.283185307179586476925286766559;
+    for (std::size_t nc = m; nc >= 4; nc /= 4) {
+        for (std::size_t p = 0; p < nc / 4; ++p) {
+            for (std::size_t j = 1; j <= 3; ++j) {
+                const double angle = -twoPi * static_cast<double>((j * p) % nc) / nc;
+                *table++ = static_cast<float>(std::cos(angle));
+                *table++ = static_cast<float>(std::sin(angle));
+            }
+        }
+    }
+}
+
+// One radix-4 decimation-in-frequency Stockham pass. `span` floats (stride x lanes) move
+// together; the twiddle depends only on the butterfly column p.
+TRELIS_FFT_KERNEL
+void radix4Pass(std::size_t nc, std::size_t span, const float* tw, const float* __restrict xr,
+                const float* __restrict xi, float* __restrict yr, float* __restrict yi) {
+    const std::size_t quarter = nc / 4;
+    for (std::size_t p = 0; p < quarter; ++p, tw += 6) {
+        const float w1r = tw[0], w1i = tw[1], w2r = tw[2], w2i = tw[3], w3r = tw[4], w3i = tw[5];
+        const float* ar = xr + p * span;
+        const float* ai = xi + p * span;
+        const float* br = ar + quarter * span;
+        const float* bi = ai + quarter * span;
+        const float* cr = br + quarter * span;
+        const float* ci = bi + quarter * span;
+        const float* dr = cr + quarter * span;
+        const float* di = ci + quarter * span;
+        float* y0r = yr + 4 * p * span;
+        float* y0i = yi + 4 * p * span;
+        float* y1r = y0r + span;
+        float* y1i = y0i + span;
+        float* y2r = y1r + span;
+        float* y2i = y1i + span;
+        float* y3r = y2r + span;
+        float* y3i = y2i + span;
+        for (std::size_t j = 0; j < span; ++j) {
+            const float apcR = ar[j] + cr[j], apcI = ai[j] + ci[j];
+            const float amcR = ar[j] - cr[j], amcI = ai[j] - ci[j];
+            const float bpdR = br[j] + dr[j], bpdI = bi[j] + di[j];
+            const float bmdR = br[j] - dr[j], bmdI = bi[j] - di[j];
+            // (a - c) - i (b - d), (a + c) - (b + d), (a - c) + i (b - d)
+            const float t1R = amcR + bmdI, t1I = amcI - bmdR;
+            const float t2R = apcR - bpdR, t2I = apcI - bpdI;
+            const float t3R = amcR - bmdI, t3I = amcI + bmdR;
+            y0r[j] = apcR + bpdR;
+            y0i[j] = apcI + bpdI;
+            y1r[j] = w1r * t1R - w1i * t1I;
+            y1i[j] = w1r * t1I + w1i * t1R;
+            y2r[j] = w2r * t2R - w2i * t2I;
+            y2i[j] = w2r * t2I + w2i * t2R;
+            y3r[j] = w3r * t3R - w3i * t3I;
+            y3i[j] = w3r * t3I + w3i * t3R;
+        }
+    }
+}
+
+// The last pass of an odd power of two: butterflies without twiddles.
+TRELIS_FFT_KERNEL
+void radix2Pass(std::size_t span, const float* __restrict xr, const float* __restrict xi,
+                float* __restrict yr, float* __restrict yi) {
+    for (std::size_t j = 0; j < span; ++j) {
+        yr[j] = xr[j] + xr[j + span];
+        yi[j] = xi[j] + xi[j + span];
+        yr[j + span] = xr[j] - xr[j + span];
+        yi[j + span] = xi[j] - xi[j + span];
+    }
+}
+
+// `lanes` transforms of length m down the columns of an m x lanes matrix, from (re, im) into
+// natural order, ping-ponging with (otherRe, otherIm). On return (re, im) point at the result.
+void columnTransforms(std::size_t m, std::size_t lanes, const float* tw, float*& re, float*& im,
+                      float*& otherRe, float*& otherIm) {
+    std::size_t span = lanes;
+    std::size_t nc = m;
+    for (; nc >= 4; nc /= 4, span *= 4) {
+        radix4Pass(nc, span, tw, re, im, otherRe, otherIm);
+        tw += 6 * (nc / 4);
+        std::swap(re, otherRe);
+        std::swap(im, otherIm);
+    }
+    if (nc == 2) {
+        radix2Pass(span, re, im, otherRe, otherIm);
+        std::swap(re, otherRe);
+        std::swap(im, otherIm);
+    }
+}
+
+// c[i2][k1] = b[k1][i2] x W_n^(i2 k1): the four-step twiddle, written transposed.
+TRELIS_FFT_KERNEL
+void twiddleTranspose(std::size_t rows, std::size_t lanes, const float* __restrict wr,
+                      const float* __restrict wi, const float* __restrict br,
+                      const float* __restrict bi, float* __restrict cr, float* __restrict ci) {
+    for (std::size_t i2 = 0; i2 < lanes; ++i2) {
+        const float* rowWr = wr + i2 * rows;
+        const float* rowWi = wi + i2 * rows;
+        float* rowCr = cr + i2 * rows;
+        float* rowCi = ci + i2 * rows;
+        for (std::size_t k1 = 0; k1 < rows; ++k1) {
+            const float vr = br[k1 * lanes + i2];
+            const float vi = bi[k1 * lanes + i2];
+            rowCr[k1] = vr * rowWr[k1] - vi * rowWi[k1];
+            rowCi[k1] = vr * rowWi[k1] + vi * rowWr[k1];
+        }
+    }
+}
+
+TRELIS_FFT_KERNEL
+void deinterleave(std::size_t n, const float* __restrict x, float* __restrict re,
+                  float* __restrict im) {
+    for (std::size_t i = 0; i < n; ++i) {
+        re[i] = x[2 * i];
+        im[i] = x[2 * i + 1];
+    }
+}
+
+// From Z, the transform of z[i] = x[2i] + i x[2i+1], to the packed spectrum of x:
+// X[k] = (Z[k] + conj Z[n-k]) / 2 + W_N^k (Z[k] - conj Z[n-k]) / 2i.
+TRELIS_FFT_KERNEL
+void splitReal(std::size_t n, float scale, const float* __restrict hwr, const float* __restrict hwi,
+               const float* __restrict zr, const float* __restrict zi, float* __restrict out) {
+    const float half = 0.5f * scale;
+    out[0] = (zr[0] + zi[0]) * scale;
+    out[1] = 0.0f;
+    out[2 * n] = (zr[0] - zi[0]) * scale;
+    out[2 * n + 1] = 0.0f;
+    for (std::size_t k = 1; k < n; ++k) {
+        const float ar = zr[k], ai = zi[k], br = zr[n - k], bi = zi[n - k];
+        const float sumR = ar + br, difR = ar - br;
+        const float difI = ai - bi, sumI = ai + bi;
+        out[2 * k] = half * sumR + hwr[k] * sumI + hwi[k] * difR;
+        out[2 * k + 1] = half * difI - hwr[k] * difR + hwi[k] * sumI;
+    }
+}
+
+float scaleFor(int flag, double length) {
+    switch (flag) {
+        case fftDivFwdByN:
+            return static_cast<float>(1.0 / length);
+        case fftDivBySqrtN:
+            return static_cast<float>(1.0 / std::sqrt(length));
+        default:
+            return 1.0f;
+    }
+}
+
+bool isLive(const FftSpec* spec) {
+    return spec->tag == kLiveTag;
+}
+
+}  // namespace
+
+int fftInitAlloc(FftSpec** spec, int order, int flag, int hint) {
+    static_cast<void>(hint);
+    if (spec == nullptr) {
+        return fftStsNullPtrErr;
+    }
+    if (order < 0 || order > kMaxOrder) {
+        return fftStsFftOrderErr;
+    }
+    if (flag != fftDivFwdByN && flag != fftDivInvByN && flag != fftDivBySqrtN &&
+        flag != fftNoDivByAny) {
+        return fftStsFftFlagErr;
+    }
+
+    const std::size_t length = std::size_t{1} << order;
+    const std::size_t n = length / 2;
+    const int e = order > 0 ? order - 1 : 0;
+    const std::size_t lanes = std::size_t{1} << (e / 2);
+    const std::size_t rows = n > 0 ? n / lanes : 0;
+    const std::size_t stride = (n + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
+    // Four work arrays of `stride` floats, plus room to align them.
+    const std::size_t bufferBytes = 4 * stride * sizeof(float) + kAlignFloats * sizeof(float);
+    if (bufferBytes > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        // Orders 28 and 29 would need a work buffer whose size an int can't state.
+        return fftStsMemAllocErr;
+    }
+
+    const std::size_t rowSize = stockhamTableSize(rows);
+    const std::size_t laneSize = stockhamTableSize(lanes);
+    const std::size_t tableSize = rowSize + laneSize + 2 * n + 2 * n;
+    std::unique_ptr<FftSpec> plan(new (std::nothrow) FftSpec());
+    if (!plan) {
+        return fftStsMemAllocErr;
+    }
+    plan->tables.reset(new (std::nothrow) float[tableSize > 0 ? tableSize : 1]);
+    if (!plan->tables) {
+        return fftStsMemAllocErr;
+    }
+
+    float* table = plan->tables.get();
+    plan->rowTwiddles = table;
+    fillStockhamTable(rows, table);
+    table += rowSize;
+    plan->laneTwiddles = table;
+    fillStockhamTable(lanes, table);
+    table += laneSize;
+
+    const double twoPi = 6.283185307179586476925286766559;
+    const float scale = scaleFor(flag, static_cast<double>(length));
+    float* stepRe = table;
+    float* stepIm = table + n;
+    for (std::size_t i2 = 0; i2 < lanes && n > 0; ++i2) {
+        for (std::size_t k1 = 0; k1 < rows; ++k1) {
+            const double angle = -twoPi * static_cast<double>((i2 * k1) % n) / n;
+            stepRe[i2 * rows + k1] = static_cast<float>(std::cos(angle));
+            stepIm[i2 * rows + k1] = static_cast<float>(std::sin(angle));
+        }
+    }
+    table += 2 * n;
+    float* splitRe = table;
+    float* splitIm = table + n;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double angle = -twoPi * static_cast<double>(k) / static_cast<double>(length);
+        splitRe[k] = static_cast<float>(0.5 * scale * std::cos(angle));
+        splitIm[k] = static_cast<float>(0.5 * scale * std::sin(angle));
+    }
+
+    plan->stepRe = stepRe;
+    plan->stepIm = stepIm;
+    plan->splitRe = splitRe;
+    plan->splitIm = splitIm;
+    plan->order = order;
+    plan->n = n;
+    plan->rows = rows;
+    plan->lanes = lanes;
+    plan->stride = stride;
+    plan->scale = scale;
+    plan->bufferBytes = static_cast<int>(bufferBytes);
+    plan->tag = kLiveTag;
+    *spec = plan.release();
+    return fftStsNoErr;
+}
+
+int fftGetBufSize(const FftSpec* spec, int* size) {
+    if (spec == nullptr || size == nullptr) {
+        return fftStsNullPtrErr;
+    }
+    if (!isLive(spec)) {
+        return fftStsContextMatchErr;
+    }
+    *size = spec->bufferBytes;
+    return fftStsNoErr;
+}
+
+int fftForwardInPlace(float* buffer, const FftSpec* spec, unsigned char* work) {
+    if (spec == nullptr || buffer == nullptr || work == nullptr) {
+        return fftStsNullPtrErr;
+    }
+    if (!isLive(spec)) {
+        return fftStsContextMatchErr;
+    }
+    if (spec->n == 0) {
+        buffer[0] *= spec->scale;
+        buffer[1] = 0.0f;
+        buffer[2] = 0.0f;
+        return fftStsNoErr;
+    }
+
+    const std::size_t misalign = reinterpret_cast<std::uintptr_t>(work) % 64;
+    float* base = reinterpret_cast<float*>(work + (misalign ? 64 - misalign : 0));
+    float* re = base;
+    float* im = base + spec->stride;
+    float* otherRe = base + 2 * spec->stride;
+    float* otherIm = base + 3 * spec->stride;
+
+    deinterleave(spec->n, buffer, re, im);
+    columnTransforms(spec->rows, spec->lanes, spec->rowTwiddles, re, im, otherRe, otherIm);
+    twiddleTranspose(spec->rows, spec->lanes, spec->stepRe, spec->stepIm, re, im, otherRe, otherIm);
+    std::swap(re, otherRe);
+    std::swap(im, otherIm);
+    columnTransforms(spec->lanes, spec->rows, spec->laneTwiddles, re, im, otherRe, otherIm);
+    splitReal(spec->n, spec->scale, spec->splitRe, spec->splitIm, re, im, buffer);
+    return fftStsNoErr;
+}
+
+int fftFree(FftSpec* spec) {
+    if (spec == nullptr) {
+        return fftStsNullPtrErr;
+    }
+    if (!isLive(spec)) {
+        return fftStsContextMatchErr;
+    }
+    spec->tag = 0;
+    delete spec;
+    return fftStsNoErr;
+}
+
+}  // namespace Trelis

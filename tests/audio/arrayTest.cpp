@@ -1,0 +1,119 @@
+#include "array.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+using Trelis::array;
+
+namespace {
+
+// Expects `call` to throw std::runtime_error with exactly `message`.
+template <typename Call>
+void expectRuntimeError(Call call, const std::string& message) {
+    try {
+        call();
+        FAIL() << "no exception, expected: " << message;
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), message);
+    }
+}
+
+}  // namespace
+
+TEST(array, SizeIsTheProductOfTheExtents) {
+    array<float> a(4, 3, 2);
+    EXPECT_EQ(a.size(), 24);
+    EXPECT_NE(a.data, nullptr);
+    EXPECT_FALSE(a.isAlias);
+    a.fill(1.5f);
+    for (int i = 0; i < a.size(); ++i) {
+        ASSERT_EQ(a.data[i], 1.5f);
+    }
+}
+
+TEST(array, ZeroExtentHasNoStorageAndCanBeResized) {
+    array<float> a(0);
+    EXPECT_EQ(a.size(), 0);
+    EXPECT_EQ(a.data, nullptr);
+    a.fill(2.0f);  // nothing to fill
+    a.resize(5);
+    EXPECT_EQ(a.size(), 5);
+    ASSERT_NE(a.data, nullptr);
+    a.resize(0);
+    EXPECT_EQ(a.data, nullptr);
+}
+
+TEST(array, ProductBelowOneMeansNoElements) {
+    array<unsigned char> wraps(65536, 65536);  // 2^32 wraps to 0
+    EXPECT_EQ(wraps.size(), 0);
+    EXPECT_EQ(wraps.data, nullptr);
+    array<unsigned char> negative(0x80000000u);
+    EXPECT_LT(negative.size(), 1);
+    EXPECT_EQ(negative.data, nullptr);
+}
+
+TEST(array, ResizeToTheSameExtentsKeepsStorageAndContents) {
+    array<float> a(8);
+    a.fill(3.0f);
+    float* before = a.data;
+    a.resize(8, 1, 1);
+    EXPECT_EQ(a.data, before);
+    EXPECT_EQ(a.data[7], 3.0f);
+}
+
+TEST(array, ResizeToOtherExtentsTakesNewStorage) {
+    array<float> a(8);
+    a.resize(2, 8);
+    EXPECT_EQ(a.size(), 16);
+    EXPECT_EQ(a.dim1, 2u);
+    EXPECT_EQ(a.dim2, 8u);
+    EXPECT_EQ(a.dim3, 1u);
+    a.fill(0.0f);
+    EXPECT_EQ(a.data[15], 0.0f);
+}
+
+TEST(array, AliasKeepsItsStorageOnSameExtentsAndRefusesOtherExtents) {
+    float storage[4] = {1, 2, 3, 4};
+    {
+        array<float> alias(0);
+        alias.data = storage;
+        alias.dim1 = 4;
+        alias.isAlias = true;
+        alias.resize(4);
+        EXPECT_EQ(alias.data, storage);
+        expectRuntimeError([&] { alias.resize(5); }, "array::resize(): Cannot resize alias array");
+        EXPECT_EQ(alias.data, storage);
+        EXPECT_EQ(alias.dim1, 4u);
+        // A copy of an alias owns its storage.
+        array<float> copy(alias);
+        EXPECT_FALSE(copy.isAlias);
+        EXPECT_NE(copy.data, storage);
+        EXPECT_EQ(copy.data[3], 4.0f);
+    }
+    EXPECT_EQ(storage[2], 3.0f);  // the alias did not free or change it
+}
+
+TEST(array, CopyIsIndependent) {
+    array<float> a(3);
+    a.fill(1.0f);
+    array<float> b(a);
+    b.data[0] = 9.0f;
+    a.data[2] = 7.0f;
+    EXPECT_EQ(a.data[0], 1.0f);
+    EXPECT_EQ(b.data[2], 1.0f);
+    EXPECT_EQ(b.size(), 3);
+}
+
+// An element so large that 2^31 - 1 of them overflow a 64-bit byte count.
+struct Huge {
+    unsigned char bytes[std::size_t{1} << 34];
+};
+
+TEST(array, ByteCountBeyondSizeTIsAnAllocationFailure) {
+    array<Huge> a(0);
+    expectRuntimeError([&] { a.resize(0x7FFFFFFFu); }, "array::resize(): Error allocating memory");
+    EXPECT_EQ(a.data, nullptr);
+    EXPECT_EQ(a.dim1, 0x7FFFFFFFu);
+}

@@ -1,0 +1,225 @@
+#include "dsp/FftSpec.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <random>
+#include <vector>
+
+using namespace Trelis;
+
+namespace {
+
+constexpr float kSentinel = 12345.0f;
+constexpr unsigned char kWorkSentinel = 0xA5;
+
+// A plan with its work buffer, and a frame buffer of N + 4 floats followed by sentinels.
+class Transform {
+  public:
+    explicit Transform(int order, int flag = fftNoDivByAny) : n_(std::size_t{1} << order) {
+        EXPECT_EQ(fftInitAlloc(&spec_, order, flag, fftAlgHintFast), fftStsNoErr);
+        int bytes = -1;
+        EXPECT_EQ(fftGetBufSize(spec_, &bytes), fftStsNoErr);
+        EXPECT_GE(bytes, 0);
+        work_.assign(static_cast<std::size_t>(bytes) + 64, kWorkSentinel);
+        workBytes_ = static_cast<std::size_t>(bytes);
+        buffer_.assign(n_ + 4 + 8, kSentinel);
+    }
+    ~Transform() { EXPECT_EQ(fftFree(spec_), fftStsNoErr); }
+
+    // Transforms x, checks that nothing beyond the packed spectrum and the work buffer was
+    // written, and returns the N + 2 packed floats.
+    std::vector<float> run(const std::vector<float>& x) {
+        std::copy(x.begin(), x.end(), buffer_.begin());
+        EXPECT_EQ(fftForwardInPlace(buffer_.data(), spec_, work_.data()), fftStsNoErr);
+        for (std::size_t i = n_ + 2; i < buffer_.size(); ++i) {
+            EXPECT_EQ(buffer_[i], kSentinel) << "overrun at " << i;
+        }
+        for (std::size_t i = workBytes_; i < work_.size(); ++i) {
+            EXPECT_EQ(work_[i], kWorkSentinel) << "work overrun at " << i;
+        }
+        return std::vector<float>(buffer_.begin(), buffer_.begin() + n_ + 2);
+    }
+
+  private:
+    std::size_t n_;
+    FftSpec* spec_ = nullptr;
+    std::vector<unsigned char> work_;
+    std::size_t workBytes_ = 0;
+    std::vector<float> buffer_;
+};
+
+// The direct DFT in double precision, bins 0 .. N/2.
+std::vector<std::complex<double>> naiveDft(const std::vector<float>& x) {
+    const std::size_t n = x.size();
+    std::vector<double> cosTable(n), sinTable(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double angle = 2.0 * M_PI * static_cast<double>(i) / static_cast<double>(n);
+        cosTable[i] = std::cos(angle);
+        sinTable[i] = std::sin(angle);
+    }
+    std::vector<std::complex<double>> out(n / 2 + 1);
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        double re = 0.0, im = 0.0;
+        std::size_t index = 0;  // k * i mod n
+        for (std::size_t i = 0; i < n; ++i) {
+            re += x[i] * cosTable[index];
+            im -= x[i] * sinTable[index];
+            index += k;
+            if (index >= n) {
+                index -= n;
+            }
+        }
+        out[k] = {re, im};
+    }
+    return out;
+}
+
+std::vector<float> randomSignal(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> x(n);
+    for (auto& v : x) {
+        v = dist(rng);
+    }
+    return x;
+}
+
+}  // namespace
+
+class FftOrder : public ::testing::TestWithParam<int> {};
+
+// The error bound that holds for every order: the largest error of any bin, against the exact
+// DFT, stays below 2^-22 x log2(N) x the signal's 2-norm (about 2.4e-7 x log2 N x ||x||).
+TEST_P(FftOrder, MatchesDirectDftWithinTheStatedBound) {
+    const int order = GetParam();
+    const std::size_t n = std::size_t{1} << order;
+    Transform t(order);
+    const auto x = randomSignal(n, 7 + order);
+    const auto got = t.run(x);
+    const auto want = naiveDft(x);
+    double norm = 0.0;
+    for (float v : x) {
+        norm += static_cast<double>(v) * v;
+    }
+    norm = std::sqrt(norm);
+    double worst = 0.0;
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        const double re = got[2 * k] - want[k].real();
+        const double im = got[2 * k + 1] - want[k].imag();
+        worst = std::max(worst, std::sqrt(re * re + im * im));
+    }
+    const double bound = std::ldexp(1.0, -22) * std::max(order, 1) * norm;
+    EXPECT_LE(worst, bound) << "N = " << n;
+    EXPECT_EQ(got[1], 0.0f);
+    EXPECT_EQ(got[n + 1], 0.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, FftOrder, ::testing::Range(0, 15));
+
+TEST_P(FftOrder, HandDerivableSpectra) {
+    const int order = GetParam();
+    const std::size_t n = std::size_t{1} << order;
+    Transform t(order);
+
+    const auto zeros = t.run(std::vector<float>(n, 0.0f));
+    for (float v : zeros) {
+        ASSERT_EQ(v, 0.0f);
+    }
+
+    const auto dc = t.run(std::vector<float>(n, 1.0f));
+    EXPECT_EQ(dc[0], static_cast<float>(n));  // no scaling
+    for (std::size_t i = 1; i < n + 2; ++i) {
+        ASSERT_NEAR(dc[i], 0.0f, 1e-4f * n) << i;
+    }
+
+    std::vector<float> impulse(n, 0.0f);
+    impulse[0] = 1.0f;
+    const auto flat = t.run(impulse);
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        ASSERT_EQ(flat[2 * k], 1.0f) << k;
+        ASSERT_EQ(flat[2 * k + 1], 0.0f) << k;
+    }
+
+    if (n >= 2) {
+        std::vector<float> nyquist(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            nyquist[i] = (i % 2 == 0) ? 1.0f : -1.0f;
+        }
+        const auto top = t.run(nyquist);
+        EXPECT_EQ(top[n], static_cast<float>(n));
+        EXPECT_NEAR(top[0], 0.0f, 1e-4f * n);
+    }
+
+    if (n >= 8) {
+        const std::size_t m = n / 8 + 1;  // 0 < m < N/2
+        std::vector<float> cosine(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            cosine[i] = static_cast<float>(std::cos(2.0 * M_PI * m * i / n));
+        }
+        const auto peak = t.run(cosine);
+        EXPECT_NEAR(peak[2 * m], n / 2.0f, 1e-4f * n);
+        for (std::size_t k = 0; k <= n / 2; ++k) {
+            if (k != m) {
+                ASSERT_NEAR(peak[2 * k], 0.0f, 1e-4f * n) << k;
+            }
+            ASSERT_NEAR(peak[2 * k + 1], 0.0f, 1e-4f * n) << k;
+        }
+    }
+}
+
+TEST(FftSpec, TransformKeepsNoStateBetweenCalls) {
+    Transform t(9);
+    const auto x = randomSignal(512, 3);
+    const auto first = t.run(x);
+    t.run(randomSignal(512, 4));
+    EXPECT_EQ(t.run(x), first);
+}
+
+TEST(FftSpec, ScalingFlagsDivideTheForwardTransform) {
+    const auto x = randomSignal(256, 5);
+    Transform plain(8, fftNoDivByAny);
+    Transform inverseOnly(8, fftDivInvByN);
+    Transform byN(8, fftDivFwdByN);
+    Transform bySqrtN(8, fftDivBySqrtN);
+    const auto ref = plain.run(x);
+    EXPECT_EQ(inverseOnly.run(x), ref);
+    const auto a = byN.run(x);
+    const auto b = bySqrtN.run(x);
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        ASSERT_NEAR(a[i], ref[i] / 256.0f, 1e-6f) << i;
+        ASSERT_NEAR(b[i], ref[i] / 16.0f, 1e-5f) << i;
+    }
+}
+
+TEST(FftSpec, StatusCodes) {
+    FftSpec* spec = nullptr;
+    EXPECT_EQ(fftInitAlloc(nullptr, 9, fftNoDivByAny, fftAlgHintFast), fftStsNullPtrErr);
+    EXPECT_EQ(fftInitAlloc(&spec, -1, fftNoDivByAny, fftAlgHintFast), fftStsFftOrderErr);
+    EXPECT_EQ(fftInitAlloc(&spec, 30, fftNoDivByAny, fftAlgHintFast), fftStsFftOrderErr);
+    for (int flag : {0, 3, 5, 16, -8}) {
+        EXPECT_EQ(fftInitAlloc(&spec, 9, flag, fftAlgHintFast), fftStsFftFlagErr) << flag;
+    }
+    EXPECT_EQ(spec, nullptr);  // failures store nothing
+
+    int size = 0;
+    float buffer[16] = {};
+    unsigned char work[16] = {};
+    EXPECT_EQ(fftGetBufSize(nullptr, &size), fftStsNullPtrErr);
+    EXPECT_EQ(fftForwardInPlace(buffer, nullptr, work), fftStsNullPtrErr);
+    EXPECT_EQ(fftFree(nullptr), fftStsNullPtrErr);
+
+    // Some other object where a plan belongs.
+    alignas(16) unsigned char notAPlan[256] = {};
+    auto* fake = reinterpret_cast<FftSpec*>(notAPlan);
+    EXPECT_EQ(fftGetBufSize(fake, &size), fftStsContextMatchErr);
+    EXPECT_EQ(fftForwardInPlace(buffer, fake, work), fftStsContextMatchErr);
+    EXPECT_EQ(fftFree(fake), fftStsContextMatchErr);
+
+    ASSERT_EQ(fftInitAlloc(&spec, 3, fftNoDivByAny, fftAlgHintFast), fftStsNoErr);
+    EXPECT_EQ(fftGetBufSize(spec, nullptr), fftStsNullPtrErr);
+    EXPECT_EQ(fftForwardInPlace(nullptr, spec, work), fftStsNullPtrErr);
+    EXPECT_EQ(fftFree(spec), fftStsNoErr);
+}

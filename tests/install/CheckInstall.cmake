@@ -1,0 +1,32 @@
+# Installs the build into a fresh prefix, then builds and runs a small consumer against it twice:
+# through find_package(Trelis) and through pkg-config. Fails on the first step that fails.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGN}\n${out}\n${err}")
+  endif()
+endfunction()
+
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_CXX_COMPILER=${CXX})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
+run(${WORK_DIR}/consumer/consumer)
+
+file(GLOB_RECURSE pc_file ${prefix}/*/trelis.pc)
+get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+execute_process(COMMAND pkg-config --cflags --libs trelis OUTPUT_VARIABLE flags
+                RESULT_VARIABLE status OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not know trelis")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+set(libdirs ${flags})
+list(FILTER libdirs INCLUDE REGEX "^-L")
+list(TRANSFORM libdirs REPLACE "^-L" "-Wl,-rpath,")
+run(${CXX} -std=c++17 ${CONSUMER_DIR}/main.cpp ${flags} ${libdirs} -o ${WORK_DIR}/pkgconfig_consumer)
+run(${WORK_DIR}/pkgconfig_consumer)

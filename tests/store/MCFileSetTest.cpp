@@ -1,0 +1,72 @@
+#include "MCFileSet.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "Landmark.h"
+#include "MCFile.h"
+
+using Trelis::Landmark;
+using Trelis::MCFile;
+using Trelis::MCFileSet;
+
+TEST(MCFileSet, NewSetIsEmpty) {
+    MCFileSet set;
+    EXPECT_EQ(set.currentId, 0);
+    EXPECT_TRUE(set.getFiles().empty());
+    EXPECT_TRUE(set.nameToId.empty());
+    EXPECT_TRUE(set.idToName.empty());
+    EXPECT_TRUE(set.idToPath.empty());
+}
+
+TEST(MCFileSet, NullFileIsRefused) {
+    MCFileSet set;
+    set.addFile(new MCFile(5));
+    EXPECT_EQ(set.addFile(nullptr), nullptr);
+    EXPECT_EQ(set.currentId, 5);
+    EXPECT_EQ(set.getFiles().size(), 1u);
+}
+
+TEST(MCFileSet, FilesIterateInIdOrder) {
+    MCFileSet set;
+    set.addFile(new MCFile(1));
+    set.addFile(new MCFile(0));
+    EXPECT_EQ(set.currentId, 0);
+    std::vector<int> ids;
+    for (const auto& entry : set.getFiles()) {
+        ids.push_back(entry.first);
+        EXPECT_EQ(entry.second->getId(), entry.first);
+    }
+    EXPECT_EQ(ids, (std::vector<int>{0, 1}));
+}
+
+// The sanitizer build turns a wrong delete here into a failure: a leak of the set's records, a
+// double delete, or a use of the caller's record after the set went.
+TEST(MCFileSet, DuplicateIdKeepsTheFirstRecordAndLeavesTheSecondToTheCaller) {
+    auto* second = new MCFile(2);
+    second->addLandmark(new Landmark{9, second, 1u});
+    {
+        MCFileSet set;
+        auto* first = set.addFile(new MCFile(2));
+        first->addLandmark(new Landmark{3, first, 1u});
+        EXPECT_EQ(set.addFile(second), second);
+        EXPECT_EQ(set.getFiles().at(2), first);
+        EXPECT_EQ(set.getFiles().size(), 1u);
+        EXPECT_EQ(set.currentId, 2);
+    }
+    EXPECT_EQ(second->getId(), 2);
+    EXPECT_EQ(second->getFirstFrame(), 9);
+    delete second;
+}
+
+TEST(MCFileSet, AddLandmarkGoesToTheCurrentRecord) {
+    MCFileSet set;
+    MCFile* a = set.addFile(new MCFile(1));
+    MCFile* b = set.addFile(new MCFile(2));
+    set.addLandmark(new Landmark{4, b, 1u});
+    set.addLandmark(nullptr);
+    EXPECT_TRUE(a->landmarks.empty());
+    ASSERT_EQ(b->landmarks.size(), 1u);
+    EXPECT_EQ(b->getFirstFrame(), 4);
+}

@@ -1,0 +1,151 @@
+#include "MCFile.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "Landmark.h"
+
+using Trelis::Landmark;
+using Trelis::MCFile;
+
+namespace {
+
+Landmark* at(MCFile& file, int frame, unsigned hash = 1) {
+    return new Landmark{frame, &file, hash};
+}
+
+void fill(MCFile& file, std::initializer_list<int> frames) {
+    for (int f : frames) {
+        file.addLandmark(at(file, f));
+    }
+}
+
+}  // namespace
+
+TEST(MCFile, NewRecordIsEmptyAndDirty) {
+    MCFile file(4);
+    EXPECT_EQ(file.getId(), 4);
+    EXPECT_EQ(file.getFirstFrame(), INT_MAX);
+    EXPECT_EQ(file.getLastFrame(), INT_MIN);
+    EXPECT_EQ(file.countLandmarks(0, 10), -1);
+    file.computeCLF();
+    EXPECT_TRUE(file.clf.empty());
+    EXPECT_EQ(file.countLandmarks(0, 10), 0);
+    EXPECT_EQ(file.countLandmarks(INT_MIN, INT_MAX), 0);
+}
+
+TEST(MCFile, ClfIsDenseOverTheFramesOfTheLandmarks) {
+    MCFile file(1);
+    fill(file, {8, 5, 5});
+    file.addLandmark(nullptr);
+    EXPECT_EQ(file.getFirstFrame(), 5);
+    EXPECT_EQ(file.getLastFrame(), 8);
+    file.computeCLF();
+    EXPECT_EQ(file.clf, (std::map<int, int>{{5, 2}, {6, 2}, {7, 2}, {8, 3}}));
+    // Looking up the empty frames left empty entries in the landmark map.
+    EXPECT_EQ(file.landmarks.size(), 4u);
+    EXPECT_TRUE(file.landmarks.at(6).empty());
+}
+
+struct CountCase {
+    int from, to, expected;
+};
+
+class MCFileCounts : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(MCFileCounts, CountsLandmarksInAnInclusiveRange) {
+    MCFile file(1);
+    fill(file, {5, 5, 8});
+    file.computeCLF();
+    const CountCase c = GetParam();
+    EXPECT_EQ(file.countLandmarks(c.from, c.to), c.expected) << c.from << ".." << c.to;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, MCFileCounts,
+    ::testing::Values(CountCase{5, 8, 3}, CountCase{6, 7, 0}, CountCase{0, 5, 2},
+                      CountCase{8, 100, 1}, CountCase{9, 100, 0}, CountCase{7, 6, 0},
+                      CountCase{0, 4, 0}, CountCase{-100, 100, 3}, CountCase{6, 8, 1},
+                      CountCase{INT_MIN, INT_MAX, 0}, CountCase{INT_MIN + 1, INT_MAX, 3}),
+    [](const ::testing::TestParamInfo<CountCase>& param) {
+        const auto name = [](int v) {
+            return (v < 0 ? "minus" : "") + std::to_string(v < 0 ? -(v + 1) + 1u : v);
+        };
+        return "From" + name(param.param.from) + "To" + name(param.param.to);
+    });
+
+TEST(MCFile, AddingAfterTheClfMakesItStaleUntilRecomputed) {
+    MCFile file(1);
+    fill(file, {5, 5, 8});
+    file.computeCLF();
+    file.addLandmark(at(file, 3));
+    EXPECT_EQ(file.countLandmarks(3, 8), -1);
+    file.computeCLF();
+    EXPECT_EQ(file.countLandmarks(3, 8), 4);
+    EXPECT_EQ(file.clf, (std::map<int, int>{{3, 1}, {4, 1}, {5, 3}, {6, 3}, {7, 3}, {8, 4}}));
+    file.computeCLF();  // current: nothing changes
+    EXPECT_EQ(file.countLandmarks(4, 5), 2);
+}
+
+TEST(MCFile, LandmarksOfAFrameKeepTheirOrder) {
+    MCFile file(1);
+    file.addLandmark(at(file, 2, 30));
+    file.addLandmark(at(file, 2, 10));
+    file.addLandmark(at(file, 2, 20));
+    const auto& frame = file.landmarks.at(2);
+    ASSERT_EQ(frame.size(), 3u);
+    EXPECT_EQ(frame[0]->hash, 30u);
+    EXPECT_EQ(frame[1]->hash, 10u);
+    EXPECT_EQ(frame[2]->hash, 20u);
+}
+
+TEST(MCFile, FramesAtTheEdgesOfIntCount) {
+    MCFile file(1);
+    fill(file, {INT_MAX, INT_MAX - 1});
+    file.computeCLF();
+    EXPECT_EQ(file.countLandmarks(INT_MAX, INT_MAX), 1);
+    EXPECT_EQ(file.countLandmarks(0, INT_MAX), 2);
+}
+
+TEST(MCFile, PrintListsAtMostTenFrames) {
+    for (int entries : {10, 11}) {
+        MCFile file(1);
+        for (int f = 0; f < entries; ++f) {
+            file.addLandmark(at(file, f * 2));
+        }
+        file.addLandmark(at(file, 0));
+        testing::internal::CaptureStdout();
+        file.print();
+        const std::string out = testing::internal::GetCapturedStdout();
+        std::istringstream lines(out);
+        std::string line, last;
+        int count = 0;
+        while (std::getline(lines, line)) {
+            ++count;
+            last = line;
+        }
+        EXPECT_EQ(out.rfind("Time Frame:0 Number of Landmarks:2\n"
+                            "Time Frame:2 Number of Landmarks:1\n",
+                            0),
+                  0u)
+            << out;
+        if (entries == 10) {
+            EXPECT_EQ(count, 10);
+            EXPECT_EQ(last, "Time Frame:18 Number of Landmarks:1");
+        } else {
+            EXPECT_EQ(count, 11);
+            EXPECT_EQ(last, "STOPPING PRINT: more than 10 entries");
+        }
+    }
+}
+
+TEST(Landmark, PrintsHashAndTime) {
+    Landmark landmark{-3, nullptr, 3183668u};
+    testing::internal::CaptureStdout();
+    landmark.print();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "HASH: 3183668 OFFSET TIME:-3\n");
+}
