@@ -18,6 +18,14 @@
 #define TRELIS_FFT_KERNEL
 #endif
 
+// The streams of a kernel loop never overlap; saying so lets the compiler vectorise the loop
+// without run-time alias checks (there are too many streams for it to version them).
+#if defined(__GNUC__) && !defined(__clang__)
+#define TRELIS_NO_ALIAS _Pragma("GCC ivdep")
+#else
+#define TRELIS_NO_ALIAS
+#endif
+
 namespace Trelis {
 
 // A plan for N = 2^order. The complex sequence z[i] = x[2i] + i x[2i+1] of length n = N/2 is
@@ -98,6 +106,7 @@ void radix4Pass(std::size_t nc, std::size_t span, const float* tw, const float* 
         float* y2i = y1i + span;
         float* y3r = y2r + span;
         float* y3i = y2i + span;
+        TRELIS_NO_ALIAS
         for (std::size_t j = 0; j < span; ++j) {
             const float apcR = ar[j] + cr[j], apcI = ai[j] + ci[j];
             const float amcR = ar[j] - cr[j], amcI = ai[j] - ci[j];
@@ -123,6 +132,7 @@ void radix4Pass(std::size_t nc, std::size_t span, const float* tw, const float* 
 TRELIS_FFT_KERNEL
 void radix2Pass(std::size_t span, const float* __restrict xr, const float* __restrict xi,
                 float* __restrict yr, float* __restrict yi) {
+    TRELIS_NO_ALIAS
     for (std::size_t j = 0; j < span; ++j) {
         yr[j] = xr[j] + xr[j + span];
         yi[j] = xi[j] + xi[j + span];
@@ -160,6 +170,7 @@ void twiddleTranspose(std::size_t rows, std::size_t lanes, const float* __restri
         const float* rowWi = wi + i2 * rows;
         float* rowCr = cr + i2 * rows;
         float* rowCi = ci + i2 * rows;
+        TRELIS_NO_ALIAS
         for (std::size_t k1 = 0; k1 < rows; ++k1) {
             const float vr = br[k1 * lanes + i2];
             const float vi = bi[k1 * lanes + i2];
@@ -188,6 +199,7 @@ void splitReal(std::size_t n, float scale, const float* __restrict hwr, const fl
     out[1] = 0.0f;
     out[2 * n] = (zr[0] - zi[0]) * scale;
     out[2 * n + 1] = 0.0f;
+    TRELIS_NO_ALIAS
     for (std::size_t k = 1; k < n; ++k) {
         const float ar = zr[k], ai = zi[k], br = zr[n - k], bi = zi[n - k];
         const float sumR = ar + br, difR = ar - br;

@@ -92,7 +92,8 @@ std::vector<float> randomSignal(std::size_t n, unsigned seed) {
 class FftOrder : public ::testing::TestWithParam<int> {};
 
 // The error bound that holds for every order: the largest error of any bin, against the exact
-// DFT, stays below 2^-22 x log2(N) x the signal's 2-norm (about 2.4e-7 x log2 N x ||x||).
+// DFT, stays below 2^-23 x log2(N) x the signal's 2-norm (1.2e-7 x log2 N x ||x||). Measured on
+// random input, the worst error reaches 0.6 of that bound (0.45 to 0.7 for orders 3 to 14).
 TEST_P(FftOrder, MatchesDirectDftWithinTheStatedBound) {
     const int order = GetParam();
     const std::size_t n = std::size_t{1} << order;
@@ -111,7 +112,7 @@ TEST_P(FftOrder, MatchesDirectDftWithinTheStatedBound) {
         const double im = got[2 * k + 1] - want[k].imag();
         worst = std::max(worst, std::sqrt(re * re + im * im));
     }
-    const double bound = std::ldexp(1.0, -22) * std::max(order, 1) * norm;
+    const double bound = std::ldexp(1.0, -23) * std::max(order, 1) * norm;
     EXPECT_LE(worst, bound) << "N = " << n;
     EXPECT_EQ(got[1], 0.0f);
     EXPECT_EQ(got[n + 1], 0.0f);
