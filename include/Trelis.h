@@ -8,6 +8,8 @@
 #include "MCExtractParams.h"
 #include "MCFile.h"
 #include "MCFileSet.h"
+#include "MCInput.h"
+#include "MCLandmarkExtract.h"
 #include "TrelisExport.h"
 #include "array.h"
 #include "wavfile_t.h"

@@ -1,0 +1,477 @@
+#include "MCLandmarkExtract.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+
+#include "Landmark.h"
+#include "MCFile.h"
+#include "MCFileSet.h"
+#include "MCInput.h"
+#include "audio/WavInput.h"
+#include "dsp/FftSpec.h"
+#include "extract/LandmarkHash.h"
+#include "extract/Peak.h"
+#include "wavfile_t.h"
+
+namespace Trelis {
+
+namespace {
+
+// The float nearest 2.2204e-16 keeps the logarithm of silence finite (about -313 dB).
+constexpr float kLevelFloor = 2.2204e-16f;
+// ln(10), computed once with the single-precision logarithm when the library loads.
+const float kLn10 = std::log(10.0f);
+
+int log2Exact(unsigned int n) {
+    int order = 0;
+    while ((1u << order) < n) {
+        ++order;
+    }
+    return order;
+}
+
+// Deletes the peaks still held by a scratch list when an exception leaves the frame loop.
+class PeakScratch {
+  public:
+    explicit PeakScratch(std::vector<Peak*>& peaks) : peaks_(peaks) {}
+    ~PeakScratch() {
+        for (Peak* p : peaks_) {
+            delete p;
+        }
+        peaks_.clear();
+    }
+    PeakScratch(const PeakScratch&) = delete;
+    PeakScratch& operator=(const PeakScratch&) = delete;
+
+  private:
+    std::vector<Peak*>& peaks_;
+};
+
+// Removes from `list`, keeping the order of the rest, every peak that `drop` selects, and
+// deletes it.
+template <typename Drop>
+void removePeaks(std::vector<Peak*>& list, Drop drop) {
+    auto kept = list.begin();
+    for (Peak* p : list) {
+        if (drop(p)) {
+            delete p;
+        } else {
+            *kept++ = p;
+        }
+    }
+    list.erase(kept, list.end());
+}
+
+// Text after the last "." of the whole path; empty without a ".".
+std::string extensionOf(const std::string& path) {
+    const auto dot = path.rfind('.');
+    return dot == std::string::npos ? std::string() : path.substr(dot + 1);
+}
+
+// The part after the last "/", cut before its last "."; empty when that part has no ".".
+std::string baseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string part = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = part.rfind('.');
+    return dot == std::string::npos ? std::string() : part.substr(0, dot);
+}
+
+}  // namespace
+
+MCLandmarkExtract::MCLandmarkExtract(const MCExtractParams& extractParams)
+    : fftSpec(nullptr),
+      fftWork(0),
+      fftReady(false),
+      fftBuffer(0),
+      params(extractParams),
+      frames(new std::vector<std::vector<Peak*>*>()) {}
+
+MCLandmarkExtract::~MCLandmarkExtract() {
+    releasePeaks();
+    delete frames;
+    if (fftReady) {
+        fftFree(fftSpec);
+    }
+}
+
+void MCLandmarkExtract::releasePeaks() {
+    for (std::vector<Peak*>* list : *frames) {
+        for (Peak* p : *list) {
+            delete p;
+        }
+        delete list;
+    }
+    frames->clear();
+}
+
+MCFile* MCLandmarkExtract::run(MCInput* input, long id) {
+    if (params.getHopSize() > params.getFftSize()) {
+        throw std::runtime_error("MCLandmarkExtract::run(): hopSize (" +
+                                 std::to_string(params.getHopSize()) + ") exceeds fftSize (" +
+                                 std::to_string(params.getFftSize()) +
+                                 "); successive frames must overlap or touch");
+    }
+    releasePeaks();
+    setupFFT();
+    findFreqPeaks(input);
+    prune();
+    std::unique_ptr<MCFile> file(new MCFile(static_cast<int>(id)));
+    combine(file.get());
+    return file.release();
+}
+
+MCFile* MCLandmarkExtract::run(std::string path, long id) {
+    WavInput input(path, this);
+    if (input.reader == nullptr) {
+        return nullptr;
+    }
+    return run(&input, id);
+}
+
+wavfile_t* MCLandmarkExtract::loadFile(const std::string& path) {
+    std::unique_ptr<wavfile_t> reader;
+    try {
+        reader.reset(new wavfile_t(path, 1, 1, 16000));
+    } catch (const std::exception&) {
+        std::cout << "[ERROR]: Could not load: " << path << std::endl;
+        return nullptr;
+    }
+    if (reader->sampleRate != params.getSampleRate()) {
+        std::cout << "[ERROR]:" << path << " has an incorrect sample rate" << std::endl;
+        return nullptr;
+    }
+    return reader.release();
+}
+
+MCFileSet* MCLandmarkExtract::runAll(const std::vector<std::string>& paths) {
+    std::vector<const std::string*> kept;
+    for (const std::string& path : paths) {
+        if (extensionOf(path) == "wav") {
+            kept.push_back(&path);
+        }
+    }
+    // Until the set owns them, the records belong to this list.
+    std::vector<std::unique_ptr<MCFile>> results(kept.size());
+    for (std::size_t j = 0; j < kept.size(); ++j) {
+        const long id = static_cast<long>(j) + 1;
+        std::cout << "STARTING: " << *kept[j] << " (id " << id << ")\n";
+        results[j].reset(run(*kept[j], id));
+        std::cout << "FEATURE EXTRACTION COMPLETE: " << *kept[j] << std::endl;
+    }
+    std::unique_ptr<MCFileSet> set(new MCFileSet());
+    for (std::size_t j = 0; j < kept.size(); ++j) {
+        if (!results[j]) {
+            continue;
+        }
+        const std::string baseName = baseNameOf(*kept[j]);
+        const int id = results[j]->getId();
+        set->nameToId[baseName] = id;
+        set->idToName[id] = baseName;
+        set->idToPath[id] = *kept[j];
+        set->addFile(results[j].release());
+    }
+    return set.release();
+}
+
+void MCLandmarkExtract::setupFFT() {
+    const unsigned int n = params.getFftSize();
+    fftBuffer.resize(2 * (n / 2) + 4);
+    if (fftReady) {
+        fftFree(fftSpec);
+        fftSpec = nullptr;
+    }
+    fftInitAlloc(&fftSpec, log2Exact(n), fftNoDivByAny, fftAlgHintFast);
+    int bytes = 0;
+    fftGetBufSize(fftSpec, &bytes);
+    fftWork.resize(static_cast<std::uint32_t>(bytes));
+    fftReady = true;
+}
+
+float MCLandmarkExtract::dB(float value) {
+    return 20.0f * std::log(value + kLevelFloor) / kLn10;
+}
+
+void MCLandmarkExtract::buildMaskTable() {
+    const unsigned int bins = params.getFftSize() / 2;
+    maskTable.resize(bins);
+    for (unsigned int d = 0; d < bins; ++d) {
+        const float r = static_cast<float>(d) / params.peakWidth;
+        maskTable[d] = std::exp(-0.5f * (r * r)) * params.peakDynRange - params.peakDynRange;
+    }
+}
+
+// Slides the frame by one block and leaves the frame's magnitudes in fftBuffer[0 .. M-1]. The
+// frame is transformed as it is: no window.
+void MCLandmarkExtract::advanceFrame(array<float>& frame, const array<float>& block) {
+    const int n = frame.size();
+    const int h = block.size();
+    std::memmove(frame.data, frame.data + h, static_cast<std::size_t>(n - h) * sizeof(float));
+    std::memcpy(frame.data + (n - h), block.data, static_cast<std::size_t>(h) * sizeof(float));
+    float* spectrum = fftBuffer.data;
+    std::memcpy(spectrum, frame.data, static_cast<std::size_t>(n) * sizeof(float));
+    fftForwardInPlace(spectrum, fftSpec, fftWork.data);
+    // Entry k is written after pair (2k, 2k + 1) was read, and never overwrites a later pair.
+    for (int k = 0; k < n / 2; ++k) {
+        const float re = spectrum[2 * k];
+        const float im = spectrum[2 * k + 1];
+        spectrum[k] = std::sqrt(re * re + im * im);
+    }
+}
+
+// threshold[j] = max(threshold[j], level + maskTable[|j - bin|]) over the whole threshold.
+void MCLandmarkExtract::laySpread(array<float>& threshold, int bin, float level) {
+    float* t = threshold.data;
+    const float* mask = maskTable.data();
+    const int size = threshold.size();
+    for (int j = 0; j < size; ++j) {
+        const float raised = level + mask[j < bin ? bin - j : j - bin];
+        if (raised > t[j]) {
+            t[j] = raised;
+        }
+    }
+}
+
+void MCLandmarkExtract::computeInitialThreshold(array<float>& threshold, MCInput* input) {
+    const unsigned int n = params.getFftSize();
+    const unsigned int h = params.getHopSize();
+    const int bins = std::min(static_cast<int>(n / 2), threshold.size());
+    if (!fftReady || fftBuffer.size() != static_cast<int>(n + 4)) {
+        setupFFT();
+    }
+    array<float> block(h);
+    array<float> frame(n);
+    block.fill(0.0f);
+    frame.fill(0.0f);
+    for (unsigned int r = 0; r < params.initThresholdFrames; ++r) {
+        if (input != nullptr) {
+            input->read(block);
+        }
+        advanceFrame(frame, block);
+        block.fill(0.0f);
+        for (int k = 0; k < bins; ++k) {
+            if (fftBuffer.data[k] > threshold.data[k]) {
+                threshold.data[k] = fftBuffer.data[k];
+            }
+        }
+    }
+    fftBuffer.fill(0.0f);
+    for (int i = 0; i < threshold.size(); ++i) {
+        threshold.data[i] = dB(threshold.data[i]);
+    }
+}
+
+void MCLandmarkExtract::smooth(array<float>& threshold) {
+    const int size = threshold.size();
+    if (size < 2) {
+        return;
+    }
+    if (maskTable.size() < static_cast<std::size_t>(size)) {
+        throw std::runtime_error(
+            "MCLandmarkExtract::smooth(): the mask table is smaller than the "
+            "threshold; build it for this fftSize first");
+    }
+    // The maxima and their levels as found, before any bump changes the array.
+    std::vector<std::pair<int, float>> maxima;
+    for (int i = 1; i < size - 1; ++i) {
+        const float v = threshold.data[i];
+        if (v > threshold.data[i - 1] && v > threshold.data[i + 1]) {
+            maxima.emplace_back(i, v);
+        }
+    }
+    for (const auto& [bin, level] : maxima) {
+        laySpread(threshold, bin, level);
+    }
+}
+
+bool MCLandmarkExtract::sortByAmplitudeComparitor(Peak* a, Peak* b) {
+    return a->amplitude > b->amplitude;
+}
+
+void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
+    if (input == nullptr) {
+        return;
+    }
+    const unsigned int n = params.getFftSize();
+    const unsigned int h = params.getHopSize();
+    const int bins = static_cast<int>(n / 2);
+    const std::uint64_t samples = input->getNumSamples();
+    const double frameCount =
+        std::ceil(static_cast<double>(n) / h) + std::floor(static_cast<double>(samples) / h) - 1.0;
+    const auto frameTotal = static_cast<std::uint32_t>(static_cast<std::int64_t>(frameCount));
+    if (frameTotal < params.initThresholdFrames) {
+        return;
+    }
+    if (!fftReady || fftBuffer.size() != static_cast<int>(n + 4)) {
+        setupFFT();
+    }
+
+    array<float> block(h);
+    array<float> frame(n);
+    array<float> threshold(static_cast<std::uint32_t>(bins));
+    block.fill(0.0f);
+    frame.fill(0.0f);
+    threshold.fill(0.0f);
+    buildMaskTable();
+    computeInitialThreshold(threshold, input);
+    smooth(threshold);
+    input->rewind();
+
+    float loudest = 0.0f;
+    array<float> excess(static_cast<std::uint32_t>(bins));
+    float* levels = fftBuffer.data;
+    float* t = threshold.data;
+    float* d = excess.data;
+    std::vector<Peak*> candidates;
+    candidates.reserve(static_cast<std::size_t>(bins) / 2);
+    PeakScratch scratch(candidates);
+    frames->reserve(frames->size() + frameTotal);
+
+    for (std::uint32_t f = 0; f < frameTotal; ++f) {
+        block.fill(0.0f);
+        if (f + 1 < frameTotal) {
+            input->read(block);
+        }
+        advanceFrame(frame, block);
+        for (int k = 0; k < bins; ++k) {
+            const float m = levels[k];
+            if (m > loudest) {
+                loudest = m;
+            }
+            levels[k] = dB(m);
+            d[k] = levels[k] - t[k];
+        }
+        std::unique_ptr<std::vector<Peak*>> owned(new std::vector<Peak*>());
+        frames->push_back(owned.get());
+        std::vector<Peak*>& list = *owned.release();
+
+        // Candidates: strict local maxima of the excess over the threshold, in bin order.
+        for (int i = 1; i < bins - 1; ++i) {
+            if (d[i] > d[i - 1] && d[i] > d[i + 1]) {
+                candidates.push_back(new Peak(i, levels[i], static_cast<int>(f)));
+            }
+        }
+        // Strongest first; equal amplitudes stand in whatever order the sort leaves them.
+        std::sort(candidates.begin(), candidates.end(), sortByAmplitudeComparitor);
+
+        // Selection: above the threshold as raised by the stronger peaks of this frame, and at
+        // most maxPeaksPerFrame of them.
+        std::uint32_t accepted = 0;
+        auto keptEnd = candidates.begin();
+        for (Peak* p : candidates) {
+            if (p->amplitude > t[p->bin] && accepted < params.maxPeaksPerFrame) {
+                laySpread(threshold, p->bin, p->amplitude);
+                ++accepted;
+                *keptEnd++ = p;
+            } else {
+                delete p;
+            }
+        }
+        list.assign(candidates.begin(), keptEnd);
+        candidates.clear();
+
+        for (int j = 0; j < bins; ++j) {
+            t[j] -= params.decayPerFrame;
+        }
+    }
+
+    const float loudestLevel = dB(loudest);
+    for (std::vector<Peak*>* list : *frames) {
+        removePeaks(
+            *list, [&](const Peak* p) { return p->amplitude - loudestLevel < params.dbThreshold; });
+    }
+}
+
+void MCLandmarkExtract::prune() {
+    if (frames->empty()) {
+        return;
+    }
+    const int bins = static_cast<int>(params.getFftSize() / 2);
+    array<float> threshold(static_cast<std::uint32_t>(bins));
+    std::memcpy(threshold.data, fftBuffer.data, static_cast<std::size_t>(bins) * sizeof(float));
+    smooth(threshold);
+    float* t = threshold.data;
+    for (auto it = frames->rbegin(); it != frames->rend(); ++it) {
+        // Kept when it reaches the threshold (equality passes); a kept peak masks the rest.
+        removePeaks(**it, [&](const Peak* p) {
+            if (p->amplitude >= t[p->bin]) {
+                laySpread(threshold, p->bin, p->amplitude);
+                return false;
+            }
+            return true;
+        });
+        for (int j = 0; j < bins; ++j) {
+            t[j] -= params.decayPerFrame;
+        }
+    }
+}
+
+void MCLandmarkExtract::findNeighborPeaks(Peak* anchor, std::vector<Peak*>& neighbors) {
+    if (frames == nullptr || anchor == nullptr) {
+        return;
+    }
+    const std::int64_t lastFrame = static_cast<std::int64_t>(frames->size()) - 1;
+    const std::int64_t t0 = anchor->frame;
+    const std::int64_t t1 = std::min<std::int64_t>(lastFrame, t0 + params.timeRange);
+    const std::int64_t lo = std::max<std::int64_t>(0, std::int64_t{anchor->bin} - params.freqRange);
+    const std::int64_t hi = std::min<std::int64_t>(params.getFftSize() / 2,
+                                                   std::int64_t{anchor->bin} + params.freqRange);
+    const std::uint32_t limit = params.getMaxPairsPerPeak();
+    std::uint32_t count = 0;
+    for (std::int64_t t = std::max<std::int64_t>(t0, 0); t <= t1; ++t) {
+        // Strongest first within a frame, frame by frame.
+        for (Peak* q : *(*frames)[static_cast<std::size_t>(t)]) {
+            if (q->bin < lo || q->bin > hi || q->frame < t0 || q->frame > t1 || q == anchor) {
+                continue;
+            }
+            neighbors.push_back(q);
+            if (++count > limit) {
+                return;
+            }
+        }
+    }
+}
+
+void MCLandmarkExtract::combine(MCFile* file) {
+    if (frames == nullptr || file == nullptr) {
+        return;
+    }
+    std::vector<Peak*> neighbors;
+    neighbors.reserve(params.getMaxPairsPerPeak() + 1u);
+    for (std::vector<Peak*>* list : *frames) {
+        std::sort(list->begin(), list->end(), sortByAmplitudeComparitor);
+        for (Peak* anchor : *list) {
+            neighbors.clear();
+            findNeighborPeaks(anchor, neighbors);
+            for (Peak* partner : neighbors) {
+                file->addLandmark(new Landmark{
+                    anchor->frame, file,
+                    landmarkHash(partner->frame - anchor->frame, anchor->bin, partner->bin)});
+            }
+        }
+    }
+}
+
+void MCLandmarkExtract::printPeaks() {
+    if (frames == nullptr) {
+        return;
+    }
+    for (std::size_t i = 0; i < frames->size(); ++i) {
+        std::vector<Peak*>& list = *(*frames)[i];
+        if (list.empty()) {
+            continue;
+        }
+        std::cout << "FRAME: " << static_cast<unsigned>(i) << std::endl;
+        std::sort(list.begin(), list.end(), sortByAmplitudeComparitor);
+        for (const Peak* p : list) {
+            std::cout << "f: " << p->bin << " a: " << p->amplitude << " t:" << p->frame
+                      << std::endl;
+        }
+    }
+}
+
+}  // namespace Trelis
