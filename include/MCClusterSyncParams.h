@@ -18,7 +18,7 @@ namespace Trelis {
 class MCExtractParams;
 
 class TRELIS_EXPORT MCClusterSyncParams {
-  public:
+public:
     explicit MCClusterSyncParams(const MCExtractParams& extractParams);
 
     float getMinPercentMatch() const { return minPercentMatch; }
@@ -44,7 +44,7 @@ class TRELIS_EXPORT MCClusterSyncParams {
     float getFramesPerSecond() const { return framesPerSecond; }
     unsigned int getHopSize() const { return hopSize; }
 
-  private:
+private:
     float minPercentMatch;          // fraction of overlapping landmarks that must match
     float minOverlapLength;         // seconds: shortest accepted region of overlap
     float minTemplateLength;        // seconds: shortest accepted extent of the matching landmarks

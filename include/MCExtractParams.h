@@ -14,7 +14,7 @@
 namespace Trelis {
 
 class TRELIS_EXPORT MCExtractParams {
-  public:
+public:
     MCExtractParams();
 
     unsigned int getFftSize() const { return fftSize; }
@@ -43,7 +43,7 @@ class TRELIS_EXPORT MCExtractParams {
     float decayPerFrame;                // dB per frame: fall of the running threshold
     float peakWidth;                    // bins: standard deviation of the masking window
 
-  private:
+private:
     std::uint32_t fftSize;          // samples per STFT frame, a power of two
     std::uint32_t hopSize;          // samples between the starts of successive frames
     std::uint32_t sampleRate;       // Hz; every input must have exactly this rate

@@ -17,7 +17,7 @@ namespace Trelis {
 struct Landmark;
 
 class TRELIS_EXPORT MCFile {
-  public:
+public:
     explicit MCFile(int id);
     ~MCFile();
 

@@ -17,7 +17,7 @@ class MCFile;
 struct Landmark;
 
 class TRELIS_EXPORT MCFileSet {
-  public:
+public:
     MCFileSet();
     ~MCFileSet();
 

@@ -17,7 +17,7 @@
 namespace Trelis {
 
 class TRELIS_EXPORT MCInput {
-  public:
+public:
     // Total number of mono samples the source holds.
     virtual std::uint64_t getNumSamples() = 0;
     // Fills the whole block with the next block.size() samples and advances by that many.
@@ -25,7 +25,7 @@ class TRELIS_EXPORT MCInput {
     // Moves back to the first sample.
     virtual bool rewind() = 0;
 
-  protected:
+protected:
     ~MCInput() = default;
 };
 

@@ -36,7 +36,7 @@ class wavfile_t;
 struct FftSpec;
 
 class TRELIS_EXPORT MCLandmarkExtract {
-  public:
+public:
     explicit MCLandmarkExtract(const MCExtractParams& params);
     ~MCLandmarkExtract();
 
@@ -87,7 +87,7 @@ class TRELIS_EXPORT MCLandmarkExtract {
     std::vector<std::vector<Peak*>*>* frames;  // one peak list per STFT frame of the last run
     std::vector<float> maskTable;              // Gaussian mask in dB by distance in bins
 
-  private:
+private:
     void releasePeaks();
     void buildMaskTable();
     void advanceFrame(array<float>& frame, const array<float>& block);

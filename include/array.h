@@ -23,7 +23,7 @@ namespace Trelis {
 
 template <typename T>
 class array {
-  public:
+public:
     explicit array(std::uint32_t first, std::uint32_t second = 1, std::uint32_t third = 1)
         : data(nullptr), dim1(first), dim2(second), dim3(third), isAlias(false) {
         const int count = size();
@@ -93,7 +93,7 @@ class array {
     std::uint32_t dim3;
     bool isAlias;
 
-  private:
+private:
     // Null when the memory can't be had, or when the byte count would not fit a size_t.
     static T* allocate(int count) {
         if (static_cast<std::size_t>(count) > std::numeric_limits<std::size_t>::max() / sizeof(T)) {

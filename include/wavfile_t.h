@@ -28,7 +28,7 @@
 namespace Trelis {
 
 class TRELIS_EXPORT wavfile_t {
-  public:
+public:
     // mode 1 reads, mode 2 writes; channels and sampleRate matter only for writing.
     wavfile_t(const std::string& path, int mode, unsigned int channels, unsigned int sampleRate);
     ~wavfile_t();
@@ -49,7 +49,7 @@ class TRELIS_EXPORT wavfile_t {
     std::int32_t bitsPerSample;
     std::streampos dataStart;  // position of the first sample byte
 
-  private:
+private:
     void openForReading(const std::string& path);
     void openForWriting(const std::string& path);
     void readSamples(float* out, int count);

@@ -2,14 +2,14 @@
 # Installs, with apt-get, the build dependencies that are missing, and nothing when all are there.
 # Usage: scripts/bootstrap.sh [bench] [fuzz]
 #   always: compiler, CMake, Ninja, GoogleTest, Google Benchmark, pkg-config, clang-format
-#   bench:  FFTW (the benchmarks compare the FFT engine with it)
+#   bench:  FFTW (the yardstick of the FFT benchmark), real music and sox for the extraction ones
 #   fuzz:   clang with its libFuzzer runtime
 set -euo pipefail
 
 need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format)
 for extra in "$@"; do
     case "$extra" in
-        bench) need+=(libfftw3-dev) ;;
+        bench) need+=(libfftw3-dev wesnoth-1.16-music sox) ;;
         fuzz) need+=(clang libclang-rt-dev) ;;
         *) echo "bootstrap: unknown extra '$extra'" >&2; exit 2 ;;
     esac

@@ -15,7 +15,7 @@ class MCLandmarkExtract;
 class wavfile_t;
 
 class WavInput : public MCInput {
-  public:
+public:
     WavInput(const std::string& path, MCLandmarkExtract* extractor);
     ~WavInput();
 

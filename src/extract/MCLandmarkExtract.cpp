@@ -35,22 +35,23 @@ int log2Exact(unsigned int n) {
     return order;
 }
 
-// Deletes the peaks still held by a scratch list when an exception leaves the frame loop.
-class PeakScratch {
-  public:
-    explicit PeakScratch(std::vector<Peak*>& peaks) : peaks_(peaks) {}
-    ~PeakScratch() {
-        for (Peak* p : peaks_) {
-            delete p;
-        }
-        peaks_.clear();
-    }
-    PeakScratch(const PeakScratch&) = delete;
-    PeakScratch& operator=(const PeakScratch&) = delete;
-
-  private:
-    std::vector<Peak*>& peaks_;
+// A candidate peak of the frame being picked, before it is kept and made a Peak. Sorting these
+// with the same comparison as the Peak pointers gives the same order: the sort's steps depend
+// only on the outcomes of the comparisons.
+struct Candidate {
+    std::int32_t bin;
+    float amplitude;
 };
+
+bool strongerCandidate(const Candidate& a, const Candidate& b) {
+    return a.amplitude > b.amplitude;
+}
+
+// The comparator of the peak lists, inlinable where a sort would otherwise call it through a
+// function pointer.
+bool strongerPeak(Peak* a, Peak* b) {
+    return MCLandmarkExtract::sortByAmplitudeComparitor(a, b);
+}
 
 // Removes from `list`, keeping the order of the rest, every peak that `drop` selects, and
 // deletes it.
@@ -326,9 +327,10 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
     float* levels = fftBuffer.data;
     float* t = threshold.data;
     float* d = excess.data;
-    std::vector<Peak*> candidates;
+    std::vector<Candidate> candidates;
     candidates.reserve(static_cast<std::size_t>(bins) / 2);
-    PeakScratch scratch(candidates);
+    std::vector<Candidate> accepted;
+    accepted.reserve(params.maxPeaksPerFrame);
     frames->reserve(frames->size() + frameTotal);
 
     for (std::uint32_t f = 0; f < frameTotal; ++f) {
@@ -350,29 +352,31 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         std::vector<Peak*>& list = *owned.release();
 
         // Candidates: strict local maxima of the excess over the threshold, in bin order.
+        candidates.clear();
         for (int i = 1; i < bins - 1; ++i) {
             if (d[i] > d[i - 1] && d[i] > d[i + 1]) {
-                candidates.push_back(new Peak(i, levels[i], static_cast<int>(f)));
+                candidates.push_back({i, levels[i]});
             }
         }
         // Strongest first; equal amplitudes stand in whatever order the sort leaves them.
-        std::sort(candidates.begin(), candidates.end(), sortByAmplitudeComparitor);
+        std::sort(candidates.begin(), candidates.end(), strongerCandidate);
 
         // Selection: above the threshold as raised by the stronger peaks of this frame, and at
-        // most maxPeaksPerFrame of them.
-        std::uint32_t accepted = 0;
-        auto keptEnd = candidates.begin();
-        for (Peak* p : candidates) {
-            if (p->amplitude > t[p->bin] && accepted < params.maxPeaksPerFrame) {
-                laySpread(threshold, p->bin, p->amplitude);
-                ++accepted;
-                *keptEnd++ = p;
-            } else {
-                delete p;
+        // most maxPeaksPerFrame of them. Only the peaks kept are made.
+        accepted.clear();
+        for (const Candidate& c : candidates) {
+            if (accepted.size() == params.maxPeaksPerFrame) {
+                break;
+            }
+            if (c.amplitude > t[c.bin]) {
+                laySpread(threshold, c.bin, c.amplitude);
+                accepted.push_back(c);
             }
         }
-        list.assign(candidates.begin(), keptEnd);
-        candidates.clear();
+        list.reserve(accepted.size());
+        for (const Candidate& c : accepted) {
+            list.push_back(new Peak(c.bin, c.amplitude, static_cast<int>(f)));
+        }
 
         for (int j = 0; j < bins; ++j) {
             t[j] -= params.decayPerFrame;
@@ -443,7 +447,7 @@ void MCLandmarkExtract::combine(MCFile* file) {
     std::vector<Peak*> neighbors;
     neighbors.reserve(params.getMaxPairsPerPeak() + 1u);
     for (std::vector<Peak*>* list : *frames) {
-        std::sort(list->begin(), list->end(), sortByAmplitudeComparitor);
+        std::sort(list->begin(), list->end(), [](Peak* a, Peak* b) { return strongerPeak(a, b); });
         for (Peak* anchor : *list) {
             neighbors.clear();
             findNeighborPeaks(anchor, neighbors);
@@ -466,7 +470,7 @@ void MCLandmarkExtract::printPeaks() {
             continue;
         }
         std::cout << "FRAME: " << static_cast<unsigned>(i) << std::endl;
-        std::sort(list.begin(), list.end(), sortByAmplitudeComparitor);
+        std::sort(list.begin(), list.end(), [](Peak* a, Peak* b) { return strongerPeak(a, b); });
         for (const Peak* p : list) {
             std::cout << "f: " << p->bin << " a: " << p->amplitude << " t:" << p->frame
                       << std::endl;

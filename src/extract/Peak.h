@@ -10,7 +10,7 @@
 namespace Trelis {
 
 class Peak {
-  public:
+public:
     Peak(int peakBin, float peakAmplitude, int peakFrame)
         : bin(peakBin), amplitude(peakAmplitude), frame(peakFrame) {}
 

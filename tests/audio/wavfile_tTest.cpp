@@ -40,7 +40,7 @@ std::vector<float> readAll(wavfile_t& reader, int count, float fill = 99.0f) {
 
 // The rule read_mono follows, one frame and one stream call at a time.
 class FrameByFrameReader {
-  public:
+public:
     FrameByFrameReader(const std::string& path, std::streampos start, int channels, int bits)
         : in_(path, std::ios::binary), frameBytes_(channels * (bits / 8)), bits_(bits) {
         in_.seekg(start);
@@ -56,7 +56,7 @@ class FrameByFrameReader {
         }
     }
 
-  private:
+private:
     float convert(const unsigned char* p) const {
         if (bits_ == 8) {
             return (static_cast<float>(p[0]) - 128.0f) / 128.0f;

@@ -17,7 +17,7 @@ constexpr unsigned char kWorkSentinel = 0xA5;
 
 // A plan with its work buffer, and a frame buffer of N + 4 floats followed by sentinels.
 class Transform {
-  public:
+public:
     explicit Transform(int order, int flag = fftNoDivByAny) : n_(std::size_t{1} << order) {
         EXPECT_EQ(fftInitAlloc(&spec_, order, flag, fftAlgHintFast), fftStsNoErr);
         int bytes = -1;
@@ -43,7 +43,7 @@ class Transform {
         return std::vector<float>(buffer_.begin(), buffer_.begin() + n_ + 2);
     }
 
-  private:
+private:
     std::size_t n_;
     FftSpec* spec_ = nullptr;
     std::vector<unsigned char> work_;

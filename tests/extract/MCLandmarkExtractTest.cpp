@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -89,6 +90,34 @@ TEST(MCLandmarkExtract, RecordedDigestOfASyntheticSignal) {
     const Summary s = summarize(*file);
     EXPECT_EQ(s.count, 487u);
     EXPECT_EQ(s.digest, 13269648236988416457ull);
+}
+
+// The forward pass sorts its candidates as values, not as heap peaks: the sort's steps depend only
+// on the outcomes of the comparisons, so equal amplitudes end in the same order either way.
+TEST(MCLandmarkExtract, SortingValuesOrdersTiesAsSortingPointers) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<Peak> values;
+        const int count = 1 + static_cast<int>(rng() % 120);
+        for (int i = 0; i < count; ++i) {
+            values.emplace_back(i, static_cast<float>(rng() % 7), 0);  // many ties
+        }
+        std::vector<Peak*> pointers;
+        for (Peak& p : values) {
+            pointers.push_back(&p);
+        }
+        std::sort(pointers.begin(), pointers.end(), MCLandmarkExtract::sortByAmplitudeComparitor);
+        std::vector<int> byPointer, byValue;
+        for (const Peak* p : pointers) {
+            byPointer.push_back(p->bin);
+        }
+        std::sort(values.begin(), values.end(),
+                  [](const Peak& a, const Peak& b) { return a.amplitude > b.amplitude; });
+        for (const Peak& p : values) {
+            byValue.push_back(p.bin);
+        }
+        ASSERT_EQ(byValue, byPointer) << "trial " << trial;
+    }
 }
 
 TEST(MCLandmarkExtract, SameInputTwiceGivesTheSameLandmarks) {
@@ -414,7 +443,7 @@ TEST(MCLandmarkExtract, PrintPeaksListsNonEmptyFrames) {
 }
 
 class RunAllTest : public ::testing::Test {
-  protected:
+protected:
     TempDir dir;
     std::string wav(const std::string& name, std::uint32_t rate = 8000, double seconds = 4.0) {
         const std::string path = dir.path(name);

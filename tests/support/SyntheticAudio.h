@@ -23,7 +23,7 @@ void writeWav(const std::string& path, const std::vector<float>& samples,
 // An MCInput over samples in memory, with the end-of-input rule of the WAVE source: a read that
 // reaches past the end fills what is left and leaves the rest of the block as it was.
 class MemoryInput : public Trelis::MCInput {
-  public:
+public:
     explicit MemoryInput(std::vector<float> samples) : samples_(std::move(samples)) {}
     std::uint64_t getNumSamples() override { return samples_.size(); }
     bool read(Trelis::array<float>& block) override;
@@ -35,7 +35,7 @@ class MemoryInput : public Trelis::MCInput {
     int reads = 0;
     int rewinds = 0;
 
-  private:
+private:
     std::vector<float> samples_;
     std::size_t position_ = 0;
 };

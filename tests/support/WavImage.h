@@ -9,7 +9,7 @@ namespace TrelisTest {
 
 // The bytes of a WAVE file, assembled chunk by chunk.
 class WavImage {
-  public:
+public:
     WavImage& riff(const char* id = "RIFF", const char* form = "WAVE");
     // A format chunk of `size` bytes (16, 18, 40, ...); the bytes past 16 are zero.
     WavImage& fmt(int tag, int channels, std::uint32_t rate, int bits, std::uint32_t size = 16);
@@ -25,21 +25,21 @@ class WavImage {
     static std::vector<unsigned char> pcm16(const std::vector<std::int16_t>& samples);
     static std::vector<unsigned char> float32(const std::vector<float>& samples);
 
-  private:
+private:
     void le(std::uint32_t value, int count);
     std::vector<unsigned char> bytes_;
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     std::string path(const std::string& name) const { return root_ + "/" + name; }
 
-  private:
+private:
     std::string root_;
 };
 

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Makes the recordings the extraction benchmarks read, once, as 8000 Hz mono 16-bit WAVE files:
+#   music-10min.wav   ten minutes of orchestral music (Debian's wesnoth-1.16-music), tracks in
+#                     name order, joined
+#   noise-10min.wav   ten minutes of white noise
+#   music-60min.wav   one hour of that music, for peak memory
+# Usage: scripts/prepare-bench-audio.sh <folder>
+set -euo pipefail
+out=$1
+music=/usr/share/games/wesnoth/1.16/data/core/music
+mkdir -p "$out"
+mapfile -t tracks < <(ls "$music"/*.ogg | sort)
+
+make_music() {  # <seconds> <file>
+    [ -s "$2" ] && return
+    sox "${tracks[@]}" -r 8000 -c 1 -b 16 "$2.tmp.wav" trim 0 "$1"
+    mv "$2.tmp.wav" "$2"
+}
+make_music 600 "$out/music-10min.wav"
+make_music 3600 "$out/music-60min.wav"
+[ -s "$out/noise-10min.wav" ] ||
+    sox -n -r 8000 -c 1 -b 16 "$out/noise-10min.wav" synth 600 whitenoise vol 0.5
