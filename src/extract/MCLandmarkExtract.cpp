@@ -27,6 +27,9 @@ constexpr float kLevelFloor = 2.2204e-16f;
 // ln(10), computed once with the single-precision logarithm when the library loads.
 const float kLn10 = std::log(10.0f);
 
+// The level conversion, inlinable: the exported dB() can't be inlined into the library's own loops.
+inline float levelOf(float value) { return 20.0f * std::log(value + kLevelFloor) / kLn10; }
+
 int log2Exact(unsigned int n) {
     int order = 0;
     while ((1u << order) < n) {
@@ -262,7 +265,7 @@ void MCLandmarkExtract::computeInitialThreshold(array<float>& threshold, MCInput
     }
     fftBuffer.fill(0.0f);
     for (int i = 0; i < threshold.size(); ++i) {
-        threshold.data[i] = dB(threshold.data[i]);
+        threshold.data[i] = levelOf(threshold.data[i]);
     }
 }
 
@@ -327,8 +330,8 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
     float* levels = fftBuffer.data;
     float* t = threshold.data;
     float* d = excess.data;
-    std::vector<Candidate> candidates;
-    candidates.reserve(static_cast<std::size_t>(bins) / 2);
+    // Room for every bin, so that the candidate scan can write without branching.
+    std::vector<Candidate> candidates(static_cast<std::size_t>(bins));
     std::vector<Candidate> accepted;
     accepted.reserve(params.maxPeaksPerFrame);
     frames->reserve(frames->size() + frameTotal);
@@ -344,7 +347,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
             if (m > loudest) {
                 loudest = m;
             }
-            levels[k] = dB(m);
+            levels[k] = levelOf(m);
             d[k] = levels[k] - t[k];
         }
         std::unique_ptr<std::vector<Peak*>> owned(new std::vector<Peak*>());
@@ -352,25 +355,25 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         std::vector<Peak*>& list = *owned.release();
 
         // Candidates: strict local maxima of the excess over the threshold, in bin order.
-        candidates.clear();
+        std::size_t found = 0;
         for (int i = 1; i < bins - 1; ++i) {
-            if (d[i] > d[i - 1] && d[i] > d[i + 1]) {
-                candidates.push_back({i, levels[i]});
-            }
+            candidates[found] = {i, levels[i]};
+            found += (d[i] > d[i - 1]) & (d[i] > d[i + 1]);
         }
+        const auto candidatesEnd = candidates.begin() + static_cast<std::ptrdiff_t>(found);
         // Strongest first; equal amplitudes stand in whatever order the sort leaves them.
-        std::sort(candidates.begin(), candidates.end(), strongerCandidate);
+        std::sort(candidates.begin(), candidatesEnd, strongerCandidate);
 
         // Selection: above the threshold as raised by the stronger peaks of this frame, and at
         // most maxPeaksPerFrame of them. Only the peaks kept are made.
         accepted.clear();
-        for (const Candidate& c : candidates) {
+        for (auto c = candidates.begin(); c != candidatesEnd; ++c) {
             if (accepted.size() == params.maxPeaksPerFrame) {
                 break;
             }
-            if (c.amplitude > t[c.bin]) {
-                laySpread(threshold, c.bin, c.amplitude);
-                accepted.push_back(c);
+            if (c->amplitude > t[c->bin]) {
+                laySpread(threshold, c->bin, c->amplitude);
+                accepted.push_back(*c);
             }
         }
         list.reserve(accepted.size());
@@ -383,7 +386,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         }
     }
 
-    const float loudestLevel = dB(loudest);
+    const float loudestLevel = levelOf(loudest);
     for (std::vector<Peak*>* list : *frames) {
         removePeaks(
             *list, [&](const Peak* p) { return p->amplitude - loudestLevel < params.dbThreshold; });
