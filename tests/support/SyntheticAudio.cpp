@@ -34,7 +34,10 @@ std::vector<float> musicLike(std::uint32_t seed, double seconds, std::uint32_t r
         const int kind = static_cast<int>(rng() % 10);
         if (kind < 7) {
             // A note: a fundamental with four decaying harmonics.
-            const double f0 = 110.0 * scale[rng() % 5] * (1 << (rng() % 3));
+            // One draw per statement: the order of two draws in one expression is unspecified.
+            const double degree = scale[rng() % 5];
+            const double octave = static_cast<double>(1 << (rng() % 3));
+            const double f0 = 110.0 * degree * octave;
             const double gain = 0.05 + 0.12 * unit(rng);
             for (std::size_t i = 0; i < count; ++i) {
                 const double t = static_cast<double>(i) / rate;
