@@ -28,7 +28,9 @@ constexpr float kLevelFloor = 2.2204e-16f;
 const float kLn10 = std::log(10.0f);
 
 // The level conversion, inlinable: the exported dB() can't be inlined into the library's own loops.
-inline float levelOf(float value) { return 20.0f * std::log(value + kLevelFloor) / kLn10; }
+inline float levelOf(float value) {
+    return 20.0f * std::log(value + kLevelFloor) / kLn10;
+}
 
 int log2Exact(unsigned int n) {
     int order = 0;
