@@ -3,13 +3,18 @@
 // The umbrella header: everything a host application of the library needs.
 #pragma once
 
+#include "ClusterResult.h"
 #include "Landmark.h"
+#include "MCClusterElem.h"
+#include "MCClusterSync.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCInput.h"
 #include "MCLandmarkExtract.h"
+#include "MCProgress.h"
+#include "OrderedClusterElements.h"
 #include "TrelisExport.h"
 #include "array.h"
 #include "wavfile_t.h"

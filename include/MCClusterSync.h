@@ -1,0 +1,35 @@
+// MCClusterSync: finds which recordings of a file set capture the same event, groups them into
+// clusters and gives every recording its start offset within its cluster.
+//
+// run() executes six stages on the caller's thread, announcing each to the progress observer:
+// the cumulative landmark counts of every file are brought up to date, the landmark index builds
+// one histogram of start-frame differences per pair of files sharing hashes, every pair's
+// statistics are computed, the histograms are released, the pairs that pass the acceptance test
+// are joined into clusters with offsets fixed along the strongest matches, and every element is
+// named after its file's base name. The engine keeps only a copy of its parameters; every run is
+// independent and only reads the file set (apart from the cumulative counts). The result belongs
+// to the caller and outlives the file set. Allocation failures propagate.
+#pragma once
+
+#include "ClusterResult.h"
+#include "MCClusterSyncParams.h"
+#include "TrelisExport.h"
+
+namespace Trelis {
+
+class MCFileSet;
+class MCProgress;
+
+class TRELIS_EXPORT MCClusterSync {
+public:
+    explicit MCClusterSync(const MCClusterSyncParams& params);
+
+    // Clusters the files of `fileSet` (not null); `progress` may be null. Every file is in
+    // exactly one cluster of the new result; an empty set gives an empty result.
+    ClusterResult* run(MCFileSet* fileSet, MCProgress* progress);
+
+private:
+    MCClusterSyncParams params;
+};
+
+}  // namespace Trelis
