@@ -4,6 +4,7 @@
 #                     name order, joined
 #   noise-10min.wav   ten minutes of white noise
 #   music-60min.wav   one hour of that music, for peak memory
+#   music-all.wav     all of it (about two hours), the source of the clustering benchmark's events
 # Usage: scripts/prepare-bench-audio.sh <folder>
 set -euo pipefail
 out=$1
@@ -18,5 +19,6 @@ make_music() {  # <seconds> <file>
 }
 make_music 600 "$out/music-10min.wav"
 make_music 3600 "$out/music-60min.wav"
+make_music 99999 "$out/music-all.wav"
 [ -s "$out/noise-10min.wav" ] ||
     sox -n -r 8000 -c 1 -b 16 "$out/noise-10min.wav" synth 600 whitenoise vol 0.5

@@ -1,0 +1,280 @@
+#include "sync/FlatLandmarkIndex.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "Landmark.h"
+#include "MCFile.h"
+#include "MCFileSet.h"
+#include "MCProgress.h"
+
+namespace Trelis {
+
+namespace {
+
+// Packs a vote so that sorting the words orders them by offset, then time, both signed.
+std::uint64_t packVote(std::int32_t offset, std::int32_t time) {
+    const std::uint32_t o = static_cast<std::uint32_t>(offset) ^ 0x80000000u;
+    const std::uint32_t t = static_cast<std::uint32_t>(time) ^ 0x80000000u;
+    return (static_cast<std::uint64_t>(o) << 32) | t;
+}
+std::int32_t voteOffset(std::uint64_t vote) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote >> 32) ^ 0x80000000u);
+}
+std::int32_t voteTime(std::uint64_t vote) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote) ^ 0x80000000u);
+}
+
+MCFile* recordOf(MCFileSet* fileSet, int id) {
+    const auto found = fileSet->getFiles().find(id);
+    return found == fileSet->getFiles().end() ? nullptr : found->second;
+}
+
+// The scoring reports of the index: one per whole percent of the hashes held by two or more
+// landmarks, whether or not a hash is then dropped, so they follow from the count alone.
+class ScoringReports {
+public:
+    ScoringReports(MCProgress* progress, std::size_t total) : progress_(progress), total_(total) {
+        if (progress_ != nullptr) {
+            progress_->setProgress(0.0f);
+        }
+    }
+    void advanceTo(std::size_t done) {
+        for (; done_ < done; ++done_) {
+            const int percent = static_cast<int>(static_cast<float>(done_ + 1) * 100.0f /
+                                                 static_cast<float>(total_));
+            if (percent > lastPercent_ && progress_ != nullptr) {
+                progress_->setProgress(static_cast<float>(percent) / 100.0f);
+                lastPercent_ = percent;
+            }
+        }
+    }
+
+private:
+    MCProgress* progress_;
+    std::size_t total_;
+    std::size_t done_ = 0;
+    int lastPercent_ = 0;
+};
+
+// The votes of one file against a later file: a run of its entries against the later files'
+// entries of the same hash, which stand after it in the hash's run.
+struct VoteSpan {
+    std::uint32_t begin, end;  // the file's entries of one hash
+    std::uint32_t runEnd;      // the later files' entries are [end, runEnd)
+};
+
+}  // namespace
+
+FlatLandmarkIndex::FlatLandmarkIndex(unsigned int maxLandmarksPerHash)
+    : maxLandmarks(maxLandmarksPerHash), stats(new MatchStatsMap(), deleteMatchStats) {}
+
+FlatLandmarkIndex::~FlatLandmarkIndex() = default;
+
+MatchStatsMap* FlatLandmarkIndex::takeMatchStats() {
+    MatchStatsMap* taken = stats.release();
+    stats.reset(new MatchStatsMap());
+    return taken;
+}
+
+void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
+    entries.clear();
+    if (files != nullptr) {
+        if (progress != nullptr) {
+            progress->setProgress(0.0f);
+        }
+        const auto count = static_cast<float>(files->getFiles().size());
+        int visited = 0;
+        for (const auto& record : files->getFiles()) {
+            if (record.second != nullptr) {
+                for (const auto& frame : record.second->landmarks) {
+                    for (const Landmark* l : frame.second) {
+                        entries.push_back(
+                            {l->hash, l->file != nullptr ? l->file->getId() : 0, l->time, 0});
+                    }
+                }
+            }
+            ++visited;
+            if (progress != nullptr) {
+                progress->setProgress(static_cast<float>(visited) / count);
+            }
+        }
+    }
+    // By hash, then file id; stable, so each file's landmarks keep the index order.
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
+        return x.hash != y.hash ? x.hash < y.hash : x.file < y.file;
+    });
+}
+
+void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
+    stats.reset(new MatchStatsMap());
+    collect(files, progress);
+
+    // The distinct file ids, in increasing order, and each entry's place among them.
+    std::vector<std::int32_t> ids;
+    for (const Entry& e : entries) {
+        ids.push_back(e.file);
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (Entry& e : entries) {
+        e.slot = static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), e.file) -
+                                            ids.begin());
+    }
+
+    // Every hash's run of entries; the spans of votes of each file, bucketed by file.
+    std::size_t total = 0;
+    std::vector<std::vector<VoteSpan>> spans(ids.size());
+    for (std::size_t i = 0; i < entries.size();) {
+        std::size_t end = i + 1;
+        while (end < entries.size() && entries[end].hash == entries[i].hash) {
+            ++end;
+        }
+        const std::size_t held = end - i;
+        if (held >= 2) {
+            ++total;
+        }
+        if (held >= 2 && held <= maxLandmarks) {
+            for (std::size_t g = i; g < end;) {
+                std::size_t groupEnd = g + 1;
+                while (groupEnd < end && entries[groupEnd].file == entries[g].file) {
+                    ++groupEnd;
+                }
+                if (groupEnd < end) {
+                    spans[entries[g].slot].push_back({static_cast<std::uint32_t>(g),
+                                                      static_cast<std::uint32_t>(groupEnd),
+                                                      static_cast<std::uint32_t>(end)});
+                }
+                g = groupEnd;
+            }
+        }
+        i = end;
+    }
+
+    ScoringReports reports(progress, total);
+    std::vector<std::vector<std::uint64_t>> votes(ids.size());
+    std::vector<std::uint32_t> touched;
+    for (std::size_t first = 0; first < ids.size(); ++first) {
+        for (const VoteSpan& span : spans[first]) {
+            for (std::uint32_t a = span.begin; a < span.end; ++a) {
+                const std::int32_t time = entries[a].time;
+                for (std::uint32_t b = span.end; b < span.runEnd; ++b) {
+                    const Entry& other = entries[b];
+                    const auto offset = static_cast<std::int32_t>(
+                        static_cast<std::uint32_t>(time) - static_cast<std::uint32_t>(other.time));
+                    std::vector<std::uint64_t>& list = votes[other.slot];
+                    if (list.empty()) {
+                        touched.push_back(other.slot);
+                    }
+                    list.push_back(packVote(offset, time));
+                }
+            }
+        }
+        spans[first] = std::vector<VoteSpan>();
+        std::sort(touched.begin(), touched.end());
+        for (std::uint32_t second : touched) {
+            pairStats(ids[first], ids[second], votes[second], files);
+            votes[second].clear();
+        }
+        touched.clear();
+        reports.advanceTo(total * (first + 1) / ids.size());
+    }
+    reports.advanceTo(total);
+    entries = std::vector<Entry>();
+}
+
+// The statistics of one pair from its votes, as computeMatchStats makes them from the pair's
+// histogram.
+void FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
+                                  std::vector<std::uint64_t>& votes, MCFileSet* files) {
+    MCMatchStats*& slot = (*stats)[{id1, id2}];
+    slot = new MCMatchStats(nullptr);
+    MCMatchStats& s = *slot;
+    s.id1 = id1;
+    s.id2 = id2;
+
+    // The bins in increasing offset: counted over the offset range when it is small next to the
+    // votes, else by sorting the votes.
+    binCounts.clear();
+    std::uint32_t bestCount = 0;
+    std::int32_t bestOffset = 0;
+    std::int32_t lowest = INT_MAX;
+    std::int32_t highest = INT_MIN;
+    for (std::uint64_t v : votes) {
+        lowest = std::min(lowest, voteOffset(v));
+        highest = std::max(highest, voteOffset(v));
+    }
+    const std::int64_t range = static_cast<std::int64_t>(highest) - lowest + 1;
+    std::int32_t earliest = INT_MAX;
+    std::int32_t latest = INT_MIN;
+    if (range <= static_cast<std::int64_t>(8 * votes.size() + 4096)) {
+        dense.assign(static_cast<std::size_t>(range), 0);
+        for (std::uint64_t v : votes) {
+            ++dense[static_cast<std::size_t>(static_cast<std::int64_t>(voteOffset(v)) - lowest)];
+        }
+        for (std::size_t k = 0; k < dense.size(); ++k) {
+            if (dense[k] != 0) {
+                binCounts.push_back(dense[k]);
+                // The most votes; among equal counts the largest offset, the last one reached.
+                if (dense[k] >= bestCount) {
+                    bestCount = dense[k];
+                    bestOffset = static_cast<std::int32_t>(lowest + static_cast<std::int64_t>(k));
+                }
+            }
+        }
+        for (std::uint64_t v : votes) {
+            if (voteOffset(v) == bestOffset) {
+                earliest = std::min(earliest, voteTime(v));
+                latest = std::max(latest, voteTime(v));
+            }
+        }
+    } else {
+        std::sort(votes.begin(), votes.end());
+        for (std::size_t i = 0; i < votes.size();) {
+            const std::int32_t offset = voteOffset(votes[i]);
+            std::size_t end = i + 1;
+            while (end < votes.size() && voteOffset(votes[end]) == offset) {
+                ++end;
+            }
+            const auto count = static_cast<std::uint32_t>(end - i);
+            binCounts.push_back(count);
+            if (count >= bestCount) {
+                bestCount = count;
+                bestOffset = offset;
+                earliest = voteTime(votes[i]);
+                latest = voteTime(votes[end - 1]);
+            }
+            i = end;
+        }
+    }
+
+    s.matchCount = static_cast<float>(bestCount);
+    s.offset = static_cast<float>(bestOffset);
+    s.overlapLength = computeOverlap(recordOf(files, id1), recordOf(files, id2), s.offset,
+                                     s.overlapLandmarksF1, s.overlapLandmarksF2);
+    s.percentMatchF1 = s.matchCount / s.overlapLandmarksF1;
+    s.percentMatchF2 = s.matchCount / s.overlapLandmarksF2;
+    s.templateLength = static_cast<float>(static_cast<std::int64_t>(latest) - earliest);
+
+    // The same single-precision sums as computeHistogramStats, over the same bins in the same
+    // order.
+    float totalVotes = 0.0f;
+    for (std::uint32_t count : binCounts) {
+        totalVotes += static_cast<float>(count);
+    }
+    const float mean = totalVotes / s.overlapLength;
+    float spread = 0.0f;
+    for (std::uint32_t count : binCounts) {
+        const float difference = static_cast<float>(count) - mean;
+        spread += difference * difference;
+    }
+    float variance = spread / s.overlapLength;
+    s.histMean = mean;
+    if (variance < 0.1f) {
+        variance = 0.1f;
+    }
+    s.histStd = std::sqrt(variance);
+}
+
+}  // namespace Trelis

@@ -1,0 +1,59 @@
+// FlatLandmarkIndex: the landmark index, pairwise scoring and match statistics of
+// MCLandmarkIndex with computeMatchStats, in flat arrays and one file at a time.
+//
+// The results and reports are those of the straightforward pair (the tests compare the two on
+// random file sets): every landmark is gathered under its hash (a sorted array in place of the
+// map) and the same hashes are dropped. Then, instead of one map of vote lists per pair for all
+// pairs at once, the votes of one file against every later file are gathered, reduced to their
+// statistics and dropped before the next file: bins in increasing offset, the winner by the same
+// tie rule, its template from the earliest and latest voter. Memory stays at the index plus one
+// file's votes. The scoring reports depend only on how many hashes are scored, so they are
+// replayed, value for value, as the files are done. The records' histogram member is null: no
+// stage after the statistics reads it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sync/MatchStatsMap.h"
+
+namespace Trelis {
+
+class MCFileSet;
+class MCProgress;
+
+class FlatLandmarkIndex {
+public:
+    explicit FlatLandmarkIndex(unsigned int maxLandmarksPerHash);
+    ~FlatLandmarkIndex();
+
+    FlatLandmarkIndex(const FlatLandmarkIndex&) = delete;
+    FlatLandmarkIndex& operator=(const FlatLandmarkIndex&) = delete;
+
+    // Indexes and scores every pair of `files` and computes the statistics of every pair that
+    // received votes, reporting progress exactly as MCLandmarkIndex::run does.
+    void run(MCFileSet* files, MCProgress* progress);
+    // Hands the statistics of the last run to the caller (an empty map before any run).
+    MatchStatsMap* takeMatchStats();
+
+private:
+    struct Entry {
+        std::uint32_t hash;
+        std::int32_t file;  // id of the landmark's file, 0 without one
+        std::int32_t time;
+        std::uint32_t slot;  // index of `file` among the distinct file ids
+    };
+
+    void collect(MCFileSet* files, MCProgress* progress);
+    void pairStats(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes,
+                   MCFileSet* files);
+
+    std::uint32_t maxLandmarks;
+    std::vector<Entry> entries;  // by hash, then file id, then index order
+    std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> stats;
+    std::vector<std::uint32_t> binCounts;  // scratch: per bin, in increasing offset
+    std::vector<std::uint32_t> dense;      // scratch: counts over an offset range
+};
+
+}  // namespace Trelis

@@ -1,0 +1,115 @@
+#include "sync/FlatLandmarkIndex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "sync/MCLandmarkIndex.h"
+#include "sync/SyncTestSupport.h"
+
+using namespace Trelis;
+using TrelisTest::RecordingProgress;
+
+namespace {
+
+bool sameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A random file set: few hashes so that they collide, files with gaps in their ids, landmarks
+// without a file or pointing at another record, shared offsets so some bins win clearly.
+void randomSet(MCFileSet& set, std::mt19937& rng) {
+    const int files = 1 + static_cast<int>(rng() % 6);
+    std::vector<MCFile*> records;
+    for (int i = 0; i < files; ++i) {
+        const int id = static_cast<int>(rng() % 4) + 4 * i;  // gaps, and id 0 sometimes
+        records.push_back(TrelisTest::addRecord(set, id, {}));
+    }
+    const int hashes = 2 + static_cast<int>(rng() % 40);
+    // Sometimes far-apart and negative times, so offsets spread over a wide range.
+    const int stretch = rng() % 3 == 0 ? 97 : 1;
+    const int base = rng() % 4 == 0 ? -5000 : 0;
+    for (MCFile* file : records) {
+        const int shift = static_cast<int>(rng() % 50);
+        const int count = static_cast<int>(rng() % 120);
+        for (int k = 0; k < count; ++k) {
+            const int frame = static_cast<int>(rng() % 200);
+            const auto hash = static_cast<std::uint32_t>(rng() % hashes);
+            MCFile* owner = file;
+            const unsigned odd = rng() % 50;
+            if (odd == 0) {
+                owner = nullptr;
+            } else if (odd == 1) {
+                owner = records[rng() % records.size()];
+            }
+            file->addLandmark(
+                new Landmark{base + (frame + shift * (k % 2)) * stretch, owner, hash});
+        }
+        file->computeCLF();
+    }
+}
+
+}  // namespace
+
+// The flat index against the straightforward one, on random inputs: the same pairs, every field
+// of every record the same to the bit, and the same progress reports.
+TEST(FlatLandmarkIndex, MatchesTheStraightforwardIndexOnRandomSets) {
+    std::mt19937 rng(2026);
+    std::size_t compared = 0, dropping = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        MCFileSet set;
+        randomSet(set, rng);
+        const unsigned maxLandmarks = 1 + rng() % 60;
+
+        RecordingProgress slowProgress;
+        MCLandmarkIndex slowIndex(maxLandmarks);
+        std::unique_ptr<PairHistogramMap, void (*)(PairHistogramMap*)> histograms(
+            slowIndex.run(&set, &slowProgress), deletePairHistograms);
+        std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> slow(
+            computeMatchStats(&set, histograms.get()), deleteMatchStats);
+
+        RecordingProgress fastProgress;
+        FlatLandmarkIndex fastIndex(maxLandmarks);
+        fastIndex.run(&set, &fastProgress);
+        std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> fast(fastIndex.takeMatchStats(),
+                                                                      deleteMatchStats);
+
+        ASSERT_EQ(fastProgress.calls, slowProgress.calls) << "trial " << trial;
+        ASSERT_EQ(fast->size(), slow->size()) << "trial " << trial;
+        compared += slow->size();
+        dropping += (maxLandmarks < 10 && !slow->empty());
+        for (const auto& [key, s] : *slow) {
+            const MCMatchStats& f = *fast->at(key);
+            SCOPED_TRACE("trial " + std::to_string(trial) + " pair " + std::to_string(key.first) +
+                         "," + std::to_string(key.second));
+            EXPECT_EQ(f.id1, s->id1);
+            EXPECT_EQ(f.id2, s->id2);
+            EXPECT_TRUE(sameBits(f.matchCount, s->matchCount));
+            EXPECT_TRUE(sameBits(f.offset, s->offset));
+            EXPECT_TRUE(sameBits(f.overlapLength, s->overlapLength));
+            EXPECT_TRUE(sameBits(f.overlapLandmarksF1, s->overlapLandmarksF1));
+            EXPECT_TRUE(sameBits(f.overlapLandmarksF2, s->overlapLandmarksF2));
+            EXPECT_TRUE(sameBits(f.percentMatchF1, s->percentMatchF1));
+            EXPECT_TRUE(sameBits(f.percentMatchF2, s->percentMatchF2));
+            EXPECT_TRUE(sameBits(f.templateLength, s->templateLength));
+            EXPECT_TRUE(sameBits(f.histMean, s->histMean));
+            EXPECT_TRUE(sameBits(f.histStd, s->histStd));
+            EXPECT_EQ(f.accepted, s->accepted);
+        }
+    }
+    // The random sets really exercise the comparison.
+    EXPECT_GT(compared, 1000u);
+    EXPECT_GT(dropping, 3u);
+}
+
+TEST(FlatLandmarkIndex, NullSetReportsLikeTheIndex) {
+    RecordingProgress progress;
+    FlatLandmarkIndex index(250);
+    index.run(nullptr, &progress);
+    EXPECT_EQ(progress.fractions, (std::vector<float>{0.0f}));
+    std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> stats(index.takeMatchStats(),
+                                                                   deleteMatchStats);
+    EXPECT_TRUE(stats->empty());
+}
