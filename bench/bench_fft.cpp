@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "array.h"
-#include "dsp/FftSpec.h"
+#include "dsp/FftEngine.h"
 
 #ifdef TRELIS_BENCH_FFTW
 #include <fftw3.h>

@@ -13,7 +13,7 @@
 #include "MCFileSet.h"
 #include "MCInput.h"
 #include "audio/WavInput.h"
-#include "dsp/FftSpec.h"
+#include "dsp/FftEngine.h"
 #include "extract/LandmarkHash.h"
 #include "extract/Peak.h"
 #include "wavfile_t.h"

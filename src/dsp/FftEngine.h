@@ -1,4 +1,5 @@
-// The FFT engine: forward transforms of real input of length N = 2^order, order 0 to 29.
+// The FFT engine: the plan FftSpec and its four operations, forward transforms of real input of
+// length N = 2^order, order 0 to 29.
 //
 // Contract
 // - A plan (FftSpec) is made once per length by fftInitAlloc and released by fftFree. It holds

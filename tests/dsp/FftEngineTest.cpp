@@ -1,4 +1,4 @@
-#include "dsp/FftSpec.h"
+#include "dsp/FftEngine.h"
 
 #include <gtest/gtest.h>
 
