@@ -41,7 +41,8 @@ struct FftSpec {
     std::size_t rows;    // length of the first transforms
     std::size_t lanes;   // length of the second transforms
     std::size_t stride;  // floats between the four work arrays (n rounded up to 16)
-    float scale;
+    float scale;         // of the forward transform
+    float inverseScale;  // of the inverse transform
     int bufferBytes;
     std::unique_ptr<float[]> tables;
     const float* rowTwiddles;   // Stockham twiddles for length `rows`
@@ -50,6 +51,8 @@ struct FftSpec {
     const float* stepIm;
     const float* splitRe;  // scale / 2 x cos(2 pi k / N), k < n
     const float* splitIm;  // scale / 2 x -sin(2 pi k / N)
+    const float* mergeRe;  // inverseScale x cos(2 pi k / N), k < n
+    const float* mergeIm;  // inverseScale x sin(2 pi k / N)
 };
 
 namespace {
@@ -209,15 +212,63 @@ void splitReal(std::size_t n, float scale, const float* __restrict hwr, const fl
     }
 }
 
-float scaleFor(int flag, double length) {
-    switch (flag) {
-        case fftDivFwdByN:
-            return static_cast<float>(1.0 / length);
-        case fftDivBySqrtN:
-            return static_cast<float>(1.0 / std::sqrt(length));
-        default:
-            return 1.0f;
+// From the packed spectrum X of x to Z', the conjugate of (N/2) x the transform of
+// z[i] = x[2i] + i x[2i+1]: Z[k] = E[k] + i O[k] with E[k] = X[k] + conj X[n-k] and
+// O[k] = W_N^-k (X[k] - conj X[n-k]). A forward transform of conj Z, conjugated, inverts it.
+TRELIS_FFT_KERNEL
+void mergeReal(std::size_t n, float scale, const float* __restrict cr, const float* __restrict ci,
+               const float* __restrict in, float* __restrict zr, float* __restrict zi) {
+    TRELIS_NO_ALIAS
+    for (std::size_t k = 0; k < n; ++k) {
+        const float ar = in[2 * k], ai = in[2 * k + 1];
+        const float br = in[2 * (n - k)], bi = in[2 * (n - k) + 1];
+        const float difR = ar - br, sumI = ai + bi;
+        const float oddR = cr[k] * difR - ci[k] * sumI;
+        const float oddI = cr[k] * sumI + ci[k] * difR;
+        zr[k] = scale * (ar + br) - oddI;
+        zi[k] = -(scale * (ai - bi) + oddR);
     }
+}
+
+// x[2i] = Re, x[2i+1] = -Im: the conjugate of the complex result, as real samples.
+TRELIS_FFT_KERNEL
+void interleaveConjugate(std::size_t n, const float* __restrict re, const float* __restrict im,
+                         float* __restrict x) {
+    for (std::size_t i = 0; i < n; ++i) {
+        x[2 * i] = re[i];
+        x[2 * i + 1] = -im[i];
+    }
+}
+
+float scaleFor(int flag, double length, bool inverse) {
+    if (flag == fftDivBySqrtN) {
+        return static_cast<float>(1.0 / std::sqrt(length));
+    }
+    if (flag == (inverse ? fftDivInvByN : fftDivFwdByN)) {
+        return static_cast<float>(1.0 / length);
+    }
+    return 1.0f;
+}
+
+// The complex transform of length n in (re, im), by the four-step method; on return (re, im)
+// point at the result and (otherRe, otherIm) at the scratch.
+void complexForward(const FftSpec& spec, float*& re, float*& im, float*& otherRe, float*& otherIm) {
+    columnTransforms(spec.rows, spec.lanes, spec.rowTwiddles, re, im, otherRe, otherIm);
+    twiddleTranspose(spec.rows, spec.lanes, spec.stepRe, spec.stepIm, re, im, otherRe, otherIm);
+    std::swap(re, otherRe);
+    std::swap(im, otherIm);
+    columnTransforms(spec.lanes, spec.rows, spec.laneTwiddles, re, im, otherRe, otherIm);
+}
+
+// The four work arrays inside the caller's buffer, aligned to 64 bytes.
+void workArrays(const FftSpec& spec, unsigned char* work, float*& re, float*& im, float*& otherRe,
+                float*& otherIm) {
+    const std::size_t misalign = reinterpret_cast<std::uintptr_t>(work) % 64;
+    float* base = reinterpret_cast<float*>(work + (misalign ? 64 - misalign : 0));
+    re = base;
+    im = base + spec.stride;
+    otherRe = base + 2 * spec.stride;
+    otherIm = base + 3 * spec.stride;
 }
 
 bool isLive(const FftSpec* spec) {
@@ -254,7 +305,7 @@ int fftInitAlloc(FftSpec** spec, int order, int flag, int hint) {
 
     const std::size_t rowSize = stockhamTableSize(rows);
     const std::size_t laneSize = stockhamTableSize(lanes);
-    const std::size_t tableSize = rowSize + laneSize + 2 * n + 2 * n;
+    const std::size_t tableSize = rowSize + laneSize + 2 * n + 2 * n + 2 * n;
     std::unique_ptr<FftSpec> plan(new (std::nothrow) FftSpec());
     if (!plan) {
         return fftStsMemAllocErr;
@@ -273,7 +324,8 @@ int fftInitAlloc(FftSpec** spec, int order, int flag, int hint) {
     table += laneSize;
 
     const double twoPi = 6.283185307179586476925286766559;
-    const float scale = scaleFor(flag, static_cast<double>(length));
+    const float scale = scaleFor(flag, static_cast<double>(length), false);
+    const float inverseScale = scaleFor(flag, static_cast<double>(length), true);
     float* stepRe = table;
     float* stepIm = table + n;
     for (std::size_t i2 = 0; i2 < lanes && n > 0; ++i2) {
@@ -291,11 +343,22 @@ int fftInitAlloc(FftSpec** spec, int order, int flag, int hint) {
         splitRe[k] = static_cast<float>(0.5 * scale * std::cos(angle));
         splitIm[k] = static_cast<float>(0.5 * scale * std::sin(angle));
     }
+    table += 2 * n;
+    float* mergeRe = table;
+    float* mergeIm = table + n;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double angle = twoPi * static_cast<double>(k) / static_cast<double>(length);
+        mergeRe[k] = static_cast<float>(inverseScale * std::cos(angle));
+        mergeIm[k] = static_cast<float>(inverseScale * std::sin(angle));
+    }
 
     plan->stepRe = stepRe;
     plan->stepIm = stepIm;
     plan->splitRe = splitRe;
     plan->splitIm = splitIm;
+    plan->mergeRe = mergeRe;
+    plan->mergeIm = mergeIm;
+    plan->inverseScale = inverseScale;
     plan->order = order;
     plan->n = n;
     plan->rows = rows;
@@ -333,20 +396,30 @@ int fftForwardInPlace(float* buffer, const FftSpec* spec, unsigned char* work) {
         return fftStsNoErr;
     }
 
-    const std::size_t misalign = reinterpret_cast<std::uintptr_t>(work) % 64;
-    float* base = reinterpret_cast<float*>(work + (misalign ? 64 - misalign : 0));
-    float* re = base;
-    float* im = base + spec->stride;
-    float* otherRe = base + 2 * spec->stride;
-    float* otherIm = base + 3 * spec->stride;
-
+    float *re, *im, *otherRe, *otherIm;
+    workArrays(*spec, work, re, im, otherRe, otherIm);
     deinterleave(spec->n, buffer, re, im);
-    columnTransforms(spec->rows, spec->lanes, spec->rowTwiddles, re, im, otherRe, otherIm);
-    twiddleTranspose(spec->rows, spec->lanes, spec->stepRe, spec->stepIm, re, im, otherRe, otherIm);
-    std::swap(re, otherRe);
-    std::swap(im, otherIm);
-    columnTransforms(spec->lanes, spec->rows, spec->laneTwiddles, re, im, otherRe, otherIm);
+    complexForward(*spec, re, im, otherRe, otherIm);
     splitReal(spec->n, spec->scale, spec->splitRe, spec->splitIm, re, im, buffer);
+    return fftStsNoErr;
+}
+
+int fftInverseInPlace(float* buffer, const FftSpec* spec, unsigned char* work) {
+    if (spec == nullptr || buffer == nullptr || work == nullptr) {
+        return fftStsNullPtrErr;
+    }
+    if (!isLive(spec)) {
+        return fftStsContextMatchErr;
+    }
+    if (spec->n == 0) {
+        buffer[0] *= spec->inverseScale;
+        return fftStsNoErr;
+    }
+    float *re, *im, *otherRe, *otherIm;
+    workArrays(*spec, work, re, im, otherRe, otherIm);
+    mergeReal(spec->n, spec->inverseScale, spec->mergeRe, spec->mergeIm, buffer, re, im);
+    complexForward(*spec, re, im, otherRe, otherIm);
+    interleaveConjugate(spec->n, re, im, buffer);
     return fftStsNoErr;
 }
 

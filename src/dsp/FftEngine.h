@@ -11,10 +11,13 @@
 //   bins 0 .. N/2 there: buffer[2k] = Re X[k], buffer[2k+1] = Im X[k], with buffer[1] and
 //   buffer[N+1] exactly 0. The buffer must hold N + 2 floats (callers use N + 4).
 //   X[k] = sum over n of x[n] e^(-2 pi i k n / N).
-// - Scaling is chosen when the plan is made: fftNoDivByAny leaves the sums unscaled (a frame of
-//   ones gives X[0] = N), fftDivFwdByN divides them by N, fftDivBySqrtN by sqrt(N), and
-//   fftDivInvByN leaves the forward transform unscaled. The algorithm hint is accepted and
-//   ignored: there is one algorithm.
+// - fftInverseInPlace reads a packed spectrum of bins 0 .. N/2 (the imaginary parts of bins 0 and
+//   N/2 are ignored) and leaves the N real samples x[n] = sum over k of X[k] e^(2 pi i k n / N)
+//   at buffer[0 .. N-1], the other half of the spectrum taken as the conjugate mirror.
+// - Scaling is chosen when the plan is made: fftNoDivByAny leaves both directions unscaled (a
+//   frame of ones gives X[0] = N; forward then inverse gives N x), fftDivFwdByN divides the
+//   forward sums by N, fftDivInvByN the inverse ones, fftDivBySqrtN both by sqrt(N). The
+//   algorithm hint is accepted and ignored: there is one algorithm.
 // - Every operation returns a status: fftStsNoErr, or fftStsNullPtrErr for a null pointer,
 //   fftStsContextMatchErr for an object that is not a live plan (each plan carries an identity tag
 //   that fftFree clears), fftStsMemAllocErr when the plan's tables can't be allocated,
@@ -53,6 +56,8 @@ int fftInitAlloc(FftSpec** spec, int order, int flag, int hint);
 int fftGetBufSize(const FftSpec* spec, int* size);
 // Transforms buffer[0 .. N-1] in place into the packed spectrum described above.
 int fftForwardInPlace(float* buffer, const FftSpec* spec, unsigned char* work);
+// Transforms the packed spectrum at buffer[0 .. N+1] in place into N real samples.
+int fftInverseInPlace(float* buffer, const FftSpec* spec, unsigned char* work);
 // Clears the plan's tag and releases it.
 int fftFree(FftSpec* spec);
 

@@ -224,3 +224,54 @@ TEST(FftSpec, StatusCodes) {
     EXPECT_EQ(fftForwardInPlace(nullptr, spec, work), fftStsNullPtrErr);
     EXPECT_EQ(fftFree(spec), fftStsNoErr);
 }
+
+// Forward then inverse gives N x back; the inverse alone matches the direct inverse DFT.
+TEST_P(FftOrder, InverseUndoesTheForwardTransform) {
+    const int order = GetParam();
+    const std::size_t n = std::size_t{1} << order;
+    FftSpec* spec = nullptr;
+    ASSERT_EQ(fftInitAlloc(&spec, order, fftNoDivByAny, fftAlgHintFast), fftStsNoErr);
+    int bytes = 0;
+    fftGetBufSize(spec, &bytes);
+    std::vector<unsigned char> work(static_cast<std::size_t>(bytes));
+    const auto x = randomSignal(n, 40 + order);
+    std::vector<float> buffer(n + 4 + 4, kSentinel);
+    std::copy(x.begin(), x.end(), buffer.begin());
+    ASSERT_EQ(fftForwardInPlace(buffer.data(), spec, work.data()), fftStsNoErr);
+    ASSERT_EQ(fftInverseInPlace(buffer.data(), spec, work.data()), fftStsNoErr);
+    double norm = 0.0;
+    for (float v : x) {
+        norm += static_cast<double>(v) * v;
+    }
+    const double bound = std::ldexp(1.0, -22) * std::max(order, 1) * std::sqrt(norm) * n;
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_NEAR(buffer[i], static_cast<double>(n) * x[i], bound) << i;
+    }
+    for (std::size_t i = n + 2; i < buffer.size(); ++i) {
+        ASSERT_EQ(buffer[i], kSentinel);
+    }
+    EXPECT_EQ(fftFree(spec), fftStsNoErr);
+}
+
+TEST(FftEngine, InverseScalingAndStatus) {
+    FftSpec* spec = nullptr;
+    ASSERT_EQ(fftInitAlloc(&spec, 4, fftDivInvByN, fftAlgHintFast), fftStsNoErr);
+    int bytes = 0;
+    fftGetBufSize(spec, &bytes);
+    std::vector<unsigned char> work(static_cast<std::size_t>(bytes));
+    // The spectrum of an impulse at 0 is flat: its scaled inverse is the impulse again.
+    std::vector<float> buffer(20, 0.0f);
+    for (int k = 0; k <= 8; ++k) {
+        buffer[2 * k] = 1.0f;
+    }
+    ASSERT_EQ(fftInverseInPlace(buffer.data(), spec, work.data()), fftStsNoErr);
+    EXPECT_NEAR(buffer[0], 1.0f, 1e-6f);
+    for (int i = 1; i < 16; ++i) {
+        EXPECT_NEAR(buffer[i], 0.0f, 1e-6f) << i;
+    }
+    EXPECT_EQ(fftInverseInPlace(nullptr, spec, work.data()), fftStsNullPtrErr);
+    alignas(16) unsigned char notAPlan[256] = {};
+    EXPECT_EQ(fftInverseInPlace(buffer.data(), reinterpret_cast<FftSpec*>(notAPlan), work.data()),
+              fftStsContextMatchErr);
+    fftFree(spec);
+}
