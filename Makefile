@@ -32,9 +32,13 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzer.sh build-fuzz $(FUZZ_SECONDS)
 
+# A synthetic event (four cameras and one unrelated recording), clustered, refined, scored
+# against its truth and written out synchronized, all under $(BUILD_DIR)/demo.
 demo: build
-	@echo "The demo event comes with the Trelis command-line application, which is not built yet."
-	@echo "Until then, 'make test' shows the library at work."
+	rm -rf $(BUILD_DIR)/demo
+	$(BUILD_DIR)/bin/make_demo $(BUILD_DIR)/demo/event
+	$(BUILD_DIR)/bin/Trelis -f $(BUILD_DIR)/demo/event -t $(BUILD_DIR)/demo/truth.xml \
+	    -o $(BUILD_DIR)/demo/out
 
 format:
 	scripts/bootstrap.sh

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the build dependencies that are missing, and nothing when all are there.
 # Usage: scripts/bootstrap.sh [bench] [fuzz]
-#   always: compiler, CMake, Ninja, GoogleTest, Google Benchmark, pkg-config, clang-format
+#   always: compiler, CMake, Ninja, GoogleTest, Google Benchmark, pkg-config, clang-format,
+#           TinyXML-2 (the application reads ground-truth files with it)
 #   bench:  FFTW (the yardstick of the FFT benchmark), real music and sox for the extraction ones
 #   fuzz:   clang with its libFuzzer runtime
 set -euo pipefail
 
-need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format)
+need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
+      libtinyxml2-dev)
 for extra in "$@"; do
     case "$extra" in
         bench) need+=(libfftw3-dev wesnoth-1.16-music sox) ;;

@@ -9,8 +9,9 @@
 #include "Landmark.h"
 #include "MCFile.h"
 #include "MCLandmarkExtract.h"
-#include "support/SyntheticAudio.h"
+#include "support/MemoryInput.h"
 #include "support/WavImage.h"
+#include "synth/Synth.h"
 #include "wavfile_t.h"
 
 using namespace Trelis;
@@ -46,8 +47,8 @@ TEST(WavInput, StereoDeliversTheLeftChannelAndCountsFrames) {
 // the rewind must still give the samples again.
 TEST(WavInput, RewindAfterTheEndGivesTheSameSamples) {
     TempDir dir;
-    const auto signal = TrelisTest::musicLike(2, 2400.0 / 8000);
-    TrelisTest::writeWav(dir.path("a.wav"), signal);
+    const auto signal = TrelisSynth::musicLike(2, 2400.0 / 8000);
+    TrelisSynth::writeWav(dir.path("a.wav"), signal);
     MCLandmarkExtract extractor{MCExtractParams()};
     WavInput input(dir.path("a.wav"), &extractor);
     std::vector<std::vector<float>> first;
@@ -66,7 +67,7 @@ TEST(WavInput, RewindAfterTheEndGivesTheSameSamples) {
 
 TEST(WavInput, WrongRateOrBrokenFileLeavesNoReader) {
     TempDir dir;
-    TrelisTest::writeWav(dir.path("r.wav"), std::vector<float>(100, 0.0f), 16000);
+    TrelisSynth::writeWav(dir.path("r.wav"), std::vector<float>(100, 0.0f), 16000);
     MCLandmarkExtract extractor{MCExtractParams()};
     testing::internal::CaptureStdout();
     WavInput wrongRate(dir.path("r.wav"), &extractor);
@@ -83,8 +84,8 @@ TEST(WavInput, WrongRateOrBrokenFileLeavesNoReader) {
 // Files whose data ends mid-frame or mid-block extract like the same samples in memory.
 TEST(WavInput, OddDataSizeAndShortTailExtractLikeMemory) {
     TempDir dir;
-    const auto signal = TrelisTest::musicLike(6, 3.0);
-    std::vector<std::int16_t> pcm = TrelisTest::toPcm16(signal);
+    const auto signal = TrelisSynth::musicLike(6, 3.0);
+    std::vector<std::int16_t> pcm = TrelisSynth::toPcm16(signal);
     pcm.resize(pcm.size() - 77);  // ends inside a block
     auto bytes = WavImage::pcm16(pcm);
     bytes.push_back(0x7F);  // a dangling byte: half a sample

@@ -18,8 +18,9 @@
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "extract/Peak.h"
-#include "support/SyntheticAudio.h"
+#include "support/MemoryInput.h"
 #include "support/WavImage.h"
+#include "synth/Synth.h"
 
 using namespace Trelis;
 using TrelisTest::MemoryInput;
@@ -86,7 +87,7 @@ std::string capture(const std::function<void()>& call) {
 // why.
 TEST(MCLandmarkExtract, RecordedDigestOfASyntheticSignal) {
     MCLandmarkExtract extractor{MCExtractParams()};
-    const auto file = extract(extractor, TrelisTest::musicLike(2024, 6.0));
+    const auto file = extract(extractor, TrelisSynth::musicLike(2024, 6.0));
     const Summary s = summarize(*file);
     EXPECT_EQ(s.count, 487u);
     EXPECT_EQ(s.digest, 13269648236988416457ull);
@@ -122,9 +123,9 @@ TEST(MCLandmarkExtract, SortingValuesOrdersTiesAsSortingPointers) {
 
 TEST(MCLandmarkExtract, SameInputTwiceGivesTheSameLandmarks) {
     MCLandmarkExtract extractor{MCExtractParams()};
-    const auto signal = TrelisTest::musicLike(7, 5.0);
+    const auto signal = TrelisSynth::musicLike(7, 5.0);
     const Summary first = summarize(*extract(extractor, signal));
-    extract(extractor, TrelisTest::musicLike(8, 3.0));  // something else in between
+    extract(extractor, TrelisSynth::musicLike(8, 3.0));  // something else in between
     const Summary again = summarize(*extract(extractor, signal));
     EXPECT_GT(first.count, 100u);
     EXPECT_EQ(first.count, again.count);
@@ -133,10 +134,10 @@ TEST(MCLandmarkExtract, SameInputTwiceGivesTheSameLandmarks) {
 
 TEST(MCLandmarkExtract, WaveFileAndMemoryInputGiveTheSameLandmarks) {
     TempDir dir;
-    const auto signal = TrelisTest::musicLike(11, 5.0);
-    TrelisTest::writeWav(dir.path("a.wav"), signal);
+    const auto signal = TrelisSynth::musicLike(11, 5.0);
+    TrelisSynth::writeWav(dir.path("a.wav"), signal);
     std::vector<float> quantized;
-    for (std::int16_t v : TrelisTest::toPcm16(signal)) {
+    for (std::int16_t v : TrelisSynth::toPcm16(signal)) {
         quantized.push_back(v / 32768.0f);
     }
     MCLandmarkExtract extractor{MCExtractParams()};
@@ -156,7 +157,7 @@ TEST(MCLandmarkExtract, LandmarksAndPeaksKeepTheirLimits) {
     params.timeRange = 40;
     params.setMaxPairsPerPeak(3);
     MCLandmarkExtract extractor(params);
-    const auto file = extract(extractor, TrelisTest::musicLike(5, 8.0));
+    const auto file = extract(extractor, TrelisSynth::musicLike(5, 8.0));
     std::map<std::pair<int, std::uint32_t>, int> partnersOfAnchor;  // (frame, anchor bin)
     std::size_t count = 0;
     for (const auto& frame : file->landmarks) {
@@ -197,7 +198,7 @@ TEST(MCLandmarkExtract, FrameCountAndTheInitialThresholdFrames) {
     EXPECT_EQ(shortInput.reads, 0);
     EXPECT_EQ(capture([&] { extractor.printPeaks(); }), "");
 
-    MemoryInput tenFrames(TrelisTest::musicLike(3, 2304.0 / 8000));
+    MemoryInput tenFrames(TrelisSynth::musicLike(3, 2304.0 / 8000));
     std::unique_ptr<MCFile> some(extractor.run(&tenFrames, 3));
     EXPECT_EQ(extractor.frames->size(), 10u);
     EXPECT_EQ(tenFrames.rewinds, 1);
@@ -220,7 +221,7 @@ TEST(MCLandmarkExtract, HopLargerThanFftSizeIsRefusedByRun) {
     MCExtractParams params;
     params.setHopSize(1024);
     MCLandmarkExtract extractor(params);
-    MemoryInput input(TrelisTest::musicLike(1, 1.0));
+    MemoryInput input(TrelisSynth::musicLike(1, 1.0));
     try {
         extractor.run(&input, 1);
         FAIL() << "expected a refusal";
@@ -236,7 +237,7 @@ TEST(MCLandmarkExtract, HopEqualToFftSizeGivesFramesWithoutOverlap) {
     MCExtractParams params;
     params.setHopSize(512);
     MCLandmarkExtract extractor(params);
-    MemoryInput input(TrelisTest::musicLike(4, 3.0));
+    MemoryInput input(TrelisSynth::musicLike(4, 3.0));
     std::unique_ptr<MCFile> file(extractor.run(&input, 1));
     EXPECT_EQ(extractor.frames->size(), 24000u / 512);  // 1 + floor(S / 512) - 1
     EXPECT_GT(summarize(*file).count, 0u);
@@ -248,7 +249,7 @@ TEST(MCLandmarkExtract, LevelsAndMaskTable) {
     EXPECT_EQ(extractor.dB(1.0f), 0.0f);
     EXPECT_NEAR(extractor.dB(10.0f), 20.0f, 1e-5f);
 
-    MemoryInput input(TrelisTest::musicLike(1, 1.0));
+    MemoryInput input(TrelisSynth::musicLike(1, 1.0));
     std::unique_ptr<MCFile> file(extractor.run(&input, 1));
     ASSERT_EQ(extractor.maskTable.size(), 256u);
     EXPECT_EQ(extractor.maskTable[0], 0.0f);
@@ -301,7 +302,7 @@ TEST(MCLandmarkExtract, InitialThresholdIsTheLoudestMagnitudePerBin) {
 
 TEST(MCLandmarkExtract, SmoothLaysTheMaskOverStrictMaxima) {
     MCLandmarkExtract extractor{MCExtractParams()};
-    MemoryInput input(TrelisTest::musicLike(1, 1.0));
+    MemoryInput input(TrelisSynth::musicLike(1, 1.0));
     std::unique_ptr<MCFile> file(extractor.run(&input, 1));  // builds the mask table
 
     array<float> single(256);
@@ -447,7 +448,7 @@ protected:
     TempDir dir;
     std::string wav(const std::string& name, std::uint32_t rate = 8000, double seconds = 4.0) {
         const std::string path = dir.path(name);
-        TrelisTest::writeWav(path, TrelisTest::musicLike(9, seconds, rate), rate);
+        TrelisSynth::writeWav(path, TrelisSynth::musicLike(9, seconds, rate), rate);
         return path;
     }
 };

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,48 +14,17 @@
 #include "MCExtractParams.h"
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
-#include "support/SyntheticAudio.h"
+#include "support/MemoryInput.h"
 #include "support/WavImage.h"
+#include "synth/Synth.h"
 
 using namespace Trelis;
 
-namespace {
-
-struct Device {
-    const char* name;
-    double start;    // seconds into the event
-    double seconds;  // length of the recording
-    double gain;
-    double noise;  // noise amplitude
-    double echo;   // seconds of delay of a 0.3 echo
-};
-
-std::vector<float> record(const std::vector<float>& event, const Device& d, std::uint32_t seed) {
-    const std::size_t rate = 8000;
-    const auto first = static_cast<std::size_t>(std::lround(d.start * rate));
-    const auto count = static_cast<std::size_t>(d.seconds * rate);
-    const auto delay = static_cast<std::size_t>(d.echo * rate);
-    std::mt19937 rng(seed);
-    std::vector<float> out(count);
-    for (std::size_t n = 0; n < count; ++n) {
-        const std::size_t at = first + n;
-        double v = event[at];
-        if (at >= delay) {
-            v += 0.3 * event[at - delay];
-        }
-        const double noise = d.noise * (static_cast<double>(rng()) / 2147483648.0 - 1.0);
-        out[n] = static_cast<float>(d.gain * v + noise);
-    }
-    return out;
-}
-
-}  // namespace
-
 TEST(EndToEnd, FourRecordingsOfOneEventClusterWithOffsetsWithinOneFrame) {
     TrelisTest::TempDir dir;
-    const auto event = TrelisTest::musicLike(31, 70.0);
+    const auto event = TrelisSynth::musicLike(31, 70.0);
     // Starts at multiples of the hop (5.12 s is 160 hops) and between them.
-    const Device devices[] = {
+    const TrelisSynth::Device devices[] = {
         {"cam1", 0.0, 40.0, 0.9, 0.01, 0.011},
         {"cam2", 10.0, 45.0, 0.5, 0.02, 0.023},
         {"cam3", 5.12, 40.0, 1.2, 0.005, 0.0},
@@ -64,12 +32,12 @@ TEST(EndToEnd, FourRecordingsOfOneEventClusterWithOffsetsWithinOneFrame) {
     };
     std::vector<std::string> paths;
     std::uint32_t seed = 100;
-    for (const Device& d : devices) {
-        paths.push_back(dir.path(std::string(d.name) + ".wav"));
-        TrelisTest::writeWav(paths.back(), record(event, d, seed++));
+    for (const TrelisSynth::Device& d : devices) {
+        paths.push_back(dir.path(d.name + ".wav"));
+        TrelisSynth::writeWav(paths.back(), TrelisSynth::record(event, d, seed++));
     }
     paths.push_back(dir.path("other.wav"));
-    TrelisTest::writeWav(paths.back(), TrelisTest::musicLike(77, 30.0));
+    TrelisSynth::writeWav(paths.back(), TrelisSynth::musicLike(77, 30.0));
 
     MCExtractParams extractParams;
     MCLandmarkExtract extractor(extractParams);
@@ -96,7 +64,7 @@ TEST(EndToEnd, FourRecordingsOfOneEventClusterWithOffsetsWithinOneFrame) {
     }
     EXPECT_EQ(largest, 4u);
     const float frame = 256.0f / 8000.0f;
-    for (const Device& d : devices) {
+    for (const TrelisSynth::Device& d : devices) {
         EXPECT_NEAR(offsets.at(d.name), d.start, frame) << d.name;
     }
 }

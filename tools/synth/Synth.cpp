@@ -1,12 +1,12 @@
-#include "support/SyntheticAudio.h"
+#include "synth/Synth.h"
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <random>
+#include <stdexcept>
 
-#include "support/WavImage.h"
-
-namespace TrelisTest {
+namespace TrelisSynth {
 
 namespace {
 
@@ -85,16 +85,54 @@ std::vector<std::int16_t> toPcm16(const std::vector<float>& samples) {
 }
 
 void writeWav(const std::string& path, const std::vector<float>& samples, std::uint32_t rate) {
-    WavImage().riff().fmt(1, 1, rate, 16).data(WavImage::pcm16(toPcm16(samples))).save(path);
+    const std::vector<std::int16_t> pcm = toPcm16(samples);
+    const auto dataBytes = static_cast<std::uint32_t>(pcm.size() * 2);
+    std::vector<unsigned char> bytes;
+    const auto put = [&bytes](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) {
+            bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+        }
+    };
+    bytes.insert(bytes.end(), {'R', 'I', 'F', 'F'});
+    put(36 + dataBytes, 4);
+    bytes.insert(bytes.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put(16, 4);
+    put(1, 2);
+    put(1, 2);
+    put(rate, 4);
+    put(rate * 2, 4);
+    put(2, 2);
+    put(16, 2);
+    bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
+    put(dataBytes, 4);
+    for (std::int16_t v : pcm) {
+        put(static_cast<std::uint16_t>(v), 2);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("writeWav: cannot write " + path);
+    }
 }
 
-bool MemoryInput::read(Trelis::array<float>& block) {
-    ++reads;
-    const std::size_t want = static_cast<std::size_t>(std::max(block.size(), 0));
-    const std::size_t have = std::min(want, samples_.size() - position_);
-    std::copy_n(samples_.begin() + static_cast<std::ptrdiff_t>(position_), have, block.data);
-    position_ += have;
-    return true;
+std::vector<float> record(const std::vector<float>& event, const Device& device, std::uint32_t seed,
+                          std::uint32_t rate) {
+    const auto first = static_cast<std::size_t>(std::lround(device.start * rate));
+    const auto count = static_cast<std::size_t>(device.seconds * rate);
+    const auto delay = static_cast<std::size_t>(device.echo * rate);
+    std::mt19937 rng(seed);
+    std::vector<float> out(count);
+    for (std::size_t n = 0; n < count && first + n < event.size(); ++n) {
+        const std::size_t at = first + n;
+        double v = event[at];
+        if (delay > 0 && at >= delay) {
+            v += 0.3 * event[at - delay];
+        }
+        const double noise = device.noise * (static_cast<double>(rng()) / 2147483648.0 - 1.0);
+        out[n] = static_cast<float>(device.gain * v + noise);
+    }
+    return out;
 }
 
-}  // namespace TrelisTest
+}  // namespace TrelisSynth

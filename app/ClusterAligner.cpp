@@ -1,0 +1,195 @@
+#include "ClusterAligner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "array.h"
+#include "dsp/FftEngine.h"
+#include "wavfile_t.h"
+
+namespace Trelis {
+
+namespace {
+
+// `count` mono samples from `start` (in frames); what lies outside the file reads as 0.
+std::vector<float> readWindow(wavfile_t& reader, long long start, long long count) {
+    std::vector<float> out(static_cast<std::size_t>(count), 0.0f);
+    const long long first = std::max(0LL, start);
+    const long long last = std::min<long long>(start + count, reader.numFrames);
+    if (last <= first) {
+        return out;
+    }
+    const long long frameBytes =
+        static_cast<long long>(reader.numChannels) * (reader.bitsPerSample / 8);
+    reader.stream.clear();
+    reader.stream.seekg(reader.dataStart + static_cast<std::streamoff>(first * frameBytes));
+    array<float> block(static_cast<std::uint32_t>(last - first));
+    block.fill(0.0f);
+    reader.read_mono(block);
+    std::copy(block.data, block.data + block.size(), out.begin() + (first - start));
+    return out;
+}
+
+struct Lag {
+    double samples;   // interpolated lag of the peak
+    double strength;  // peak over the spread of the correlation
+};
+
+// Whitened cross-correlation c[l] = sum over k of a[k] b[k + l], searched for l in [0, maxLag].
+Lag bestLag(const std::vector<float>& a, const std::vector<float>& b, int maxLag) {
+    std::uint32_t n = 2;
+    int order = 1;
+    while (n < a.size() + b.size()) {
+        n *= 2;
+        ++order;
+    }
+    FftSpec* spec = nullptr;
+    if (fftInitAlloc(&spec, order, fftDivInvByN, fftAlgHintFast) != fftStsNoErr) {
+        return {0.0, 0.0};
+    }
+    std::unique_ptr<FftSpec, int (*)(FftSpec*)> plan(spec, fftFree);
+    int bytes = 0;
+    fftGetBufSize(spec, &bytes);
+    array<unsigned char> work(static_cast<std::uint32_t>(bytes));
+    array<float> fa(n + 4), fb(n + 4);
+    fa.fill(0.0f);
+    fb.fill(0.0f);
+    std::copy(a.begin(), a.end(), fa.data);
+    std::copy(b.begin(), b.end(), fb.data);
+    fftForwardInPlace(fa.data, spec, work.data);
+    fftForwardInPlace(fb.data, spec, work.data);
+    for (std::uint32_t k = 0; k <= n / 2; ++k) {
+        const float ar = fa.data[2 * k], ai = fa.data[2 * k + 1];
+        const float br = fb.data[2 * k], bi = fb.data[2 * k + 1];
+        // conj(A) B, then only its phase.
+        const float re = ar * br + ai * bi;
+        const float im = ar * bi - ai * br;
+        const float magnitude = std::sqrt(re * re + im * im) + 1e-20f;
+        fa.data[2 * k] = re / magnitude;
+        fa.data[2 * k + 1] = im / magnitude;
+    }
+    fftInverseInPlace(fa.data, spec, work.data);
+
+    int peak = 0;
+    for (int l = 1; l <= maxLag; ++l) {
+        if (fa.data[l] > fa.data[peak]) {
+            peak = l;
+        }
+    }
+    // The spread of the correlation away from the peak: its root mean square over every lag
+    // more than a few samples from it.
+    double sum = 0.0;
+    std::size_t count = 0;
+    for (std::uint32_t l = 0; l < n; ++l) {
+        const long long distance = std::llabs(static_cast<long long>(l) - peak);
+        if (distance > 4 && static_cast<long long>(n) - distance > 4) {
+            sum += static_cast<double>(fa.data[l]) * fa.data[l];
+            ++count;
+        }
+    }
+    const double spread = std::sqrt(sum / std::max<std::size_t>(count, 1));
+    double fraction = 0.0;
+    if (peak > 0 && peak < maxLag) {
+        const double left = fa.data[peak - 1], centre = fa.data[peak], right = fa.data[peak + 1];
+        const double curvature = left - 2.0 * centre + right;
+        if (curvature < 0.0) {
+            fraction = std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5);
+        }
+    }
+    return {peak + fraction, spread > 0.0 ? fa.data[peak] / spread : 0.0};
+}
+
+}  // namespace
+
+std::map<int, double> ClusterAligner::align(const ClusterSet& cluster) const {
+    std::map<int, double> offsets;
+    const MCClusterElem* reference = nullptr;
+    for (const MCClusterElem* elem : cluster) {
+        offsets[elem->fileId] = elem->offset;
+        if (elem->offset == 0.0f) {
+            reference = elem;
+        }
+    }
+    if (reference == nullptr || cluster.size() < 2) {
+        return offsets;
+    }
+    std::unique_ptr<wavfile_t> ref;
+    try {
+        ref.reset(new wavfile_t(idToPath_.at(reference->fileId), 1, 1, 16000));
+    } catch (const std::exception&) {
+        return offsets;
+    }
+    const double rate = settings_.sampleRate;
+    const int maxShift = static_cast<int>(2 * settings_.hopSize);  // two frames
+    for (const MCClusterElem* elem : cluster) {
+        if (elem == reference) {
+            continue;
+        }
+        std::unique_ptr<wavfile_t> member;
+        try {
+            member.reset(new wavfile_t(idToPath_.at(elem->fileId), 1, 1, 16000));
+        } catch (const std::exception&) {
+            continue;
+        }
+        // The member starts `start` samples after the reference; their overlap on the
+        // reference's time axis, less the search margin on each side.
+        const long long start = std::llround(static_cast<double>(elem->offset) * rate);
+        const long long from = std::max(0LL, start) + maxShift;
+        const long long to =
+            std::min<long long>(ref->numFrames, start + member->numFrames) - maxShift;
+        const long long usable = to - from;
+        if (usable < static_cast<long long>(settings_.minimumSeconds * rate)) {
+            continue;
+        }
+        // Two windows, a quarter and three quarters into the overlap, must agree on the lag to
+        // within a sample and a half: unrelated audio gives lags that agree only by chance.
+        // An overlap too short for two windows gets one, held to a higher peak.
+        const bool twoWindows =
+            usable >= static_cast<long long>(2 * settings_.minimumSeconds * rate);
+        const long long length =
+            std::min(twoWindows ? usable / 2 : usable,
+                     static_cast<long long>(settings_.windowSeconds / 2 * rate));
+        const auto measure = [&](long long centre) {
+            const long long first = centre - length / 2;
+            const std::vector<float> a = readWindow(*ref, first, length);
+            const std::vector<float> b =
+                readWindow(*member, first - start - maxShift, length + 2 * maxShift);
+            return bestLag(a, b, 2 * maxShift);
+        };
+        Lag lag{0.0, 0.0};
+        if (twoWindows) {
+            const Lag early = measure(from + usable / 4);
+            const Lag late = measure(from + 3 * usable / 4);
+            if (std::fabs(early.samples - late.samples) > 1.5 ||
+                std::min(early.strength, late.strength) < settings_.minimumPeak) {
+                continue;
+            }
+            lag = {(early.samples * early.strength + late.samples * late.strength) /
+                       (early.strength + late.strength),
+                   std::min(early.strength, late.strength)};
+        } else {
+            lag = measure((from + to) / 2);
+            if (lag.strength < 2.0 * settings_.minimumPeak) {
+                continue;
+            }
+        }
+        // a[k] = b[k + maxShift - shift] where the member really starts `shift` samples after
+        // the frame-accurate estimate.
+        const double shift = maxShift - lag.samples;
+        offsets[elem->fileId] = (static_cast<double>(start) + shift) / rate;
+    }
+    const double earliest =
+        std::min_element(offsets.begin(), offsets.end(), [](const auto& x, const auto& y) {
+            return x.second < y.second;
+        })->second;
+    for (auto& entry : offsets) {
+        entry.second -= earliest;
+    }
+    return offsets;
+}
+
+}  // namespace Trelis

@@ -1,0 +1,39 @@
+// The command line of Trelis: options into the two parameter classes, the folder, ground-truth
+// and output paths, and the help text.
+//
+// Everything is echoed on standard output. An accepted option prints its label and the value as
+// read; a refused one prints why and "Default is " with the value that stays. parseArguments
+// ends the process with status 1 when no folder was given.
+#pragma once
+
+#include <ios>
+#include <sstream>
+#include <string>
+
+namespace Trelis {
+
+class MCClusterSyncParams;
+class MCExtractParams;
+
+// Returns 0; does not return when no folder was given.
+int parseArguments(int argc, char** argv, std::string& folder, std::string& truthFile,
+                   std::string& outputFolder, MCExtractParams& extractParams,
+                   MCClusterSyncParams& clusterParams);
+
+// True when `flag` is one of the eleven extraction options; `index` then moves past the value.
+bool parseExtractionFlag(int& index, const char* flag, const char* value, MCExtractParams& params);
+
+// True when `flag` is one of the five cluster options; `index` then moves past the value.
+bool parseClusterFlag(int& index, const char* flag, const char* value, MCClusterSyncParams& params);
+
+void printHelp();
+
+// Reads a number in the given base; leading blanks are skipped and trailing text ignored. False
+// when nothing could be read.
+template <typename T>
+bool fromString(T& number, const std::string& text, std::ios_base& (*base)(std::ios_base&)) {
+    std::istringstream stream(text);
+    return !(stream >> base >> number).fail();
+}
+
+}  // namespace Trelis

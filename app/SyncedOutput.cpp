@@ -1,0 +1,166 @@
+#include "SyncedOutput.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "wavfile_t.h"
+
+namespace fs = std::filesystem;
+
+namespace Trelis {
+
+namespace {
+
+// One sample of `width` bytes as 16-bit PCM; widths the reader accepts but can't convert are 0.
+std::int16_t toPcm16(const unsigned char* p, int width, int bits) {
+    switch (width) {
+        case 1:
+            return static_cast<std::int16_t>((p[0] - 128) * 256);
+        case 2:
+            return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+        case 3:
+            return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[1] | (p[2] << 8)));
+        case 4: {
+            if (bits != 32) {
+                return 0;
+            }
+            const std::uint32_t raw = static_cast<std::uint32_t>(p[0]) | (p[1] << 8) |
+                                      (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+            float value;
+            std::memcpy(&value, &raw, sizeof value);
+            if (!std::isfinite(value)) {
+                return 0;
+            }
+            const double scaled = std::round(static_cast<double>(value) * 32768.0);
+            return static_cast<std::int16_t>(std::max(-32768.0, std::min(32767.0, scaled)));
+        }
+        default:
+            return 0;
+    }
+}
+
+// Writes `source` padded with `padFrames` silent frames to the new file `target`.
+bool writePadded(const std::string& source, const std::string& target, long long padFrames) {
+    std::unique_ptr<wavfile_t> in;
+    try {
+        in.reset(new wavfile_t(source, 1, 1, 16000));
+    } catch (const std::exception& e) {
+        std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
+        return false;
+    }
+    const int width = in->bitsPerSample / 8;
+    const std::uint32_t channels = in->numChannels;
+    wavfile_t out(target, 2, channels, in->sampleRate);
+    if (!out.stream.is_open()) {
+        std::cerr << "[ERROR]: cannot create " << target << std::endl;
+        return false;
+    }
+    const std::vector<char> silence(static_cast<std::size_t>(channels) * 2 * 4096, 0);
+    for (long long left = padFrames; left > 0; left -= 4096) {
+        const long long frames = std::min(left, 4096LL);
+        out.stream.write(silence.data(), static_cast<std::streamsize>(frames * channels * 2));
+    }
+    const std::size_t frameBytes = static_cast<std::size_t>(channels) * width;
+    std::vector<unsigned char> block(frameBytes * 4096);
+    std::vector<char> converted(static_cast<std::size_t>(channels) * 2 * 4096);
+    std::uint64_t left = in->numFrames;
+    while (left > 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, 4096));
+        in->stream.read(reinterpret_cast<char*>(block.data()),
+                        static_cast<std::streamsize>(want * frameBytes));
+        const std::size_t frames = static_cast<std::size_t>(in->stream.gcount()) / frameBytes;
+        for (std::size_t s = 0; s < frames * channels; ++s) {
+            const auto value = static_cast<std::uint16_t>(
+                toPcm16(block.data() + s * width, width, in->bitsPerSample));
+            converted[2 * s] = static_cast<char>(value & 0xFF);
+            converted[2 * s + 1] = static_cast<char>(value >> 8);
+        }
+        out.stream.write(converted.data(), static_cast<std::streamsize>(frames * channels * 2));
+        if (frames < want) {
+            break;  // the file ends before its data size says
+        }
+        left -= frames;
+    }
+    if (!out.stream) {
+        std::cerr << "[ERROR]: writing " << target << " failed" << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// Refuses a target that exists; creating it would overwrite something.
+bool isFree(const fs::path& target) {
+    std::error_code ignored;
+    if (fs::exists(fs::symlink_status(target, ignored))) {
+        std::cerr << "[ERROR]: " << target.string() << " already exists; it is not overwritten"
+                  << std::endl;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& clusters,
+                         const std::map<int, std::string>& idToPath,
+                         const std::map<int, double>& offsets, const std::string& report) {
+    bool ok = true;
+    const fs::path root(outputFolder);
+    int index = 0;
+    for (const ClusterSet* cluster : clusters) {
+        const fs::path folder = root / ("cluster_" + std::to_string(++index));
+        std::error_code error;
+        fs::create_directories(folder, error);
+        if (error) {
+            std::cerr << "[ERROR]: cannot create " << folder.string() << ": " << error.message()
+                      << std::endl;
+            ok = false;
+            continue;
+        }
+        for (const MCClusterElem* elem : *cluster) {
+            const std::string name =
+                elem->name.empty() ? "file_" + std::to_string(elem->fileId) : elem->name;
+            const fs::path target = folder / (name + ".wav");
+            const auto path = idToPath.find(elem->fileId);
+            const auto offset = offsets.find(elem->fileId);
+            if (path == idToPath.end() || !isFree(target)) {
+                ok = false;
+                continue;
+            }
+            std::unique_ptr<wavfile_t> probe;
+            long long pad = 0;
+            try {
+                probe.reset(new wavfile_t(path->second, 1, 1, 16000));
+                const double seconds = offset != offsets.end() ? offset->second : elem->offset;
+                pad = std::llround(seconds * probe->sampleRate);
+            } catch (const std::exception& e) {
+                std::cerr << "[ERROR]: " << path->second << ": " << e.what() << std::endl;
+                ok = false;
+                continue;
+            }
+            probe.reset();
+            ok = writePadded(path->second, target.string(), pad) && ok;
+        }
+    }
+    const fs::path list = root / "clusters.txt";
+    if (isFree(list)) {
+        std::ofstream out(list);
+        out << report;
+        if (!out) {
+            std::cerr << "[ERROR]: writing " << list.string() << " failed" << std::endl;
+            ok = false;
+        }
+    } else {
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace Trelis

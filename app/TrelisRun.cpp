@@ -1,0 +1,165 @@
+#include "TrelisRun.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ClusterAligner.h"
+#include "ClusterResult.h"
+#include "CommandLine.h"
+#include "Evaluation.h"
+#include "MCClusterSync.h"
+#include "MCClusterSyncParams.h"
+#include "MCExtractParams.h"
+#include "MCFileSet.h"
+#include "MCLandmarkExtract.h"
+#include "ResultReport.h"
+#include "SyncRefiner.h"
+#include "SyncedOutput.h"
+#include "TerminalProgress.h"
+
+namespace fs = std::filesystem;
+
+namespace Trelis {
+
+namespace {
+
+// The regular files directly in `folder`, by name; an error message when it can't be listed.
+bool listFolder(const std::string& folder, std::vector<std::string>& paths, std::string& error) {
+    std::error_code code;
+    if (!fs::is_directory(folder, code)) {
+        error = code ? code.message() : (fs::exists(folder) ? "not a folder" : "no such folder");
+        return false;
+    }
+    std::vector<std::pair<std::string, std::string>> named;
+    fs::directory_iterator it(folder, code);
+    for (; !code && it != fs::directory_iterator(); it.increment(code)) {
+        std::error_code ignored;
+        if (it->is_regular_file(ignored)) {
+            named.emplace_back(it->path().filename().string(), it->path().string());
+        }
+    }
+    if (code) {
+        error = code.message();
+        return false;
+    }
+    std::sort(named.begin(), named.end());
+    for (auto& entry : named) {
+        paths.push_back(entry.second);
+    }
+    return true;
+}
+
+// The cluster parameters derived from the final extraction settings, with the tuned thresholds.
+MCClusterSyncParams finalClusterParams(const MCExtractParams& extract,
+                                       const MCClusterSyncParams& tuned) {
+    MCClusterSyncParams params(extract);
+    params.setMinPercentMatch(tuned.getMinPercentMatch());
+    params.setMinOverlapLength(tuned.getMinOverlapLength());
+    params.setMinTemplateLength(tuned.getMinTemplateLength());
+    params.setMaxLandmarks(tuned.getMaxLandmarks());
+    params.setAcceptThreshold(tuned.getAcceptThreshold());
+    return params;
+}
+
+bool sameFolder(const std::string& a, const std::string& b) {
+    std::error_code code;
+    return fs::exists(a, code) && fs::exists(b, code) && fs::equivalent(a, b, code);
+}
+
+}  // namespace
+
+int runTrelis(int argc, char** argv) {
+    std::string folder, truthFile, outputFolder;
+    MCExtractParams extractParams;
+    MCClusterSyncParams tuned(extractParams);
+    parseArguments(argc, argv, folder, truthFile, outputFolder, extractParams, tuned);
+    const MCClusterSyncParams clusterParams = finalClusterParams(extractParams, tuned);
+
+    std::vector<std::string> paths;
+    std::string error;
+    if (!listFolder(folder, paths, error)) {
+        std::cerr << "[ERROR]: Cannot read the folder " << folder << ": " << error << std::endl;
+        return 1;
+    }
+    const bool anyWave = std::any_of(paths.begin(), paths.end(), [](const std::string& p) {
+        return fs::path(p).extension() == ".wav";
+    });
+    if (!anyWave) {
+        std::cerr << "[ERROR]: No WAVE file (.wav) in " << folder << std::endl;
+        return 1;
+    }
+    if (!outputFolder.empty() && sameFolder(outputFolder, folder)) {
+        std::cerr << "[ERROR]: The output folder " << outputFolder
+                  << " is the input folder; synchronized files go to a folder of their own"
+                  << std::endl;
+        return 1;
+    }
+    std::vector<TruthFile> truth;
+    if (!truthFile.empty()) {
+        try {
+            truth = readTruth(truthFile);
+        } catch (const std::exception& e) {
+            std::cerr << "[ERROR]: Bad ground-truth file " << e.what() << std::endl;
+            return 1;
+        }
+    }
+
+    MCLandmarkExtract extractor(extractParams);
+    std::unique_ptr<MCFileSet> files(extractor.runAll(paths));
+    MCClusterSync sync(clusterParams);
+    TerminalProgress progress;
+    std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(
+        sync.run(files.get(), &progress), deleteClusterResult);
+    printClusters(*clusters);
+
+    SyncRefiner refiner(files->idToPath, clusters.get());
+    const bool referenced = refiner.refineClusters();
+    std::map<int, double> refined;
+    AlignmentSettings settings;
+    settings.sampleRate = extractParams.getSampleRate();
+    settings.hopSize = extractParams.getHopSize();
+    const ClusterAligner aligner(files->idToPath, settings);
+    for (const ClusterSet* cluster : *clusters) {
+        const std::map<int, double> offsets =
+            referenced ? aligner.align(*cluster) : std::map<int, double>();
+        for (const MCClusterElem* elem : *cluster) {
+            const auto found = offsets.find(elem->fileId);
+            refined[elem->fileId] = found != offsets.end() ? found->second : elem->offset;
+        }
+    }
+    std::ostringstream report;
+    printClustersFixed(report, *clusters,
+                       [&](const MCClusterElem& elem) { return refined.at(elem.fileId); });
+    std::cout << "REFINED" << std::endl << report.str() << std::flush;
+
+    if (!truthFile.empty()) {
+        std::vector<FoundFile> found;
+        int index = 0;
+        for (const ClusterSet* cluster : *clusters) {
+            for (const MCClusterElem* elem : *cluster) {
+                found.push_back({fs::path(files->idToPath[elem->fileId]).filename().string(), index,
+                                 elem->offset, refined.at(elem->fileId)});
+            }
+            ++index;
+        }
+        printEvaluation(truth, found, truthFile);
+    }
+
+    int status = 0;
+    if (!outputFolder.empty()) {
+        if (writeSyncedClusters(outputFolder, *clusters, files->idToPath, refined, report.str())) {
+            std::cout << "Synchronized files written to " << outputFolder << std::endl;
+        } else {
+            status = 1;
+        }
+    }
+    return status;
+}
+
+}  // namespace Trelis

@@ -1,0 +1,6 @@
+// Trelis: clusters and synchronizes the WAVE recordings of one folder.
+#include "TrelisRun.h"
+
+int main(int argc, char** argv) {
+    return Trelis::runTrelis(argc, argv);
+}

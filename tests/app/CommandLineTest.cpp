@@ -1,0 +1,171 @@
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "MCClusterSyncParams.h"
+#include "MCExtractParams.h"
+
+using namespace Trelis;
+
+namespace {
+
+struct Parsed {
+    std::string out;
+    std::string folder, truth, output;
+    MCExtractParams extract;
+    MCClusterSyncParams cluster{MCExtractParams()};
+    int result = -1;
+};
+
+// Parses `args` (after the program name) with a folder given, capturing standard output.
+Parsed parse(std::vector<std::string> args) {
+    Parsed p;
+    args.insert(args.begin(), "Trelis");
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    testing::internal::CaptureStdout();
+    p.result = parseArguments(static_cast<int>(argv.size()), argv.data(), p.folder, p.truth,
+                              p.output, p.extract, p.cluster);
+    p.out = testing::internal::GetCapturedStdout();
+    return p;
+}
+
+std::string help() {
+    testing::internal::CaptureStdout();
+    printHelp();
+    return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(CommandLine, FftSizeMustBeAPowerOfTwoAndTheSetterHasTheLastWord) {
+    Parsed p = parse({"-f", "in", "-fftsize", "1000"});
+    EXPECT_EQ(p.out,
+              "-f in\n-fftsize 1000\nInvalid FFTSIZE.  Must be a power of two and greater "
+              "than 0.\nDefault is 512\n");
+    p = parse({"-f", "in", "-fftsize", "2"});
+    EXPECT_EQ(p.out, "-f in\n-fftsize 2\nFFTSIZE: 2\n");
+    EXPECT_EQ(p.extract.getFftSize(), 512u);
+    p = parse({"-f", "in", "-fftsize", "1024"});
+    EXPECT_EQ(p.extract.getFftSize(), 1024u);
+}
+
+TEST(CommandLine, SampleRateCautionAndSilentRefusal) {
+    const Parsed p = parse({"-samplerate", "2000", "-f", "in"});
+    EXPECT_EQ(p.out,
+              "-samplerate 2000\nSAMPLERATE: 2000\nCAUTION: Changing the sample rate can "
+              "drastically\nchange things and needs to match the sample rateof ALL the files to be "
+              "processed.\n-f in\n");
+    EXPECT_EQ(p.extract.getSampleRate(), 8000u);
+}
+
+TEST(CommandLine, UnknownFlagLeavesItsValueToBeReadAsAFlag) {
+    const Parsed p = parse({"-f", "audio", "-x", "5"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.folder, "audio");
+    EXPECT_EQ(p.out, "-f audio\n-x 5\nUnknown input arguments\n" + help());
+}
+
+TEST(CommandLine, RefusedValuesKeepTheDefault) {
+    Parsed p = parse({"-f", "in", "-freqrange", "abc", "-timerange", "0", "-hopsize", "-3"});
+    EXPECT_EQ(p.out,
+              "-f in\n-freqrange abc\nInvalid FREQUENCY RANGE.  Must be greater than 0\nDefault is "
+              "62\n-timerange 0\nInvalid TIME RANGE.  Must be greater than 0\nDefault is 126\n"
+              "-hopsize -3\nInvalid HOPSIZE.  Must be greater than 0\nDefault is 256\n");
+    p = parse({"-f", "in", "-maxlandmarks", "0", "-mintemplatelength", "-1"});
+    EXPECT_EQ(p.out,
+              "-f in\n-maxlandmarks 0\nInvalid MAX LANDMARKS.\nDefault is 250\n"
+              "-mintemplatelength -1\nInvalid MIN TEMPLATE LENGTH.  Must be greater than or equal "
+              "to 0.\nDefault is 3\n");
+}
+
+TEST(CommandLine, AcceptedValuesAreStored) {
+    Parsed p = parse({"-f",
+                      "in",
+                      "-t",
+                      "truth.xml",
+                      "-o",
+                      "out",
+                      "-decayperframe",
+                      "0.5",
+                      "-dbthreshold",
+                      "-40",
+                      "-accepttreshold",
+                      "0",
+                      "-maxpairsperpeak",
+                      "3",
+                      "-peakwidth",
+                      "12.5",
+                      "-maxpeaksperframe",
+                      "7",
+                      "-peakdynrange",
+                      "30",
+                      "-maxlandmarks",
+                      "100",
+                      "-minoverlaplength",
+                      "2",
+                      "-minpercentmatch",
+                      "0.5",
+                      "-mintemplatelength",
+                      "0"});
+    EXPECT_EQ(p.truth, "truth.xml");
+    EXPECT_EQ(p.output, "out");
+    EXPECT_EQ(p.extract.decayPerFrame, 0.5f);
+    EXPECT_EQ(p.extract.dbThreshold, -40.0f);
+    EXPECT_EQ(p.extract.getMaxPairsPerPeak(), 3u);
+    EXPECT_EQ(p.extract.peakWidth, 12.5f);
+    EXPECT_EQ(p.extract.maxPeaksPerFrame, 7u);
+    EXPECT_EQ(p.extract.peakDynRange, 30.0f);
+    EXPECT_EQ(p.cluster.getAcceptThreshold(), 0u);
+    EXPECT_EQ(p.cluster.getMaxLandmarks(), 100u);
+    EXPECT_EQ(p.cluster.getMinOverlapLength(), 2.0f);
+    EXPECT_EQ(p.cluster.getMinPercentMatch(), 0.5f);
+    EXPECT_EQ(p.cluster.getMinTemplateLength(), 0.0f);
+    EXPECT_NE(p.out.find("DB DECAY RANGE: 0.5\n"), std::string::npos);
+    EXPECT_NE(p.out.find("ACCEPT TRESHOLD: 0\n"), std::string::npos);
+    EXPECT_NE(p.out.find("MAX LANDMARKS: 100\n"), std::string::npos);
+}
+
+TEST(CommandLine, DbThresholdMustBeNegative) {
+    const Parsed p = parse({"-f", "in", "-dbthreshold", "10"});
+    EXPECT_EQ(p.extract.dbThreshold, -60.0f);
+    EXPECT_NE(p.out.find("Default is -60\n"), std::string::npos);
+}
+
+TEST(CommandLine, LaterOptionsWinAndATrailingFlagIsIgnored) {
+    const Parsed p = parse({"-f", "a", "-f", "b", "-fftsize"});
+    EXPECT_EQ(p.folder, "b");
+    EXPECT_EQ(p.out, "-f a\n-f b\n");
+}
+
+TEST(CommandLine, FromStringReadsALeadingNumber) {
+    int number = 0;
+    EXPECT_TRUE(fromString(number, "  12abc", std::dec));
+    EXPECT_EQ(number, 12);
+    number = 0;
+    EXPECT_FALSE(fromString(number, "abc", std::dec));
+    EXPECT_EQ(number, 0);
+    float real = 0;
+    EXPECT_TRUE(fromString(real, "0.25", std::dec));
+    EXPECT_EQ(real, 0.25f);
+}
+
+TEST(CommandLine, HelpTextFramesAndSections) {
+    const std::string text = help();
+    EXPECT_EQ(text.rfind(std::string(80, '/') + "\n\n", 0), 0u);
+    EXPECT_NE(text.find("various rquired and option settings listed below.\n\nEXAMPLE USAGE:"),
+              std::string::npos);
+    EXPECT_NE(text.find("feature extraction process.\n\n\n\n\nREQUIRED FLAGS:\n\n-f <folderpath>"),
+              std::string::npos);
+    EXPECT_NE(text.find("-h \n\n\t\t Prints the help menu.\n\n\n\nOPTIONAL FEATURE EXTRACTION"),
+              std::string::npos);
+    EXPECT_NE(text.find("\"too popular\""), std::string::npos);
+    EXPECT_NE(text.find("within a neighborhood region.\n\n-timerange"), std::string::npos);
+    const std::string tail = "       files is low, the match is rejected.\n\n\n";
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}

@@ -1,0 +1,215 @@
+// The result reports, the whole-file correlation, the refinement pass and the aligner.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ClusterAligner.h"
+#include "FilePairCorrelation.h"
+#include "ResultReport.h"
+#include "SyncRefiner.h"
+#include "support/WavImage.h"
+#include "sync/ClusterCandidate.h"
+#include "synth/Synth.h"
+
+using namespace Trelis;
+using TrelisTest::TempDir;
+
+namespace {
+
+using Result = std::unique_ptr<ClusterResult, void (*)(ClusterResult*)>;
+
+// A result with clusters of (file id, name, offset) members.
+Result makeResult(const std::vector<std::vector<std::tuple<int, std::string, float>>>& clusters) {
+    Result result(new ClusterResult(), deleteClusterResult);
+    for (const auto& members : clusters) {
+        auto* cluster = new ClusterSet();
+        result->insert(cluster);
+        for (const auto& [id, name, offset] : members) {
+            cluster->insert(new MCClusterElem(name, id, offset));
+        }
+    }
+    return result;
+}
+
+template <typename Call>
+std::string stdoutOf(Call call) {
+    testing::internal::CaptureStdout();
+    call();
+    return testing::internal::GetCapturedStdout();
+}
+
+std::vector<float> noise(std::size_t count, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<float> out(count);
+    for (auto& v : out) {
+        v = static_cast<float>(static_cast<double>(rng()) / 4294967296.0 - 0.5);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ResultReport, OffsetsInTheDefaultFormat) {
+    const Result result =
+        makeResult({{{1, "take1", 0.0f}, {2, "take2", 3.25f}, {3, "long", 1234.5678f}}});
+    EXPECT_EQ(
+        stdoutOf([&] { printClusters(*result); }),
+        "CLUSTER\nname: take1 offset:0\nname: take2 offset:3.25\nname: long offset:1234.57\n");
+    const Result single = makeResult({{{4, "alone", 0.0f}}});
+    EXPECT_EQ(stdoutOf([&] { printClusters(*single); }), "CLUSTER\nname: alone offset:0\n");
+    const Result none = makeResult({});
+    EXPECT_EQ(stdoutOf([&] { printClusters(*none); }), "");
+}
+
+TEST(ResultReport, CandidateGroupsAndFixedOffsets) {
+    ClusterCandidate candidate;
+    candidate.groups = {{1, {{1, 0.0f}, {2, 100.5f}}}, {3, {{3, 0.0f}}}};
+    EXPECT_EQ(stdoutOf([&] { printCandidateGroups(candidate); }),
+              "Cluster\nFile: 1 Offset:0\nFile: 2 Offset:100.5\nCluster\nFile: 3 Offset:0\n");
+    const Result result = makeResult({{{1, "a", 0.0f}, {2, "b", 3599.5f}}});
+    std::ostringstream out;
+    printClustersFixed(out, *result, [](const MCClusterElem& e) { return e.offset + 0.0001234; });
+    EXPECT_EQ(out.str(), "CLUSTER\nname: a offset:0.000123\nname: b offset:3599.500123\n");
+}
+
+TEST(FilePairCorrelation, SizesAndTheLagOfADelayedCopy) {
+    TempDir dir;
+    const auto x = noise(8000, 1);
+    std::vector<float> y(x.begin() + 100, x.end());  // y starts 100 samples into x
+    y.resize(8000, 0.0f);
+    TrelisSynth::writeWav(dir.path("x.wav"), x);
+    TrelisSynth::writeWav(dir.path("y.wav"), y);
+    FilePairCorrelation pair(dir.path("x.wav"), dir.path("y.wav"));
+    std::string out;
+    out = stdoutOf([&] { EXPECT_TRUE(correlateFiles(pair)); });
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+              "numsamps1:8000 numsamps2:8000 fftsize:16384 buffersize:16388\n");
+    EXPECT_NE(out.find(" maxindex:100\nOffset between x and y is: 100\n"), std::string::npos)
+        << out;
+
+    // The other way round the lag is negative and wraps: reported as N minus the index.
+    FilePairCorrelation swapped(dir.path("y.wav"), dir.path("x.wav"));
+    out = stdoutOf([&] { EXPECT_TRUE(correlateFiles(swapped)); });
+    EXPECT_NE(out.find(" maxindex:16284\nOffset between x and y is: 100\n"), std::string::npos)
+        << out;
+}
+
+TEST(FilePairCorrelation, OneSampleEachAndMissingFiles) {
+    TempDir dir;
+    TrelisSynth::writeWav(dir.path("a.wav"), {0.5f});
+    TrelisSynth::writeWav(dir.path("b.wav"), {0.25f});
+    FilePairCorrelation pair(dir.path("a.wav"), dir.path("b.wav"));
+    std::string out = stdoutOf([&] { EXPECT_TRUE(correlateFiles(pair)); });
+    EXPECT_EQ(out,
+              "numsamps1:1 numsamps2:1 fftsize:1 buffersize:4\nMax Val:0.125 maxindex:0\n"
+              "Offset between x and y is: 0\n");
+
+    FilePairCorrelation missing(dir.path("none.wav"), dir.path("a.wav"));
+    out = stdoutOf([&] { EXPECT_FALSE(correlateFiles(missing)); });
+    EXPECT_EQ(out, "[ERROR]: Could not load: " + dir.path("none.wav") +
+                       "\nException: wavfile_t::wavfile_t() : File doesn't start with 'RIFF'\n");
+    EXPECT_NE(missing.wav2, nullptr);  // the second file was still opened
+}
+
+TEST(SyncRefiner, NamesAReferencePerClusterAndReportsUnreadableMembers) {
+    TempDir dir;
+    TrelisSynth::writeWav(dir.path("a.wav"), std::vector<float>(100, 0.1f));
+    TrelisSynth::writeWav(dir.path("c.wav"), std::vector<float>(100, 0.1f));
+    Result result = makeResult({{{1, "a", 0.0f}, {2, "b", 0.0f}}, {{3, "c", 0.0f}}});
+    SyncRefiner refiner({{1, dir.path("a.wav")}, {2, dir.path("b.wav")}, {3, dir.path("c.wav")}},
+                        result.get());
+    std::string out;
+    out = stdoutOf([&] { EXPECT_TRUE(refiner.refineClusters()); });
+    EXPECT_EQ(refiner.wavFiles.size(), 2u);
+    EXPECT_EQ(out.rfind("REFINEMENT\n", 0), 0u);
+    EXPECT_NE(out.find("name: b offset:0\n[ERROR]: Could not load: " + dir.path("b.wav") +
+                       "\nException: wavfile_t::wavfile_t() : File doesn't start with 'RIFF'\n"
+                       "Reference ID:2\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Reference ID:3\n"), std::string::npos);
+    const std::string end = "\n\n[COMPLETED CORRELATION]\n";
+    EXPECT_EQ(out.substr(out.size() - end.size()), end);
+}
+
+TEST(SyncRefiner, ClusterWithoutAReferenceStopsThePass) {
+    Result result = makeResult({{{1, "a", 0.5f}}});
+    SyncRefiner refiner({}, result.get());
+    testing::internal::CaptureStderr();
+    const std::string out = stdoutOf([&] { EXPECT_FALSE(refiner.refineClusters()); });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR: Could not find the reference file. Cannot refine the sync estimates.  "
+              "Something bad happened.\n");
+    EXPECT_EQ(out.find("[COMPLETED CORRELATION]"), std::string::npos);
+}
+
+// Recordings of one event at starts that are not multiples of the hop; the frame-accurate
+// offsets (what clustering gives) are the true ones rounded to frames.
+class AlignerTest : public ::testing::Test {
+protected:
+    struct Case {
+        std::vector<double> errorsMs;
+        std::vector<double> movesMs;
+    };
+    Case run(double noiseLevel, double echo) {
+        TempDir dir;
+        const auto event = TrelisSynth::musicLike(5, 70.0);
+        const double starts[] = {0.0, 7.3391, 12.0007, 21.25};
+        std::map<int, std::string> paths;
+        Result result(new ClusterResult(), deleteClusterResult);
+        auto* cluster = new ClusterSet();
+        result->insert(cluster);
+        const double frame = 256.0 / 8000.0;
+        for (int i = 0; i < 4; ++i) {
+            TrelisSynth::Device device{
+                "d" + std::to_string(i), starts[i],  40.0,
+                0.5 + 0.2 * i,           noiseLevel, i % 2 ? echo : echo / 2};
+            paths[i + 1] = dir.path(device.name + ".wav");
+            TrelisSynth::writeWav(paths[i + 1], TrelisSynth::record(event, device, 10 + i));
+            const float estimate = static_cast<float>(std::round(starts[i] / frame) * frame);
+            cluster->insert(new MCClusterElem(device.name, i + 1, estimate));
+        }
+        const ClusterAligner aligner(paths, AlignmentSettings());
+        const std::map<int, double> refined = aligner.align(*cluster);
+        Case c;
+        for (const MCClusterElem* e : *cluster) {
+            const double truth = starts[e->fileId - 1];
+            c.errorsMs.push_back(1000.0 * std::fabs(refined.at(e->fileId) - truth));
+            c.movesMs.push_back(1000.0 * std::fabs(refined.at(e->fileId) - e->offset));
+        }
+        return c;
+    }
+};
+
+TEST_F(AlignerTest, CleanRecordingsWithinAMillisecond) {
+    const Case c = run(0.0, 0.0);
+    for (double e : c.errorsMs) {
+        EXPECT_LT(e, 1.0);
+    }
+}
+
+TEST_F(AlignerTest, NoisyReverberantRecordingsWithinTwoMilliseconds) {
+    const Case c = run(0.05, 0.031);
+    std::vector<double> errors = c.errorsMs;
+    std::sort(errors.begin(), errors.end());
+    EXPECT_LT(errors[errors.size() / 2], 2.0);
+    for (double move : c.movesMs) {
+        EXPECT_LE(move, 2.0 * 256.0 / 8.0 + 1e-6);  // never more than two frames
+    }
+}
+
+TEST_F(AlignerTest, UnrelatedAudioKeepsTheFrameAccurateOffset) {
+    TempDir dir;
+    TrelisSynth::writeWav(dir.path("a.wav"), TrelisSynth::musicLike(1, 20.0));
+    TrelisSynth::writeWav(dir.path("b.wav"), TrelisSynth::musicLike(2, 20.0));
+    Result result = makeResult({{{1, "a", 0.0f}, {2, "b", 1.6f}}});
+    const ClusterAligner aligner({{1, dir.path("a.wav")}, {2, dir.path("b.wav")}},
+                                 AlignmentSettings());
+    const std::map<int, double> refined = aligner.align(**result->begin());
+    EXPECT_EQ(refined.at(1), 0.0);
+    EXPECT_NEAR(refined.at(2), 1.6, 1e-6);
+}

@@ -1,0 +1,188 @@
+// The Trelis program as a user meets it: run as a process on generated folders, with its output,
+// exit status and written files checked.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/WavImage.h"
+#include "synth/Synth.h"
+#include "wavfile_t.h"
+
+using TrelisTest::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+Outcome run(const std::string& program, const std::vector<std::string>& args,
+            const TempDir& scratch) {
+    std::string command = quote(program);
+    for (const std::string& a : args) {
+        command += " " + quote(a);
+    }
+    const std::string errPath = scratch.path("stderr.txt");
+    command += " 2>" + quote(errPath) + " </dev/null";
+    Outcome o;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    std::size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        o.out.append(buffer, got);
+    }
+    const int raw = pclose(pipe);
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream err(errPath);
+    std::stringstream text;
+    text << err.rdbuf();
+    o.err = text.str();
+    return o;
+}
+
+Outcome trelis(const std::vector<std::string>& args, const TempDir& scratch) {
+    return run(TRELIS_APP, args, scratch);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The demo event: four cameras and one unrelated recording, with its truth.
+class DemoRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        event = dir.path("demo/event");
+        truth = dir.path("demo/truth.xml");
+        ASSERT_EQ(run(TRELIS_MAKE_DEMO, {event}, dir).status, 0);
+    }
+    TempDir dir;
+    std::string event, truth;
+};
+
+}  // namespace
+
+TEST_F(DemoRun, ClustersRefinesEvaluatesAndWritesSynchronizedFiles) {
+    const std::string out = dir.path("out");
+    const Outcome o = trelis({"-f", event, "-t", truth, "-o", out}, dir);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.err, "");  // no terminal: no progress
+    EXPECT_EQ(o.out.rfind("-f " + event + "\n-t " + truth + "\n-o " + out + "\nSTARTING: " + event +
+                              "/cam1.wav (id 1)\n",
+                          0),
+              0u)
+        << o.out;
+    EXPECT_TRUE(contains(o.out, "\n\n[COMPLETED CORRELATION]\nREFINED\nCLUSTER\n"));
+    EXPECT_TRUE(contains(o.out, "name: cam3 offset:11.437500\n")) << o.out;
+    EXPECT_TRUE(contains(o.out, "name: street offset:0.000000\n"));
+    EXPECT_TRUE(contains(o.out, "pairwise precision: 1.000 recall: 1.000 F1: 1.000"));
+
+    // Every member of the cluster of four starts at its offset: the padding is the offset.
+    const fs::path folder = fs::exists(fs::path(out) / "cluster_1" / "cam1.wav")
+                                ? fs::path(out) / "cluster_1"
+                                : fs::path(out) / "cluster_2";
+    const double starts[] = {3.0, 0.0, 11.4375, 17.03};
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "cam" + std::to_string(i + 1) + ".wav";
+        Trelis::wavfile_t written((folder / name).string(), 1, 1, 16000);
+        Trelis::wavfile_t original(event + "/" + name, 1, 1, 16000);
+        EXPECT_EQ(written.bitsPerSample, 16);
+        EXPECT_EQ(written.sampleRate, 8000u);
+        EXPECT_NEAR(static_cast<double>(written.numFrames) - original.numFrames, starts[i] * 8000,
+                    1.0)
+            << name;
+    }
+    EXPECT_TRUE(fs::exists(fs::path(out) / "clusters.txt"));
+
+    // A second run into the same folder overwrites nothing.
+    const auto before = fs::last_write_time(fs::path(out) / "clusters.txt");
+    const Outcome again = trelis({"-f", event, "-o", out}, dir);
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(contains(again.err, "already exists; it is not overwritten")) << again.err;
+    EXPECT_EQ(fs::last_write_time(fs::path(out) / "clusters.txt"), before);
+}
+
+TEST_F(DemoRun, OutputIntoTheInputFolderIsRefused) {
+    const Outcome o = trelis({"-f", event, "-o", event}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.err, "is the input folder")) << o.err;
+    EXPECT_FALSE(contains(o.out, "STARTING:"));
+}
+
+TEST_F(DemoRun, BadTruthFilesAreNamedWithTheProblem) {
+    const std::string bad = dir.path("bad.xml");
+    std::ofstream(bad) << "<truth><cluster><file offset=\"1\"/></cluster></truth>";
+    Outcome o = trelis({"-f", event, "-t", bad}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.err, bad + ": line 1: a <file> without a name")) << o.err;
+
+    std::ofstream(bad) << "<truth><cluster>";
+    o = trelis({"-f", event, "-t", bad}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.err, "[ERROR]: Bad ground-truth file " + bad)) << o.err;
+
+    // Names the truth has and the folder has not are named, and left out.
+    std::ofstream(bad) << "<truth><cluster><file name=\"cam1.wav\" offset=\"3\"/>"
+                          "<file name=\"ghost.wav\"/></cluster></truth>";
+    o = trelis({"-f", event, "-t", bad}, dir);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(contains(o.err, "names ghost.wav, which is not among the recordings")) << o.err;
+    EXPECT_TRUE(contains(o.out, "EVALUATION\nfiles scored: 1"));
+}
+
+TEST(TrelisProgram, MissingFolderArgumentPrintsHelpTwiceAndFails) {
+    TempDir dir;
+    const Outcome o = trelis({"-h"}, dir);
+    EXPECT_EQ(o.status, 1);
+    const std::string message = "[ERROR]: Must provide folder path of media files to synchronize\n";
+    const auto at = o.out.find(message);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(o.out.substr(0, at), o.out.substr(at + message.size()));  // help, message, help
+}
+
+TEST(TrelisProgram, UnreadableOrEmptyFoldersFail) {
+    TempDir dir;
+    Outcome o = trelis({"-f", dir.path("nowhere")}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.err, "[ERROR]: Cannot read the folder " + dir.path("nowhere"))) << o.err;
+
+    fs::create_directories(dir.path("empty/sub"));
+    std::ofstream(dir.path("empty/notes.txt")) << "x";
+    TrelisSynth::writeWav(dir.path("empty/sub/deep.wav"), std::vector<float>(8000, 0.0f));
+    o = trelis({"-f", dir.path("empty")}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.err, "No WAVE file (.wav) in " + dir.path("empty"))) << o.err;
+}
+
+TEST(TrelisProgram, BrokenAndWrongRateFilesAreReportedAndTheRestGoesOn) {
+    TempDir dir;
+    fs::create_directories(dir.path("in"));
+    const auto music = TrelisSynth::musicLike(3, 10.0);
+    TrelisSynth::writeWav(dir.path("in/a.wav"), music);
+    TrelisSynth::writeWav(dir.path("in/b.wav"), music, 16000);
+    std::ofstream(dir.path("in/c.wav")) << "not audio";
+    const Outcome o = trelis({"-f", dir.path("in")}, dir);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(
+        contains(o.out, "[ERROR]:" + dir.path("in/b.wav") + " has an incorrect sample rate\n"));
+    EXPECT_TRUE(contains(o.out, "[ERROR]: Could not load: " + dir.path("in/c.wav") + "\n"));
+    EXPECT_TRUE(contains(o.out, "REFINED\nCLUSTER\nname: a offset:0.000000\n")) << o.out;
+}
