@@ -382,12 +382,17 @@ int fftGetBufSize(const FftSpec* spec, int* size) {
     return fftStsNoErr;
 }
 
-int fftForwardInPlace(float* buffer, const FftSpec* spec, unsigned char* work) {
+// The status of a transform's arguments: every pointer given, and a live plan.
+static int transformStatus(const float* buffer, const FftSpec* spec, const unsigned char* work) {
     if (spec == nullptr || buffer == nullptr || work == nullptr) {
         return fftStsNullPtrErr;
     }
-    if (!isLive(spec)) {
-        return fftStsContextMatchErr;
+    return isLive(spec) ? fftStsNoErr : fftStsContextMatchErr;
+}
+
+int fftForwardInPlace(float* buffer, const FftSpec* spec, unsigned char* work) {
+    if (const int status = transformStatus(buffer, spec, work); status != fftStsNoErr) {
+        return status;
     }
     if (spec->n == 0) {
         buffer[0] *= spec->scale;
@@ -405,11 +410,8 @@ int fftForwardInPlace(float* buffer, const FftSpec* spec, unsigned char* work) {
 }
 
 int fftInverseInPlace(float* buffer, const FftSpec* spec, unsigned char* work) {
-    if (spec == nullptr || buffer == nullptr || work == nullptr) {
-        return fftStsNullPtrErr;
-    }
-    if (!isLive(spec)) {
-        return fftStsContextMatchErr;
+    if (const int status = transformStatus(buffer, spec, work); status != fftStsNoErr) {
+        return status;
     }
     if (spec->n == 0) {
         buffer[0] *= spec->inverseScale;
