@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
-.PHONY: build test bench fuzz demo format clean
+.PHONY: build test bench bench-accuracy fuzz demo format clean
 
 build:
 	scripts/bootstrap.sh
@@ -22,6 +22,11 @@ bench:
 	$(CONFIGURE) -DTRELIS_BUILD_BENCH=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	scripts/run-benchmarks.sh $(BUILD_DIR)
+
+# Accuracy and speed on simulated multi-device corpora (slow the first time: it builds them).
+bench-accuracy: build
+	scripts/bootstrap.sh accuracy
+	scripts/bench-accuracy.sh $(BUILD_DIR)
 
 # Fuzzes the WAVE reader for FUZZ_SECONDS with libFuzzer, AddressSanitizer and UBSan.
 fuzz:

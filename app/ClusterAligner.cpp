@@ -1,6 +1,7 @@
 #include "ClusterAligner.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -117,70 +118,70 @@ std::map<int, double> ClusterAligner::align(const ClusterSet& cluster) const {
     if (reference == nullptr || cluster.size() < 2) {
         return offsets;
     }
-    std::unique_ptr<wavfile_t> ref;
-    try {
-        ref.reset(new wavfile_t(idToPath_.at(reference->fileId), 1, 1, 16000));
-    } catch (const std::exception&) {
+    // Every readable member with its frame-accurate start, in samples after the reference.
+    const double rate = settings_.sampleRate;
+    struct Member {
+        int id;
+        long long start;
+        std::unique_ptr<wavfile_t> reader;
+    };
+    std::vector<Member> members;
+    for (const MCClusterElem* elem : cluster) {
+        try {
+            members.push_back(
+                {elem->fileId, std::llround(static_cast<double>(elem->offset) * rate),
+                 std::make_unique<wavfile_t>(idToPath_.at(elem->fileId), 1, 1, 16000)});
+        } catch (const std::exception&) {
+            // An unreadable member keeps its frame-accurate offset.
+        }
+    }
+    const auto overlap = [](const Member& x, const Member& y) {
+        return std::min<long long>(x.start + x.reader->numFrames, y.start + y.reader->numFrames) -
+               std::max(x.start, y.start);
+    };
+
+    // From the reference outwards: each step aligns the member that overlaps an aligned one the
+    // most against that one, so members that do not overlap the reference are reached through
+    // the others.
+    std::map<int, double> refined;  // samples after the reference
+    for (const Member& m : members) {
+        if (m.id == reference->fileId) {
+            refined[m.id] = 0.0;
+        }
+    }
+    if (refined.empty()) {
         return offsets;
     }
-    const double rate = settings_.sampleRate;
-    const int maxShift = static_cast<int>(2 * settings_.hopSize);  // two frames
-    for (const MCClusterElem* elem : cluster) {
-        if (elem == reference) {
-            continue;
-        }
-        std::unique_ptr<wavfile_t> member;
-        try {
-            member.reset(new wavfile_t(idToPath_.at(elem->fileId), 1, 1, 16000));
-        } catch (const std::exception&) {
-            continue;
-        }
-        // The member starts `start` samples after the reference; their overlap on the
-        // reference's time axis, less the search margin on each side.
-        const long long start = std::llround(static_cast<double>(elem->offset) * rate);
-        const long long from = std::max(0LL, start) + maxShift;
-        const long long to =
-            std::min<long long>(ref->numFrames, start + member->numFrames) - maxShift;
-        const long long usable = to - from;
-        if (usable < static_cast<long long>(settings_.minimumSeconds * rate)) {
-            continue;
-        }
-        // Two windows, a quarter and three quarters into the overlap, must agree on the lag to
-        // within a sample and a half: unrelated audio gives lags that agree only by chance.
-        // An overlap too short for two windows gets one, held to a higher peak.
-        const bool twoWindows =
-            usable >= static_cast<long long>(2 * settings_.minimumSeconds * rate);
-        const long long length =
-            std::min(twoWindows ? usable / 2 : usable,
-                     static_cast<long long>(settings_.windowSeconds / 2 * rate));
-        const auto measure = [&](long long centre) {
-            const long long first = centre - length / 2;
-            const std::vector<float> a = readWindow(*ref, first, length);
-            const std::vector<float> b =
-                readWindow(*member, first - start - maxShift, length + 2 * maxShift);
-            return bestLag(a, b, 2 * maxShift);
-        };
-        Lag lag{0.0, 0.0};
-        if (twoWindows) {
-            const Lag early = measure(from + usable / 4);
-            const Lag late = measure(from + 3 * usable / 4);
-            if (std::fabs(early.samples - late.samples) > 1.5 ||
-                std::min(early.strength, late.strength) < settings_.minimumPeak) {
+    const double maxShift = 2.0 * settings_.hopSize;  // two frames
+    while (refined.size() < members.size()) {
+        const Member* next = nullptr;
+        const Member* partner = nullptr;
+        long long best = LLONG_MIN;
+        for (const Member& m : members) {
+            if (refined.count(m.id) != 0) {
                 continue;
             }
-            lag = {(early.samples * early.strength + late.samples * late.strength) /
-                       (early.strength + late.strength),
-                   std::min(early.strength, late.strength)};
-        } else {
-            lag = measure((from + to) / 2);
-            if (lag.strength < 2.0 * settings_.minimumPeak) {
-                continue;
+            for (const Member& p : members) {
+                if (refined.count(p.id) != 0 && overlap(m, p) > best) {
+                    best = overlap(m, p);
+                    next = &m;
+                    partner = &p;
+                }
             }
         }
-        // a[k] = b[k + maxShift - shift] where the member really starts `shift` samples after
-        // the frame-accurate estimate.
-        const double shift = maxShift - lag.samples;
-        offsets[elem->fileId] = (static_cast<double>(start) + shift) / rate;
+        const std::optional<double> shift =
+            measure(*partner->reader, *next->reader, next->start - partner->start);
+        double start = static_cast<double>(next->start);
+        if (shift) {
+            const double aligned = refined[partner->id] + (next->start - partner->start) + *shift;
+            if (std::fabs(aligned - next->start) <= maxShift) {
+                start = aligned;
+            }
+        }
+        refined[next->id] = start;
+    }
+    for (const auto& [id, start] : refined) {
+        offsets[id] = start / rate;
     }
     const double earliest =
         std::min_element(offsets.begin(), offsets.end(), [](const auto& x, const auto& y) {
@@ -190,6 +191,53 @@ std::map<int, double> ClusterAligner::align(const ClusterSet& cluster) const {
         entry.second -= earliest;
     }
     return offsets;
+}
+
+std::optional<double> ClusterAligner::measure(wavfile_t& first, wavfile_t& second,
+                                              long long start) const {
+    // `second` starts `start` samples after `first` by the frame-accurate estimate. Their overlap
+    // on the time axis of `first`, less the search margin on each side.
+    const double rate = settings_.sampleRate;
+    const int maxShift = static_cast<int>(2 * settings_.hopSize);
+    const long long from = std::max(0LL, start) + maxShift;
+    const long long to = std::min<long long>(first.numFrames, start + second.numFrames) - maxShift;
+    const long long usable = to - from;
+    if (usable < static_cast<long long>(settings_.minimumSeconds * rate)) {
+        return std::nullopt;
+    }
+    // Two windows, a quarter and three quarters into the overlap, must agree on the lag to
+    // within a sample and a half: unrelated audio gives lags that agree only by chance. An
+    // overlap too short for two windows gets one, held to a higher peak.
+    const bool twoWindows = usable >= static_cast<long long>(2 * settings_.minimumSeconds * rate);
+    const long long length = std::min(twoWindows ? usable / 2 : usable,
+                                      static_cast<long long>(settings_.windowSeconds / 2 * rate));
+    const auto lagAt = [&](long long centre) {
+        const long long begin = centre - length / 2;
+        const std::vector<float> a = readWindow(first, begin, length);
+        const std::vector<float> b =
+            readWindow(second, begin - start - maxShift, length + 2 * maxShift);
+        return bestLag(a, b, 2 * maxShift);
+    };
+    Lag lag{0.0, 0.0};
+    if (twoWindows) {
+        const Lag early = lagAt(from + usable / 4);
+        const Lag late = lagAt(from + 3 * usable / 4);
+        if (std::fabs(early.samples - late.samples) > 1.5 ||
+            std::min(early.strength, late.strength) < settings_.minimumPeak) {
+            return std::nullopt;
+        }
+        lag = {(early.samples * early.strength + late.samples * late.strength) /
+                   (early.strength + late.strength),
+               std::min(early.strength, late.strength)};
+    } else {
+        lag = lagAt((from + to) / 2);
+        if (lag.strength < 2.0 * settings_.minimumPeak) {
+            return std::nullopt;
+        }
+    }
+    // a[k] = b[k + maxShift - shift] where `second` really starts `shift` samples after the
+    // estimate.
+    return maxShift - lag.samples;
 }
 
 }  // namespace Trelis

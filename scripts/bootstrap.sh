@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the build dependencies that are missing, and nothing when all are there.
-# Usage: scripts/bootstrap.sh [bench] [fuzz]
+# Usage: scripts/bootstrap.sh [bench] [fuzz] [accuracy]
 #   always: compiler, CMake, Ninja, GoogleTest, Google Benchmark, pkg-config, clang-format,
 #           TinyXML-2 (the application reads ground-truth files with it)
 #   bench:  FFTW (the yardstick of the FFT benchmark), real music and sox for the extraction ones
 #   fuzz:   clang with its libFuzzer runtime
+#   accuracy: the simulator's Python (numpy, scipy), ffmpeg, sox, the music and the speech it uses
 set -euo pipefail
 
 need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
@@ -13,6 +14,8 @@ for extra in "$@"; do
     case "$extra" in
         bench) need+=(libfftw3-dev wesnoth-1.16-music sox) ;;
         fuzz) need+=(clang libclang-rt-dev) ;;
+        accuracy) need+=(python3-numpy python3-scipy ffmpeg sox wesnoth-1.16-music
+                         asterisk-core-sounds-en-wav) ;;
         *) echo "bootstrap: unknown extra '$extra'" >&2; exit 2 ;;
     esac
 done
