@@ -88,14 +88,20 @@ def babble(rng, count, rate, clips):
 
 
 def room_response(rng, rate, t60):
+    """Direct sound, six early reflections within 30 ms, and an exponentially decaying tail
+    scaled to a direct-to-reverberant ratio between -3 and 10 dB, as for cameras a few metres
+    to tens of metres from the stage."""
     length = int(t60 * rate)
     t = np.arange(length) / rate
-    tail = rng.standard_normal(length) * np.exp(-6.9 * t / t60) * 0.3
+    tail = rng.standard_normal(length) * np.exp(-6.9 * t / t60)
+    tail[: int(0.005 * rate)] = 0.0
+    drr = rng.uniform(-3.0, 10.0)
+    tail *= np.sqrt(10 ** (-drr / 10) / np.sum(tail ** 2))
     response = tail
-    response[0] = 1.0
-    for _ in range(6):  # early reflections within 30 ms
+    response[0] += 1.0
+    for _ in range(6):
         at = int(rng.uniform(0.002, 0.03) * rate)
-        response[at] += rng.uniform(-0.6, 0.6)
+        response[at] += rng.uniform(0.1, 0.5) * rng.choice([-1.0, 1.0])
     return response / np.sqrt(np.sum(response ** 2))
 
 
