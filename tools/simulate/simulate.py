@@ -161,8 +161,15 @@ def windows(rng, event_seconds, devices, window):
     low, high = window
     high = event_seconds if high is None else min(high, event_seconds)
     result = []
+    # Short clips gather around one moment of the event, as phones filming the same scene do;
+    # spread over the whole event they would hardly ever overlap.
+    moment = rng.uniform(0.0, max(0.0, event_seconds - high)) if high <= 30 else None
     for d in range(devices):
         length = rng.uniform(low, high)
+        if moment is not None:
+            start = min(max(0.0, moment + rng.uniform(-0.5, 0.5) * high), event_seconds - length)
+            result.append((start, length))
+            continue
         kind = rng.random()
         if result and kind < 0.15:
 # Overlaps the previous window by less than 3 seconds.
