@@ -205,9 +205,10 @@ std::optional<double> ClusterAligner::measure(wavfile_t& first, wavfile_t& secon
     if (usable < static_cast<long long>(settings_.minimumSeconds * rate)) {
         return std::nullopt;
     }
-    // Two windows, a quarter and three quarters into the overlap, must agree on the lag to
-    // within a sample and a half: unrelated audio gives lags that agree only by chance. An
-    // overlap too short for two windows gets one, held to a higher peak.
+    // Two windows, a quarter and three quarters into the overlap, must agree on the lag:
+    // unrelated audio gives lags that agree only by chance. In each, a[k] = b[k + maxShift -
+    // shift] where `second` really starts `shift` samples after the estimate. An overlap too
+    // short for two windows gets one, held to a higher peak.
     const bool twoWindows = usable >= static_cast<long long>(2 * settings_.minimumSeconds * rate);
     const long long length = std::min(twoWindows ? usable / 2 : usable,
                                       static_cast<long long>(settings_.windowSeconds / 2 * rate));
@@ -218,22 +219,26 @@ std::optional<double> ClusterAligner::measure(wavfile_t& first, wavfile_t& secon
             readWindow(second, begin - start - maxShift, length + 2 * maxShift);
         return bestLag(a, b, 2 * maxShift);
     };
-    Lag lag{0.0, 0.0};
     if (twoWindows) {
-        const Lag early = lagAt(from + usable / 4);
-        const Lag late = lagAt(from + 3 * usable / 4);
-        if (std::fabs(early.samples - late.samples) > 1.5 ||
+        // The lags may differ by what clocks off by 100 ppm each drift apart between the
+        // windows; the shift is then carried to the start of `second` along the line through
+        // both.
+        const long long earlyAt = from + usable / 4;
+        const long long lateAt = from + 3 * usable / 4;
+        const Lag early = lagAt(earlyAt);
+        const Lag late = lagAt(lateAt);
+        const double apart = static_cast<double>(lateAt - earlyAt);
+        if (std::fabs(early.samples - late.samples) > 1.5 + 2e-4 * apart ||
             std::min(early.strength, late.strength) < settings_.minimumPeak) {
             return std::nullopt;
         }
-        lag = {(early.samples * early.strength + late.samples * late.strength) /
-                   (early.strength + late.strength),
-               std::min(early.strength, late.strength)};
-    } else {
-        lag = lagAt((from + to) / 2);
-        if (lag.strength < 2.0 * settings_.minimumPeak) {
-            return std::nullopt;
-        }
+        const double earlyShift = maxShift - early.samples;
+        const double lateShift = maxShift - late.samples;
+        return earlyShift + (lateShift - earlyShift) * static_cast<double>(start - earlyAt) / apart;
+    }
+    const Lag lag = lagAt((from + to) / 2);
+    if (lag.strength < 2.0 * settings_.minimumPeak) {
+        return std::nullopt;
     }
     // a[k] = b[k + maxShift - shift] where `second` really starts `shift` samples after the
     // estimate.
