@@ -3,7 +3,7 @@
 one table: files, hours of audio, pairwise F1, median and 95th-percentile offset error
 (frame-accurate and refined), wall time, times real time and peak memory.
 
-Usage: accuracy.py --trelis build/bin/Trelis CORPUS_DIR... [--baseline]
+Usage: accuracy.py --trelis build/bin/Trelis CORPUS_DIR... [--baseline] [--options "..."]
 Each corpus folder holds audio/ and truth.xml as tools/simulate/simulate.py writes them.
 """
 import argparse
@@ -68,10 +68,11 @@ def hours(folder):
     return total / 3600
 
 
-def run_trelis(trelis, corpus):
+def run_trelis(trelis, corpus, options=()):
     audio, truth_path = os.path.join(corpus, "audio"), os.path.join(corpus, "truth.xml")
     start = time.monotonic()
-    process = subprocess.run(["/usr/bin/time", "-f", "%M", trelis, "-f", audio, "-t", truth_path],
+    process = subprocess.run(["/usr/bin/time", "-f", "%M", trelis, "-f", audio, "-t", truth_path,
+                              *options],
                              capture_output=True, text=True)
     wall = time.monotonic() - start
     if process.returncode != 0:
@@ -167,13 +168,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--trelis", required=True)
     parser.add_argument("--baseline", action="store_true")
+    parser.add_argument("--options", default="", help="extra Trelis options, e.g. '-accepttreshold 15'")
     parser.add_argument("corpora", nargs="+")
     args = parser.parse_args()
     print("| system | corpus | files | hours | pairwise F1 | frame-accurate error ms, median / p95 "
           "| refined error ms, median / p95 | wall s | x real time | peak MiB |")
     print("|---|---|---|---|---|---|---|---|---|---|")
     for corpus in args.corpora:
-        print(row("Trelis", corpus, run_trelis(args.trelis, corpus)), flush=True)
+        options = args.options.split()
+        label = " ".join(["Trelis"] + options)
+        print(row(label, corpus, run_trelis(args.trelis, corpus, options)), flush=True)
         if args.baseline:
             print(row("GCC-PHAT baseline", corpus, run_baseline(corpus)), flush=True)
 
