@@ -132,25 +132,6 @@ TEST(MCLandmarkExtract, SameInputTwiceGivesTheSameLandmarks) {
     EXPECT_EQ(first.digest, again.digest);
 }
 
-TEST(MCLandmarkExtract, WaveFileAndMemoryInputGiveTheSameLandmarks) {
-    TempDir dir;
-    const auto signal = TrelisSynth::musicLike(11, 5.0);
-    TrelisSynth::writeWav(dir.path("a.wav"), signal);
-    std::vector<float> quantized;
-    for (std::int16_t v : TrelisSynth::toPcm16(signal)) {
-        quantized.push_back(v / 32768.0f);
-    }
-    MCLandmarkExtract extractor{MCExtractParams()};
-    std::unique_ptr<MCFile> fromFile(extractor.run(dir.path("a.wav"), 4));
-    ASSERT_NE(fromFile, nullptr);
-    EXPECT_EQ(fromFile->getId(), 4);
-    const Summary a = summarize(*fromFile);
-    const Summary b = summarize(*extract(extractor, quantized));
-    EXPECT_GT(a.count, 0u);
-    EXPECT_EQ(a.count, b.count);
-    EXPECT_EQ(a.digest, b.digest);
-}
-
 // Every landmark satisfies the hash and pairing rules, and the peak lists their limits.
 TEST(MCLandmarkExtract, LandmarksAndPeaksKeepTheirLimits) {
     MCExtractParams params;

@@ -123,10 +123,3 @@ TEST(MCClusterSync, RunsAreIndependentAndOutliveTheFileSet) {
     EXPECT_EQ(clusters, 2u);
     EXPECT_FLOAT_EQ(members.at("f2"), 37.0f / 31.25f);
 }
-
-TEST(MCClusterSync, PrintWritesNameAndOffset) {
-    MCClusterElem e("cam2", 2, 3.25f);
-    testing::internal::CaptureStdout();
-    e.print();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "name: cam2 offset:3.25\n");
-}
