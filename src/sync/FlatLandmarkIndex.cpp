@@ -26,11 +26,6 @@ std::int32_t voteTime(std::uint64_t vote) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote) ^ 0x80000000u);
 }
 
-MCFile* recordOf(MCFileSet* fileSet, int id) {
-    const auto found = fileSet->getFiles().find(id);
-    return found == fileSet->getFiles().end() ? nullptr : found->second;
-}
-
 // The scoring reports of the index: one per whole percent of the hashes held by two or more
 // landmarks, whether or not a hash is then dropped, so they follow from the count alone.
 class ScoringReports {
@@ -251,10 +246,7 @@ void FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
 
     s.matchCount = static_cast<float>(bestCount);
     s.offset = static_cast<float>(bestOffset);
-    s.overlapLength = computeOverlap(recordOf(files, id1), recordOf(files, id2), s.offset,
-                                     s.overlapLandmarksF1, s.overlapLandmarksF2);
-    s.percentMatchF1 = s.matchCount / s.overlapLandmarksF1;
-    s.percentMatchF2 = s.matchCount / s.overlapLandmarksF2;
+    computeOverlapAndFractions(s, files);
     s.templateLength = static_cast<float>(static_cast<std::int64_t>(latest) - earliest);
 
     // The same single-precision sums as computeHistogramStats, over the same bins in the same
@@ -269,12 +261,7 @@ void FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
         const float difference = static_cast<float>(count) - mean;
         spread += difference * difference;
     }
-    float variance = spread / s.overlapLength;
-    s.histMean = mean;
-    if (variance < 0.1f) {
-        variance = 0.1f;
-    }
-    s.histStd = std::sqrt(variance);
+    setHistogramSpread(s, mean, spread / s.overlapLength);
 }
 
 }  // namespace Trelis

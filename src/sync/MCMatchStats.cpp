@@ -69,6 +69,23 @@ float computeOverlap(MCFile* file1, MCFile* file2, float offset, float& landmark
     return length;
 }
 
+void computeOverlapAndFractions(MCMatchStats& stats, MCFileSet* fileSet) {
+    stats.overlapLength =
+        computeOverlap(recordOf(fileSet, stats.id1), recordOf(fileSet, stats.id2), stats.offset,
+                       stats.overlapLandmarksF1, stats.overlapLandmarksF2);
+    stats.percentMatchF1 = stats.matchCount / stats.overlapLandmarksF1;
+    stats.percentMatchF2 = stats.matchCount / stats.overlapLandmarksF2;
+}
+
+void setHistogramSpread(MCMatchStats& stats, float mean, float variance) {
+    stats.histMean = mean;
+    // A floor on the spread, so a histogram of one bin still needs some height.
+    if (variance < 0.1f) {
+        variance = 0.1f;
+    }
+    stats.histStd = std::sqrt(variance);
+}
+
 void computeTemplate(int id1, int id2, OffsetHistogram* histogram, int offset,
                      float& templateLength, MCFileSet* fileSet) {
     static_cast<void>(id1);
@@ -146,23 +163,13 @@ MatchStatsMap* computeMatchStats(MCFileSet* fileSet, PairHistogramMap* pairHisto
         stats.matchCount = static_cast<float>(bestCount);
         stats.offset = static_cast<float>(bestOffset);
 
-        stats.overlapLength =
-            computeOverlap(recordOf(fileSet, stats.id1), recordOf(fileSet, stats.id2), stats.offset,
-                           stats.overlapLandmarksF1, stats.overlapLandmarksF2);
-        stats.percentMatchF1 = stats.matchCount / stats.overlapLandmarksF1;
-        stats.percentMatchF2 = stats.matchCount / stats.overlapLandmarksF2;
+        computeOverlapAndFractions(stats, fileSet);
         computeTemplate(stats.id1, stats.id2, histogram, bestOffset, stats.templateLength, fileSet);
 
         float mean = 0.0f;
         float variance = 0.0f;
         computeHistogramStats(histogram, stats.overlapLength, mean, variance);
-        stats.histMean = mean;
-        // A floor on the spread, so a histogram of one bin still needs some height; a NaN
-        // variance stays NaN.
-        if (variance < 0.1f) {
-            variance = 0.1f;
-        }
-        stats.histStd = std::sqrt(variance);
+        setHistogramSpread(stats, mean, variance);
     }
     return result.release();
 }

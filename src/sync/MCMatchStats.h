@@ -39,6 +39,15 @@ struct MCMatchStats {
 float computeOverlap(MCFile* file1, MCFile* file2, float offset, float& landmarksF1,
                      float& landmarksF2);
 
+// Steps shared by every way of making a record: the overlap under the record's offset with the
+// landmarks counted in it (records looked up by id1 and id2; a missing one gives no overlap), and
+// the fractions of those landmarks that matched.
+void computeOverlapAndFractions(MCMatchStats& stats, MCFileSet* fileSet);
+
+// Stores the mean and the spread of the bin counts, the variance raised to at least 0.1 (a NaN
+// variance stays NaN).
+void setHistogramSpread(MCMatchStats& stats, float mean, float variance);
+
 // The time extent of the landmarks in the bin at `offset`; writes nothing when the bin is absent.
 // An empty bin ends the process with status 1 after a message on standard error.
 void computeTemplate(int id1, int id2, OffsetHistogram* histogram, int offset,
