@@ -8,32 +8,16 @@
 #include <memory>
 #include <vector>
 
+#include "RecordingReader.h"
 #include "array.h"
 #include "dsp/FftEngine.h"
-#include "wavfile_t.h"
 
 namespace Trelis {
 
 namespace {
 
-// `count` mono samples from `start` (in frames); what lies outside the file reads as 0.
-std::vector<float> readWindow(wavfile_t& reader, long long start, long long count) {
-    std::vector<float> out(static_cast<std::size_t>(count), 0.0f);
-    const long long first = std::max(0LL, start);
-    const long long last = std::min<long long>(start + count, reader.numFrames);
-    if (last <= first) {
-        return out;
-    }
-    const long long frameBytes =
-        static_cast<long long>(reader.numChannels) * (reader.bitsPerSample / 8);
-    reader.stream.clear();
-    reader.stream.seekg(reader.dataStart + static_cast<std::streamoff>(first * frameBytes));
-    array<float> block(static_cast<std::uint32_t>(last - first));
-    block.fill(0.0f);
-    reader.read_mono(block);
-    std::copy(block.data, block.data + block.size(), out.begin() + (first - start));
-    return out;
-}
+// Cross power, relative to its average, below which a bin's weight falls off.
+constexpr double kPhaseFloor = 1e-3;
 
 struct Lag {
     double samples;   // interpolated lag of the peak
@@ -63,13 +47,23 @@ Lag bestLag(const std::vector<float>& a, const std::vector<float>& b, int maxLag
     std::copy(b.begin(), b.end(), fb.data);
     fftForwardInPlace(fa.data, spec, work.data);
     fftForwardInPlace(fb.data, spec, work.data);
+    // conj(A) B, then only its phase. Bins far below the average cross power (the empty band
+    // above a recording's own bandwidth, when it is read at a higher rate) are not raised to full
+    // weight: their phase is noise.
+    double total = 0.0;
     for (std::uint32_t k = 0; k <= n / 2; ++k) {
         const float ar = fa.data[2 * k], ai = fa.data[2 * k + 1];
         const float br = fb.data[2 * k], bi = fb.data[2 * k + 1];
-        // conj(A) B, then only its phase.
         const float re = ar * br + ai * bi;
         const float im = ar * bi - ai * br;
-        const float magnitude = std::sqrt(re * re + im * im) + 1e-20f;
+        fa.data[2 * k] = re;
+        fa.data[2 * k + 1] = im;
+        total += std::sqrt(static_cast<double>(re) * re + static_cast<double>(im) * im);
+    }
+    const float floor = static_cast<float>(kPhaseFloor * total / (n / 2 + 1)) + 1e-20f;
+    for (std::uint32_t k = 0; k <= n / 2; ++k) {
+        const float re = fa.data[2 * k], im = fa.data[2 * k + 1];
+        const float magnitude = std::sqrt(re * re + im * im) + floor;
         fa.data[2 * k] = re / magnitude;
         fa.data[2 * k + 1] = im / magnitude;
     }
@@ -123,20 +117,22 @@ std::map<int, double> ClusterAligner::align(const ClusterSet& cluster) const {
     struct Member {
         int id;
         long long start;
-        std::unique_ptr<wavfile_t> reader;
+        std::unique_ptr<RecordingReader> reader;
     };
     std::vector<Member> members;
     for (const MCClusterElem* elem : cluster) {
         try {
             members.push_back(
                 {elem->fileId, std::llround(static_cast<double>(elem->offset) * rate),
-                 std::make_unique<wavfile_t>(idToPath_.at(elem->fileId), 1, 1, 16000)});
+                 std::make_unique<RecordingReader>(idToPath_.at(elem->fileId), settings_.sampleRate,
+                                                   settings_.decodeAll)});
         } catch (const std::exception&) {
             // An unreadable member keeps its frame-accurate offset.
         }
     }
     const auto overlap = [](const Member& x, const Member& y) {
-        return std::min<long long>(x.start + x.reader->numFrames, y.start + y.reader->numFrames) -
+        return std::min<long long>(x.start + x.reader->numFrames(),
+                                   y.start + y.reader->numFrames()) -
                std::max(x.start, y.start);
     };
 
@@ -193,14 +189,14 @@ std::map<int, double> ClusterAligner::align(const ClusterSet& cluster) const {
     return offsets;
 }
 
-std::optional<double> ClusterAligner::measure(wavfile_t& first, wavfile_t& second,
+std::optional<double> ClusterAligner::measure(RecordingReader& first, RecordingReader& second,
                                               long long start) const {
     // `second` starts `start` samples after `first` by the frame-accurate estimate. Their overlap
     // on the time axis of `first`, less the search margin on each side.
     const double rate = settings_.sampleRate;
     const int maxShift = static_cast<int>(2 * settings_.hopSize);
     const long long from = std::max(0LL, start) + maxShift;
-    const long long to = std::min<long long>(first.numFrames, start + second.numFrames) - maxShift;
+    const long long to = std::min(first.numFrames(), start + second.numFrames()) - maxShift;
     const long long usable = to - from;
     if (usable < static_cast<long long>(settings_.minimumSeconds * rate)) {
         return std::nullopt;
@@ -214,9 +210,8 @@ std::optional<double> ClusterAligner::measure(wavfile_t& first, wavfile_t& secon
                                       static_cast<long long>(settings_.windowSeconds / 2 * rate));
     const auto lagAt = [&](long long centre) {
         const long long begin = centre - length / 2;
-        const std::vector<float> a = readWindow(first, begin, length);
-        const std::vector<float> b =
-            readWindow(second, begin - start - maxShift, length + 2 * maxShift);
+        const std::vector<float> a = first.window(begin, length);
+        const std::vector<float> b = second.window(begin - start - maxShift, length + 2 * maxShift);
         return bestLag(a, b, 2 * maxShift);
     };
     if (twoWindows) {

@@ -17,7 +17,7 @@
 
 namespace Trelis {
 
-class wavfile_t;
+class RecordingReader;
 
 struct AlignmentSettings {
     unsigned int sampleRate = 8000;
@@ -25,6 +25,7 @@ struct AlignmentSettings {
     double windowSeconds = 20.0;  // longest stretch of the overlap correlated, both windows
     double minimumSeconds = 1.0;  // shorter overlaps keep the frame-accurate offset
     double minimumPeak = 5.0;     // peak height over the correlation's spread to be trusted
+    bool decodeAll = false;       // read every file through the media decoder (RecordingReader)
 };
 
 class ClusterAligner {
@@ -40,7 +41,8 @@ public:
 private:
     // How many samples later than `start` (the estimate) `second` starts after `first`; nothing
     // when the overlap is too short or the correlation can't be trusted.
-    std::optional<double> measure(wavfile_t& first, wavfile_t& second, long long start) const;
+    std::optional<double> measure(RecordingReader& first, RecordingReader& second,
+                                  long long start) const;
 
     std::map<int, std::string> idToPath_;
     AlignmentSettings settings_;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
@@ -11,9 +12,14 @@ namespace Trelis {
 
 namespace {
 
+void printAllHelp() {
+    printHelp();
+    printRunHelp();
+}
+
 [[noreturn]] void missingFolder() {
     std::cout << "[ERROR]: Must provide folder path of media files to synchronize" << std::endl;
-    printHelp();
+    printAllHelp();
     std::exit(1);
 }
 
@@ -327,9 +333,64 @@ bool parseClusterFlag(int& index, const char* flag, const char* value,
     return true;
 }
 
+void printRunHelp() {
+    std::cout << "\n\nOPTIONAL MEDIA FLAGS:\n\n"
+                 "-media all\n\n"
+                 "       Takes every file of the folder that FFmpeg decodes: camera and phone\n"
+                 "       video (MP4, MOV, MTS, MXF), audio (M4A, MP3, FLAC, ...) and WAVE files\n"
+                 "       at any sample rate and channel count. All channels are mixed and the\n"
+                 "       sound is resampled to the extraction sample rate. Without it, only .wav\n"
+                 "       files at the extraction sample rate are taken.\n"
+                 "\n\n";
+    std::cout << "-refinerate <Hz>\n\n"
+                 "       The sample rate of the sample-accurate refinement (default: the\n"
+                 "       extraction sample rate). 48000 aligns two recorders to a fraction of a\n"
+                 "       millisecond.\n"
+                 "\n\n";
+}
+
+bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& options) {
+    if (is(flag, "-media")) {
+        if (is(value, "all")) {
+#if TRELIS_WITH_MEDIA
+            std::cout << "MEDIA: all" << std::endl;
+            options.allMedia = true;
+#else
+            std::cerr << "[ERROR]: -media all needs FFmpeg, and this Trelis was built without it"
+                      << std::endl;
+            std::exit(1);
+#endif
+        } else {
+            std::cout << "Invalid MEDIA.  Must be all.\nDefault is wav" << std::endl;
+        }
+    } else if (is(flag, "-refinerate")) {
+        option<int>(
+            value, "REFINE SAMPLE RATE: ",
+            "Invalid REFINE SAMPLE RATE.  Must be between 1000 and 384000.\n",
+            [](int v) { return v >= 1000 && v <= 384000; },
+            [&](int v) { options.refineRate = static_cast<unsigned>(v); },
+            [&] {
+                return options.refineRate == 0 ? std::string("the extraction sample rate")
+                                               : std::to_string(options.refineRate);
+            });
+    } else {
+        return false;
+    }
+    ++index;
+    return true;
+}
+
 int parseArguments(int argc, char** argv, std::string& folder, std::string& truthFile,
                    std::string& outputFolder, MCExtractParams& extractParams,
                    MCClusterSyncParams& clusterParams) {
+    RunOptions ignored;
+    return parseArguments(argc, argv, folder, truthFile, outputFolder, extractParams, clusterParams,
+                          ignored);
+}
+
+int parseArguments(int argc, char** argv, std::string& folder, std::string& truthFile,
+                   std::string& outputFolder, MCExtractParams& extractParams,
+                   MCClusterSyncParams& clusterParams, RunOptions& options) {
     if (argc < 2) {
         if (!folder.empty()) {
             return 0;
@@ -339,7 +400,7 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
     for (int i = 1; i < argc; ++i) {
         const char* flag = argv[i];
         if (is(flag, "-h") || is(flag, "-help")) {
-            printHelp();
+            printAllHelp();
             continue;
         }
         if (i + 1 >= argc) {
@@ -348,7 +409,8 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
         const char* value = argv[i + 1];
         std::cout << flag << " " << value << std::endl;
         if (parseExtractionFlag(i, flag, value, extractParams) ||
-            parseClusterFlag(i, flag, value, clusterParams)) {
+            parseClusterFlag(i, flag, value, clusterParams) ||
+            parseRunFlag(i, flag, value, options)) {
             continue;
         }
         if (is(flag, "-f")) {
@@ -360,7 +422,7 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
         } else {
             // The value is not consumed: it is examined next as a flag of its own.
             std::cout << "Unknown input arguments" << std::endl;
-            printHelp();
+            printAllHelp();
             continue;
         }
         ++i;

@@ -15,10 +15,23 @@ namespace Trelis {
 class MCClusterSyncParams;
 class MCExtractParams;
 
-// Returns 0; does not return when no folder was given.
+// The application's options beyond the folder, truth and output paths.
+struct RunOptions {
+    bool allMedia = false;        // -media all: every file FFmpeg decodes, at any rate
+    unsigned int refineRate = 0;  // -refinerate: correlation rate; 0 for the extraction rate
+};
+
+// Returns 0; does not return when no folder was given. Takes the RunOptions flags too, and drops
+// their values.
 int parseArguments(int argc, char** argv, std::string& folder, std::string& truthFile,
                    std::string& outputFolder, MCExtractParams& extractParams,
                    MCClusterSyncParams& clusterParams);
+int parseArguments(int argc, char** argv, std::string& folder, std::string& truthFile,
+                   std::string& outputFolder, MCExtractParams& extractParams,
+                   MCClusterSyncParams& clusterParams, RunOptions& options);
+
+// True when `flag` is one of the RunOptions flags; `index` then moves past the value.
+bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& options);
 
 // True when `flag` is one of the eleven extraction options; `index` then moves past the value.
 bool parseExtractionFlag(int& index, const char* flag, const char* value, MCExtractParams& params);
@@ -27,6 +40,8 @@ bool parseExtractionFlag(int& index, const char* flag, const char* value, MCExtr
 bool parseClusterFlag(int& index, const char* flag, const char* value, MCClusterSyncParams& params);
 
 void printHelp();
+// The RunOptions flags, printed after the help text by -h.
+void printRunHelp();
 
 // Reads a number in the given base; leading blanks are skipped and trailing text ignored. False
 // when nothing could be read.

@@ -3,6 +3,7 @@
 #include <exception>
 #include <iostream>
 
+#include "extract/PathNames.h"
 #include "wavfile_t.h"
 
 namespace Trelis {
@@ -25,6 +26,9 @@ bool SyncRefiner::refineClusters() {
                 reference = elem->fileId;
             }
             const std::string path = idToPath[elem->fileId];
+            if (!path.empty() && !isWavePath(path)) {
+                continue;  // decoded by the aligner, not a WAVE file to open here
+            }
             try {
                 auto* reader = new wavfile_t(path, 1, 1, 16000);
                 wavFiles.push_back(reader);

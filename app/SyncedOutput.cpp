@@ -10,7 +10,11 @@
 #include <memory>
 #include <vector>
 
+#include "extract/PathNames.h"
 #include "wavfile_t.h"
+#if TRELIS_WITH_MEDIA
+#include "MediaDecoder.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -95,6 +99,53 @@ bool writePadded(const std::string& source, const std::string& target, long long
     return true;
 }
 
+#if TRELIS_WITH_MEDIA
+// Writes the sound of the media file `source`, at its own rate and channel count, padded with
+// `seconds` of silence, to the new file `target`.
+bool writeMediaPadded(const std::string& source, const std::string& target, double seconds) {
+    std::unique_ptr<MediaDecoder> in;
+    try {
+        in.reset(new MediaDecoder(source, 0, false));
+    } catch (const std::exception& e) {
+        std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
+        return false;
+    }
+    const auto channels = static_cast<std::uint32_t>(in->channels());
+    wavfile_t out(target, 2, channels, static_cast<std::uint32_t>(in->sampleRate()));
+    if (!out.stream.is_open()) {
+        std::cerr << "[ERROR]: cannot create " << target << std::endl;
+        return false;
+    }
+    const std::vector<char> silence(static_cast<std::size_t>(channels) * 2 * 4096, 0);
+    for (long long left = std::llround(seconds * in->sampleRate()); left > 0; left -= 4096) {
+        const long long frames = std::min(left, 4096LL);
+        out.stream.write(silence.data(), static_cast<std::streamsize>(frames * channels * 2));
+    }
+    std::vector<float> block(static_cast<std::size_t>(channels) * 4096);
+    std::vector<char> converted(block.size() * 2);
+    try {
+        for (std::size_t frames; (frames = in->read(block.data(), 4096)) > 0;) {
+            for (std::size_t s = 0; s < frames * channels; ++s) {
+                const double scaled = std::round(static_cast<double>(block[s]) * 32768.0);
+                const auto value = static_cast<std::uint16_t>(
+                    static_cast<std::int16_t>(std::max(-32768.0, std::min(32767.0, scaled))));
+                converted[2 * s] = static_cast<char>(value & 0xFF);
+                converted[2 * s + 1] = static_cast<char>(value >> 8);
+            }
+            out.stream.write(converted.data(), static_cast<std::streamsize>(frames * channels * 2));
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
+        return false;
+    }
+    if (!out.stream) {
+        std::cerr << "[ERROR]: writing " << target << " failed" << std::endl;
+        return false;
+    }
+    return true;
+}
+#endif
+
 // Refuses a target that exists; creating it would overwrite something.
 bool isFree(const fs::path& target) {
     std::error_code ignored;
@@ -134,11 +185,21 @@ bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& c
                 ok = false;
                 continue;
             }
+            const double seconds = offset != offsets.end() ? offset->second : elem->offset;
+            if (!isWavePath(path->second)) {
+#if TRELIS_WITH_MEDIA
+                ok = writeMediaPadded(path->second, target.string(), seconds) && ok;
+#else
+                std::cerr << "[ERROR]: " << path->second
+                          << ": not a WAVE file, and this build has no media decoder" << std::endl;
+                ok = false;
+#endif
+                continue;
+            }
             std::unique_ptr<wavfile_t> probe;
             long long pad = 0;
             try {
                 probe.reset(new wavfile_t(path->second, 1, 1, 16000));
-                const double seconds = offset != offsets.end() ? offset->second : elem->offset;
                 pad = std::llround(seconds * probe->sampleRate);
             } catch (const std::exception& e) {
                 std::cerr << "[ERROR]: " << path->second << ": " << e.what() << std::endl;

@@ -22,6 +22,10 @@
 #include "SyncRefiner.h"
 #include "SyncedOutput.h"
 #include "TerminalProgress.h"
+#include "extract/PathNames.h"
+#if TRELIS_WITH_MEDIA
+#include "MediaExtraction.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -67,6 +71,18 @@ MCClusterSyncParams finalClusterParams(const MCExtractParams& extract,
     return params;
 }
 
+#if TRELIS_WITH_MEDIA
+// One line on standard error when a plain run left out files that -media all would take.
+void reportSkippedMedia(const std::vector<std::string>& paths, unsigned int sampleRate) {
+    const int skipped = countSkippedMedia(paths, sampleRate);
+    if (skipped > 0) {
+        std::cerr << "[NOTE]: " << skipped << (skipped == 1 ? " file was" : " files were")
+                  << " left out: other media, or WAVE at another sample rate than " << sampleRate
+                  << " Hz; -media all decodes them" << std::endl;
+    }
+}
+#endif
+
 bool sameFolder(const std::string& a, const std::string& b) {
     std::error_code code;
     return fs::exists(a, code) && fs::exists(b, code) && fs::equivalent(a, b, code);
@@ -78,7 +94,8 @@ int runTrelis(int argc, char** argv) {
     std::string folder, truthFile, outputFolder;
     MCExtractParams extractParams;
     MCClusterSyncParams tuned(extractParams);
-    parseArguments(argc, argv, folder, truthFile, outputFolder, extractParams, tuned);
+    RunOptions options;
+    parseArguments(argc, argv, folder, truthFile, outputFolder, extractParams, tuned, options);
     const MCClusterSyncParams clusterParams = finalClusterParams(extractParams, tuned);
 
     std::vector<std::string> paths;
@@ -87,11 +104,21 @@ int runTrelis(int argc, char** argv) {
         std::cerr << "[ERROR]: Cannot read the folder " << folder << ": " << error << std::endl;
         return 1;
     }
-    const bool anyWave = std::any_of(paths.begin(), paths.end(), [](const std::string& p) {
-        return fs::path(p).extension() == ".wav";
-    });
-    if (!anyWave) {
+#if TRELIS_WITH_MEDIA
+    if (options.allMedia) {
+        paths = mediaCandidates(paths);
+        if (paths.empty()) {
+            std::cerr << "[ERROR]: No file in " << folder << std::endl;
+            return 1;
+        }
+    }
+#endif
+    const bool anyWave = std::any_of(paths.begin(), paths.end(), isWavePath);
+    if (!anyWave && !options.allMedia) {
         std::cerr << "[ERROR]: No WAVE file (.wav) in " << folder << std::endl;
+#if TRELIS_WITH_MEDIA
+        reportSkippedMedia(paths, extractParams.getSampleRate());
+#endif
         return 1;
     }
     if (!outputFolder.empty() && sameFolder(outputFolder, folder)) {
@@ -111,7 +138,15 @@ int runTrelis(int argc, char** argv) {
     }
 
     MCLandmarkExtract extractor(extractParams);
-    std::unique_ptr<MCFileSet> files(extractor.runAll(paths));
+    std::unique_ptr<MCFileSet> files;
+#if TRELIS_WITH_MEDIA
+    if (options.allMedia) {
+        files.reset(extractMedia(extractor, paths));
+    }
+#endif
+    if (!files) {
+        files.reset(extractor.runAll(paths));
+    }
     MCClusterSync sync(clusterParams);
     TerminalProgress progress;
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(
@@ -122,8 +157,13 @@ int runTrelis(int argc, char** argv) {
     const bool referenced = refiner.refineClusters();
     std::map<int, double> refined;
     AlignmentSettings settings;
-    settings.sampleRate = extractParams.getSampleRate();
-    settings.hopSize = extractParams.getHopSize();
+    const unsigned int extractRate = extractParams.getSampleRate();
+    settings.sampleRate = options.refineRate != 0 ? options.refineRate : extractRate;
+    // Two frames of the extraction, counted at the correlation's rate.
+    settings.hopSize =
+        static_cast<unsigned int>(static_cast<unsigned long long>(extractParams.getHopSize()) *
+                                  settings.sampleRate / extractRate);
+    settings.decodeAll = options.allMedia;
     const ClusterAligner aligner(files->idToPath, settings);
     for (const ClusterSet* cluster : *clusters) {
         const std::map<int, double> offsets =
@@ -159,6 +199,11 @@ int runTrelis(int argc, char** argv) {
             status = 1;
         }
     }
+#if TRELIS_WITH_MEDIA
+    if (!options.allMedia) {
+        reportSkippedMedia(paths, extractRate);
+    }
+#endif
     return status;
 }
 

@@ -9,7 +9,7 @@
 set -euo pipefail
 
 need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
-      libtinyxml2-dev)
+      libtinyxml2-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg)
 for extra in "$@"; do
     case "$extra" in
         bench) need+=(libfftw3-dev wesnoth-1.16-music sox) ;;

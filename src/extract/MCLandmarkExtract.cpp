@@ -15,6 +15,7 @@
 #include "audio/WavInput.h"
 #include "dsp/FftEngine.h"
 #include "extract/LandmarkHash.h"
+#include "extract/PathNames.h"
 #include "extract/Peak.h"
 #include "wavfile_t.h"
 
@@ -71,20 +72,6 @@ void removePeaks(std::vector<Peak*>& list, Drop drop) {
         }
     }
     list.erase(kept, list.end());
-}
-
-// Text after the last "." of the whole path; empty without a ".".
-std::string extensionOf(const std::string& path) {
-    const auto dot = path.rfind('.');
-    return dot == std::string::npos ? std::string() : path.substr(dot + 1);
-}
-
-// The part after the last "/", cut before its last "."; empty when that part has no ".".
-std::string baseNameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string part = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = part.rfind('.');
-    return dot == std::string::npos ? std::string() : part.substr(0, dot);
 }
 
 }  // namespace
@@ -157,7 +144,7 @@ wavfile_t* MCLandmarkExtract::loadFile(const std::string& path) {
 MCFileSet* MCLandmarkExtract::runAll(const std::vector<std::string>& paths) {
     std::vector<const std::string*> kept;
     for (const std::string& path : paths) {
-        if (extensionOf(path) == "wav") {
+        if (isWavePath(path)) {
             kept.push_back(&path);
         }
     }

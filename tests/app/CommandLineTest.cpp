@@ -41,6 +41,12 @@ std::string help() {
     return testing::internal::GetCapturedStdout();
 }
 
+std::string runHelp() {
+    testing::internal::CaptureStdout();
+    printRunHelp();
+    return testing::internal::GetCapturedStdout();
+}
+
 }  // namespace
 
 TEST(CommandLine, FftSizeMustBeAPowerOfTwoAndTheSetterHasTheLastWord) {
@@ -68,7 +74,7 @@ TEST(CommandLine, UnknownFlagLeavesItsValueToBeReadAsAFlag) {
     const Parsed p = parse({"-f", "audio", "-x", "5"});
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.folder, "audio");
-    EXPECT_EQ(p.out, "-f audio\n-x 5\nUnknown input arguments\n" + help());
+    EXPECT_EQ(p.out, "-f audio\n-x 5\nUnknown input arguments\n" + help() + runHelp());
 }
 
 TEST(CommandLine, RefusedValuesKeepTheDefault) {

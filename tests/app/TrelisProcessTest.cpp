@@ -1,7 +1,5 @@
 // The Trelis program as a user meets it: run as a process on generated folders, with its output,
 // exit status and written files checked.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,59 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "support/Process.h"
 #include "support/WavImage.h"
 #include "synth/Synth.h"
 #include "wavfile_t.h"
 
+using TrelisTest::contains;
+using TrelisTest::Outcome;
+using TrelisTest::run;
 using TrelisTest::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-Outcome run(const std::string& program, const std::vector<std::string>& args,
-            const TempDir& scratch) {
-    std::string command = quote(program);
-    for (const std::string& a : args) {
-        command += " " + quote(a);
-    }
-    const std::string errPath = scratch.path("stderr.txt");
-    command += " 2>" + quote(errPath) + " </dev/null";
-    Outcome o;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        o.out.append(buffer, got);
-    }
-    const int raw = pclose(pipe);
-    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream err(errPath);
-    std::stringstream text;
-    text << err.rdbuf();
-    o.err = text.str();
-    return o;
-}
-
 Outcome trelis(const std::vector<std::string>& args, const TempDir& scratch) {
     return run(TRELIS_APP, args, scratch);
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // The demo event: four cameras and one unrelated recording, with its truth.

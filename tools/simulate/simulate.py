@@ -42,7 +42,7 @@ CORPORA = {
                   eq=True, codec=False, drift=0, unrelated=4),
     "drift": dict(events=8, devices=(2, 8), window=(10, None), snr=(10, 25), room=True,
                   eq=True, codec=False, drift=100, unrelated=4),
-    "scale": dict(events=13, devices=(14, 16), window=(240, None), snr=(5, 25), room=True,
+    "scale": dict(events=11, devices=(16, 20), window=(240, None), snr=(5, 25), room=True,
                   eq=True, codec=False, drift=0, unrelated=4, tracks_per_event=2),
 }
 

@@ -1,0 +1,85 @@
+#include "MediaExtraction.h"
+
+#include <exception>
+#include <iostream>
+#include <memory>
+
+#include "MCExtractParams.h"
+#include "MCFile.h"
+#include "MCFileSet.h"
+#include "MCLandmarkExtract.h"
+#include "MediaDecoder.h"
+#include "MediaInput.h"
+#include "extract/PathNames.h"
+#include "wavfile_t.h"
+
+namespace Trelis {
+
+namespace {
+
+bool hidden(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return path.compare(slash == std::string::npos ? 0 : slash + 1, 1, ".") == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> mediaCandidates(const std::vector<std::string>& paths) {
+    std::vector<std::string> kept;
+    for (const std::string& path : paths) {
+        if (!hidden(path)) {
+            kept.push_back(path);
+        }
+    }
+    return kept;
+}
+
+MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths) {
+    const unsigned int rate = extractor.params.getSampleRate();
+    std::unique_ptr<MCFileSet> set(new MCFileSet());
+    for (std::size_t j = 0; j < paths.size(); ++j) {
+        const std::string& path = paths[j];
+        const long id = static_cast<long>(j) + 1;
+        std::cout << "STARTING: " << path << " (id " << id << ")\n";
+        std::unique_ptr<MCFile> file;
+        try {
+            MediaInput input(path, rate);
+            file.reset(extractor.run(&input, id));
+        } catch (const std::exception& e) {
+            std::cout << "[ERROR]: Could not load: " << path << std::endl;
+            std::cerr << "[ERROR]: " << path << ": " << e.what() << std::endl;
+        }
+        std::cout << "FEATURE EXTRACTION COMPLETE: " << path << std::endl;
+        if (file) {
+            const std::string baseName = baseNameOf(path);
+            set->nameToId[baseName] = file->getId();
+            set->idToName[file->getId()] = baseName;
+            set->idToPath[file->getId()] = path;
+            set->addFile(file.release());
+        }
+    }
+    return set.release();
+}
+
+int countSkippedMedia(const std::vector<std::string>& paths, unsigned int sampleRate) {
+    int skipped = 0;
+    for (const std::string& path : mediaCandidates(paths)) {
+        if (isWavePath(path)) {
+            try {
+                const wavfile_t wave(path, 1, 1, 16000);
+                skipped += wave.sampleRate != sampleRate ? 1 : 0;
+                continue;
+            } catch (const std::exception&) {
+                // Not a WAVE file the reader takes; the decoder may still read it.
+            }
+        }
+        try {
+            skipped += MediaDecoder::probe(path).hasAudio ? 1 : 0;
+        } catch (const std::exception&) {
+            // Not media at all.
+        }
+    }
+    return skipped;
+}
+
+}  // namespace Trelis

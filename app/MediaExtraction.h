@@ -1,0 +1,27 @@
+// Extraction of every media file of a folder (-media all), and the count of what a plain run
+// leaves out. Built only with the media decoder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Trelis {
+
+class MCFileSet;
+class MCLandmarkExtract;
+
+// Files a -media all run considers: all but hidden ones (names starting with ".", such as the
+// resource forks that copies from some systems leave beside every clip).
+std::vector<std::string> mediaCandidates(const std::vector<std::string>& paths);
+
+// As MCLandmarkExtract::runAll, for every path rather than the .wav ones: the same STARTING and
+// FEATURE EXTRACTION COMPLETE lines, ids in list order, base names; each file decoded to mono at
+// the extraction rate. A file that can't be decoded is reported ("[ERROR]: Could not load: " on
+// standard output, the reason on standard error), keeps its id, and is left out of the set.
+MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths);
+
+// How many of `paths` a plain run leaves out that -media all would take: other files with a
+// sound track, and WAVE files at another rate than `sampleRate`.
+int countSkippedMedia(const std::vector<std::string>& paths, unsigned int sampleRate);
+
+}  // namespace Trelis

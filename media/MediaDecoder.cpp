@@ -1,0 +1,359 @@
+#include "MediaDecoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <mutex>
+#include <stdexcept>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace Trelis {
+
+namespace {
+
+// FFmpeg logs to standard error by default, and noisily; the last error it logged on this thread
+// is kept instead and added to the reason of a failure.
+thread_local std::string lastLogged;
+
+void keepErrors(void* context, int level, const char* format, va_list args) {
+    if (level > AV_LOG_ERROR) {
+        return;
+    }
+    char line[512];
+    int prefix = 0;
+    av_log_format_line2(context, level, format, args, line, sizeof line, &prefix);
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    lastLogged = text;
+}
+
+void silenceLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(keepErrors); });
+}
+
+std::string reason(const std::string& what, int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+    av_strerror(code, text, sizeof text);
+    std::string message = what + ": " + text;
+    if (!lastLogged.empty()) {
+        message += " (" + lastLogged + ")";
+    }
+    return message;
+}
+
+void closeInput(AVFormatContext* fmt) {
+    avformat_close_input(&fmt);
+}
+
+using FormatPtr = std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)>;
+
+// The opened container with its stream information; throws with the reason.
+FormatPtr openContainer(const std::string& path) {
+    silenceLog();
+    lastLogged.clear();
+    AVFormatContext* fmt = nullptr;
+    int code = avformat_open_input(&fmt, path.c_str(), nullptr, nullptr);
+    if (code < 0) {
+        throw std::runtime_error(reason("cannot open", code));
+    }
+    FormatPtr owned(fmt, closeInput);
+    code = avformat_find_stream_info(fmt, nullptr);
+    if (code < 0) {
+        throw std::runtime_error(reason("cannot read the streams", code));
+    }
+    return owned;
+}
+
+int firstStream(const AVFormatContext* fmt, AVMediaType type) {
+    for (unsigned int i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        if (st->codecpar->codec_type == type &&
+            !(type == AVMEDIA_TYPE_VIDEO && (st->disposition & AV_DISPOSITION_ATTACHED_PIC))) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+MediaInfo describe(const AVFormatContext* fmt) {
+    MediaInfo info;
+    const int audio = firstStream(fmt, AVMEDIA_TYPE_AUDIO);
+    if (audio >= 0) {
+        const AVCodecParameters* par = fmt->streams[audio]->codecpar;
+        info.hasAudio = true;
+        info.sampleRate = par->sample_rate;
+        info.channels = par->ch_layout.nb_channels;
+    }
+    const int video = firstStream(fmt, AVMEDIA_TYPE_VIDEO);
+    if (video >= 0) {
+        const AVStream* st = fmt->streams[video];
+        info.hasVideo = true;
+        AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        if (rate.num > 0 && rate.den > 0) {
+            info.frameRateNum = rate.num;
+            info.frameRateDen = rate.den;
+        }
+    }
+    return info;
+}
+
+}  // namespace
+
+// Everything FFmpeg holds for one pass over the file.
+struct MediaDecoder::Stream {
+    FormatPtr fmt{nullptr, closeInput};
+    AVCodecContext* codec = nullptr;
+    SwrContext* swr = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int index = -1;
+    double startSeconds = 0.0;  // the container's start time
+    bool started = false;       // the first frame placed sample 0
+    long long dropFrames = 0;   // converted frames before the container's start, still to drop
+    bool decoderFlushed = false;
+    bool finished = false;
+    std::vector<float> converted;
+
+    ~Stream() {
+        swr_free(&swr);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+    }
+};
+
+MediaInfo MediaDecoder::probe(const std::string& path) {
+    const FormatPtr fmt = openContainer(path);
+    return describe(fmt.get());
+}
+
+MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono)
+    : path_(std::move(path)), rate_(sampleRate), mono_(mono) {
+    open();
+    const AVFormatContext* fmt = stream_->fmt.get();
+    const AVStream* st = fmt->streams[stream_->index];
+    info_ = describe(fmt);
+    if (rate_ <= 0) {
+        rate_ = info_.sampleRate;
+    }
+    channels_ = mono_ ? 1 : info_.channels;
+    if (rate_ <= 0 || channels_ <= 0) {
+        throw std::runtime_error("the audio stream has no sample rate or no channel");
+    }
+    const bool estimated = fmt->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0 && !estimated) {
+        const double begin = st->start_time != AV_NOPTS_VALUE
+                                 ? st->start_time * av_q2d(st->time_base)
+                                 : stream_->startSeconds;
+        const double end = begin + st->duration * av_q2d(st->time_base);
+        frames_ = static_cast<std::uint64_t>(
+            std::max(0LL, std::llround((end - stream_->startSeconds) * rate_)));
+    } else {
+        // The container does not say: count every frame once, then start again.
+        frames_ = UINT64_MAX;
+        std::uint64_t counted = 0;
+        while (refill()) {
+            counted += (pending_.size() - pendingAt_) / channels_;
+            pending_.clear();
+            pendingAt_ = 0;
+        }
+        frames_ = counted;
+        rewind();
+    }
+}
+
+MediaDecoder::~MediaDecoder() = default;
+
+void MediaDecoder::open() {
+    auto stream = std::make_unique<Stream>();
+    stream->fmt = openContainer(path_);
+    AVFormatContext* fmt = stream->fmt.get();
+    stream->index = firstStream(fmt, AVMEDIA_TYPE_AUDIO);
+    if (stream->index < 0) {
+        throw std::runtime_error("no audio stream");
+    }
+    for (unsigned int i = 0; i < fmt->nb_streams; ++i) {
+        // The demuxer then skips the other streams' packets instead of handing them over.
+        fmt->streams[i]->discard =
+            static_cast<int>(i) == stream->index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    const AVStream* st = fmt->streams[stream->index];
+    const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
+    if (decoder == nullptr) {
+        throw std::runtime_error(std::string("no decoder for the audio codec ") +
+                                 avcodec_get_name(st->codecpar->codec_id));
+    }
+    stream->codec = avcodec_alloc_context3(decoder);
+    stream->packet = av_packet_alloc();
+    stream->frame = av_frame_alloc();
+    if (stream->codec == nullptr || stream->packet == nullptr || stream->frame == nullptr) {
+        throw std::runtime_error("out of memory");
+    }
+    int code = avcodec_parameters_to_context(stream->codec, st->codecpar);
+    stream->codec->pkt_timebase = st->time_base;
+    stream->codec->thread_count = 1;
+    if (code >= 0) {
+        code = avcodec_open2(stream->codec, decoder, nullptr);
+    }
+    if (code < 0) {
+        throw std::runtime_error(reason("cannot open the audio decoder", code));
+    }
+    stream->startSeconds = fmt->start_time != AV_NOPTS_VALUE
+                               ? static_cast<double>(fmt->start_time) / AV_TIME_BASE
+                               : 0.0;
+    stream_ = std::move(stream);
+    pending_.clear();
+    pendingAt_ = 0;
+    delivered_ = 0;
+}
+
+void MediaDecoder::rewind() {
+    // Opening again gives the decoder and the resampler exactly their first state.
+    stream_.reset();
+    open();
+}
+
+bool MediaDecoder::refill() {
+    Stream& s = *stream_;
+    while (pendingAt_ == pending_.size()) {
+        if (s.finished) {
+            return false;
+        }
+        int code = avcodec_receive_frame(s.codec, s.frame);
+        if (code == AVERROR(EAGAIN) && !s.decoderFlushed) {
+            code = av_read_frame(s.fmt.get(), s.packet);
+            if (code < 0) {
+                avcodec_send_packet(s.codec, nullptr);  // end of file: drain the decoder
+                s.decoderFlushed = true;
+            } else {
+                if (s.packet->stream_index == s.index) {
+                    // A packet the decoder refuses (damaged data) is skipped, as players do.
+                    avcodec_send_packet(s.codec, s.packet);
+                }
+                av_packet_unref(s.packet);
+            }
+            continue;
+        }
+        const bool frame = code == 0;
+        if (!frame && s.swr == nullptr) {
+            s.finished = true;  // the decoder gave nothing at all
+            return false;
+        }
+        if (frame && s.swr == nullptr) {
+            AVChannelLayout in;
+            if (s.frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ||
+                av_channel_layout_copy(&in, &s.frame->ch_layout) < 0) {
+                av_channel_layout_default(&in, s.frame->ch_layout.nb_channels);
+            }
+            AVChannelLayout out;
+            if (mono_) {
+                out = AV_CHANNEL_LAYOUT_MONO;
+            } else {
+                av_channel_layout_copy(&out, &in);
+            }
+            code = swr_alloc_set_opts2(&s.swr, &out, AV_SAMPLE_FMT_FLT, rate_, &in,
+                                       static_cast<AVSampleFormat>(s.frame->format),
+                                       s.frame->sample_rate, 0, nullptr);
+            if (code >= 0) {
+                av_opt_set_int(s.swr, "resampler", SWR_ENGINE_SOXR, 0);
+                if (mono_ && in.nb_channels > 1) {
+                    // Equal weights: the default downmix leaves out a channel it takes for LFE.
+                    const std::vector<double> weights(in.nb_channels, 1.0 / in.nb_channels);
+                    code = swr_set_matrix(s.swr, weights.data(), in.nb_channels);
+                }
+            }
+            av_channel_layout_uninit(&in);
+            av_channel_layout_uninit(&out);
+            if (code >= 0) {
+                code = swr_init(s.swr);
+            }
+            if (code < 0) {
+                throw std::runtime_error(reason("cannot convert the audio", code));
+            }
+        }
+        if (frame && !s.started) {
+            // Place the first frame on the container's time line.
+            s.started = true;
+            const std::int64_t pts = s.frame->best_effort_timestamp;
+            if (pts != AV_NOPTS_VALUE) {
+                const double at = pts * av_q2d(s.fmt->streams[s.index]->time_base) - s.startSeconds;
+                const long long lead = std::llround(at * rate_);
+                if (lead > 0) {
+                    pending_.assign(static_cast<std::size_t>(lead) * channels_, 0.0f);
+                    pendingAt_ = 0;
+                } else {
+                    s.dropFrames = -lead;
+                }
+            }
+        }
+        // Convert the frame, or, after the last one, what the resampler still holds.
+        const int inCount = frame ? s.frame->nb_samples : 0;
+        const int room = swr_get_out_samples(s.swr, inCount) + 16;
+        s.converted.resize(static_cast<std::size_t>(room) * channels_);
+        auto* out = reinterpret_cast<std::uint8_t*>(s.converted.data());
+        const int made = swr_convert(
+            s.swr, &out, room,
+            frame ? const_cast<const std::uint8_t**>(s.frame->extended_data) : nullptr, inCount);
+        if (frame) {
+            av_frame_unref(s.frame);
+        }
+        if (made < 0) {
+            throw std::runtime_error(reason("cannot convert the audio", made));
+        }
+        if (!frame && made == 0) {
+            s.finished = true;
+            continue;
+        }
+        long long usable = made;
+        const long long dropped = std::min(usable, s.dropFrames);
+        s.dropFrames -= dropped;
+        usable -= dropped;
+        if (pendingAt_ == pending_.size()) {
+            pending_.clear();
+            pendingAt_ = 0;
+        }
+        pending_.insert(pending_.end(), s.converted.begin() + dropped * channels_,
+                        s.converted.begin() + (dropped + usable) * channels_);
+    }
+    return true;
+}
+
+std::size_t MediaDecoder::read(float* out, std::size_t count) {
+    const std::uint64_t left = frames_ - delivered_;
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
+    std::size_t done = 0;
+    while (done < wanted && refill()) {
+        const std::size_t available = (pending_.size() - pendingAt_) / channels_;
+        const std::size_t take = std::min(available, wanted - done);
+        if (out != nullptr) {
+            std::copy_n(pending_.data() + pendingAt_, take * channels_, out + done * channels_);
+        }
+        pendingAt_ += take * channels_;
+        done += take;
+    }
+    if (done < wanted && out != nullptr) {
+        // The stream ended before its stated length: silence to the end.
+        std::fill(out + done * channels_, out + wanted * channels_, 0.0f);
+    }
+    delivered_ += wanted;
+    return wanted;
+}
+
+void MediaDecoder::seek(std::uint64_t frame) {
+    if (frame < delivered_) {
+        rewind();
+    }
+    read(nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(frame, frames_) - delivered_));
+}
+
+}  // namespace Trelis

@@ -1,0 +1,74 @@
+// MediaDecoder: the first audio stream of any file FFmpeg reads (audio files, and the sound track
+// of video files), decoded block by block and converted by libswresample's soxr engine to
+// interleaved floats at a chosen sample rate, either downmixed to mono with equal channel weights
+// or with the source's own channels.
+//
+// Sample 0 is the container's start time: audio that begins later is preceded by silence, audio
+// before it is dropped; the priming that the container records is removed by FFmpeg. The frame
+// count is known at open, from the stream's duration or, where the container only estimates it,
+// by a first decoding pass, and reading delivers exactly that many frames (the decoder's last
+// frames are padded or cut to it). Memory does not grow with the file's length. FFmpeg's own log
+// is kept silent; failures throw std::runtime_error with the reason.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Trelis {
+
+struct MediaInfo {
+    bool hasAudio = false;
+    int sampleRate = 0;  // of the first audio stream
+    int channels = 0;
+    bool hasVideo = false;
+    int frameRateNum = 0;  // of the first video stream; 0 when unknown
+    int frameRateDen = 1;
+};
+
+class MediaDecoder {
+public:
+    // `sampleRate` 0 keeps the source's rate; `mono` downmixes every channel with weight 1/n.
+    MediaDecoder(std::string path, int sampleRate, bool mono);
+    ~MediaDecoder();
+    MediaDecoder(const MediaDecoder&) = delete;
+    MediaDecoder& operator=(const MediaDecoder&) = delete;
+
+    // What `path` holds; throws when FFmpeg can't open it.
+    static MediaInfo probe(const std::string& path);
+
+    std::uint64_t numFrames() const { return frames_; }
+    int sampleRate() const { return rate_; }
+    int channels() const { return channels_; }
+    const MediaInfo& info() const { return info_; }
+
+    // Copies up to `count` frames (count x channels() floats) into `out`; returns how many, fewer
+    // only at the end.
+    std::size_t read(float* out, std::size_t count);
+    // Back to frame 0; the same samples follow again.
+    void rewind();
+    // Moves to `frame` (decoding forward, or from the start when it lies behind).
+    void seek(std::uint64_t frame);
+    std::uint64_t position() const { return delivered_; }
+
+private:
+    struct Stream;
+    void open();
+    // Decodes until pending audio is available; false at the end of the stream.
+    bool refill();
+
+    std::string path_;
+    int rate_;
+    bool mono_;
+    int channels_ = 0;
+    std::uint64_t frames_ = 0;
+    std::uint64_t delivered_ = 0;
+    MediaInfo info_;
+    std::unique_ptr<Stream> stream_;
+    std::vector<float> pending_;  // converted frames not yet delivered, from pendingAt_
+    std::size_t pendingAt_ = 0;
+};
+
+}  // namespace Trelis

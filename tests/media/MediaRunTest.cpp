@@ -1,0 +1,132 @@
+// Trelis on a folder of camera files: one event filmed as MP4 with video, recorded as a 48 kHz
+// WAVE file and as MP3, beside files that are not media, run as a user would.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "support/Process.h"
+#include "synth/Synth.h"
+#include "wavfile_t.h"
+
+using TrelisTest::contains;
+using TrelisTest::Outcome;
+using TrelisTest::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool ffmpeg(const std::string& arguments) {
+    return std::system(("ffmpeg -nostdin -v error -y " + arguments + " 2>/dev/null").c_str()) == 0;
+}
+
+// The refined offsets of the REFINED block, by name.
+std::map<std::string, double> refinedOffsets(const std::string& out) {
+    std::map<std::string, double> offsets;
+    std::istringstream lines(out.substr(out.find("REFINED\n")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto at = line.find(" offset:");
+        if (line.rfind("name: ", 0) == 0 && at != std::string::npos) {
+            offsets[line.substr(6, at - 6)] = std::stod(line.substr(at + 8));
+        }
+    }
+    return offsets;
+}
+
+class CameraFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(dir.path("in"));
+        const auto event = TrelisSynth::musicLike(11, 45.0, 48000);
+        const auto take = [&](const char* name, double start, std::uint32_t seed) {
+            const TrelisSynth::Device device{name, start, 30.0, 0.7, 0.01, 0.0};
+            return TrelisSynth::record(event, device, seed, 48000);
+        };
+        // The camera: stereo AAC beside a video track.
+        TrelisSynth::writeWav(dir.path("camera.wav"), take("camera", 2.0, 1), 48000);
+        ASSERT_TRUE(ffmpeg("-i " + dir.path("camera.wav") +
+                           " -f lavfi -i color=c=gray:s=64x48:r=25:d=30 -ac 2 -c:a aac -b:a 128k "
+                           "-c:v mpeg4 -shortest " +
+                           dir.path("in/camera.mp4")));
+        TrelisSynth::writeWav(dir.path("in/recorder.wav"), take("recorder", 9.5, 2), 48000);
+        TrelisSynth::writeWav(dir.path("phone.wav"), take("phone", 13.25, 3), 48000);
+        ASSERT_TRUE(ffmpeg("-i " + dir.path("phone.wav") + " -ar 44100 -c:a libmp3lame " +
+                           dir.path("in/phone.mp3")));
+        std::ofstream(dir.path("in/notes.txt")) << "shot list\n";
+        std::ofstream(dir.path("in/._camera.mp4")) << "resource fork";
+        ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=blue:s=64x48:r=25:d=2 -c:v mpeg4 " +
+                           dir.path("in/broll.mp4")));
+    }
+    Outcome trelis(const std::vector<std::string>& args) {
+        return TrelisTest::run(TRELIS_APP, args, dir);
+    }
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(CameraFolder, MediaAllClustersEveryFormatAtTheRightOffsets) {
+    const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-o", dir.path("out")});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    // Name order, ids as the WAVE run gives them; the hidden file is not taken.
+    EXPECT_TRUE(contains(o.out, "STARTING: " + dir.path("in/broll.mp4") + " (id 1)\n"));
+    EXPECT_TRUE(contains(o.out, "STARTING: " + dir.path("in/recorder.wav") + " (id 5)\n"));
+    EXPECT_FALSE(contains(o.out, "._camera"));
+    EXPECT_TRUE(contains(o.out, "[ERROR]: Could not load: " + dir.path("in/broll.mp4") + "\n"));
+    EXPECT_TRUE(contains(o.out, "[ERROR]: Could not load: " + dir.path("in/notes.txt") + "\n"));
+    EXPECT_TRUE(contains(o.err, dir.path("in/broll.mp4") + ": no audio stream")) << o.err;
+    EXPECT_FALSE(contains(o.out, "Exception:")) << "media members are not opened as WAVE";
+
+    const std::map<std::string, double> offsets = refinedOffsets(o.out);
+    ASSERT_EQ(offsets.size(), 3u) << o.out;
+    EXPECT_NEAR(offsets.at("camera"), 0.0, 1e-6);
+    EXPECT_NEAR(offsets.at("recorder"), 7.5, 0.001) << o.out;
+    EXPECT_NEAR(offsets.at("phone"), 11.25, 0.001) << o.out;
+    EXPECT_TRUE(contains(o.out, "CLUSTER\nname: camera offset:0.000000\n")) << o.out;
+
+    // Written back at each original's rate and channel count, padded to the cluster's start.
+    const fs::path cluster = dir.path("out/cluster_1");
+    const Trelis::wavfile_t camera((cluster / "camera.wav").string(), 1, 1, 16000);
+    EXPECT_EQ(camera.sampleRate, 48000u);
+    EXPECT_EQ(camera.numChannels, 2u);
+    const Trelis::wavfile_t phone((cluster / "phone.wav").string(), 1, 1, 16000);
+    EXPECT_EQ(phone.sampleRate, 44100u);
+    EXPECT_NEAR(static_cast<double>(phone.numFrames), (11.25 + 30.0) * 44100, 44100 * 0.05);
+    const Trelis::wavfile_t recorder((cluster / "recorder.wav").string(), 1, 1, 16000);
+    EXPECT_EQ(recorder.sampleRate, 48000u);
+    EXPECT_NEAR(static_cast<double>(recorder.numFrames), (7.5 + 30.0) * 48000, 48 * 2);
+}
+
+TEST_F(CameraFolder, PlainRunsLeaveMediaOutAndSaySo) {
+    const Outcome o = trelis({"-f", dir.path("in")});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(contains(
+        o.out, "[ERROR]:" + dir.path("in/recorder.wav") + " has an incorrect sample rate\n"));
+    EXPECT_FALSE(contains(o.out, "camera.mp4"));
+    EXPECT_TRUE(contains(o.err,
+                         "[NOTE]: 3 files were left out: other media, or WAVE at another "
+                         "sample rate than 8000 Hz; -media all decodes them\n"))
+        << o.err;
+}
+
+TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
+    const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-refinerate", "48000"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(contains(o.out, "REFINE SAMPLE RATE: 48000\n"));
+    const std::map<std::string, double> offsets = refinedOffsets(o.out);
+    ASSERT_EQ(offsets.size(), 3u) << o.out;
+    EXPECT_NEAR(offsets.at("recorder"), 7.5, 0.0002) << o.out;
+    EXPECT_NEAR(offsets.at("phone"), 11.25, 0.001) << o.out;
+
+    const Outcome refused = trelis({"-f", dir.path("in"), "-media", "some", "-refinerate", "9"});
+    EXPECT_TRUE(contains(refused.out, "Invalid MEDIA.  Must be all.\nDefault is wav\n"));
+    EXPECT_TRUE(contains(refused.out,
+                         "Invalid REFINE SAMPLE RATE.  Must be between 1000 and "
+                         "384000.\nDefault is the extraction sample rate\n"));
+}
