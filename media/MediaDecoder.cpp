@@ -150,8 +150,10 @@ MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono)
     if (rate_ <= 0 || channels_ <= 0) {
         throw std::runtime_error("the audio stream has no sample rate or no channel");
     }
-    const bool estimated = fmt->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
-    if (st->duration != AV_NOPTS_VALUE && st->duration > 0 && !estimated) {
+    // Only a duration the stream states is trusted; MPEG-TS derives one from the first and last
+    // timestamps, others from the bit rate, and both miss by tens of milliseconds or more.
+    const bool stated = fmt->duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0 && stated) {
         const double begin = st->start_time != AV_NOPTS_VALUE
                                  ? st->start_time * av_q2d(st->time_base)
                                  : stream_->startSeconds;

@@ -5,10 +5,12 @@
 //
 // Sample 0 is the container's start time: audio that begins later is preceded by silence, audio
 // before it is dropped; the priming that the container records is removed by FFmpeg. The frame
-// count is known at open, from the stream's duration or, where the container only estimates it,
-// by a first decoding pass, and reading delivers exactly that many frames (the decoder's last
-// frames are padded or cut to it). Memory does not grow with the file's length. FFmpeg's own log
-// is kept silent; failures throw std::runtime_error with the reason.
+// count is known at open, from the duration the stream states or, where the container only
+// estimates it (MPEG-TS, MP3 without a header), by a first decoding pass; reading delivers
+// exactly that many frames (the decoder's last frames are padded or cut to it). An MP3 header
+// counts the encoder's end padding: up to a few tens of milliseconds of silence at the end. Memory
+// does not grow with the file's length. FFmpeg's own log is kept silent; failures throw
+// std::runtime_error with the reason.
 #pragma once
 
 #include <cstddef>

@@ -12,7 +12,7 @@ need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchma
       libtinyxml2-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg)
 for extra in "$@"; do
     case "$extra" in
-        bench) need+=(libfftw3-dev wesnoth-1.16-music sox) ;;
+        bench) need+=(libfftw3-dev wesnoth-1.16-music sox ffmpeg) ;;
         fuzz) need+=(clang libclang-rt-dev) ;;
         accuracy) need+=(python3-numpy python3-scipy ffmpeg sox wesnoth-1.16-music
                          asterisk-core-sounds-en-wav) ;;

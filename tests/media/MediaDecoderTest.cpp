@@ -63,6 +63,7 @@ struct Format {
     const char* name;
     const char* options;   // encoding options of the ffmpeg command
     bool primingRecorded;  // the container says how much encoder delay to drop
+    bool endKnown;         // the stated length ends with the sound, not with padding
 };
 
 class MediaFormats : public ::testing::TestWithParam<Format> {
@@ -89,23 +90,35 @@ TEST_P(MediaFormats, ToneLandsOnTheContainerTimeAndRewindRepeats) {
     } else {
         EXPECT_NEAR(at, 1.0, 0.05) << format.name;
     }
+    if (format.endKnown) {
+        // The tone lasts two seconds from its onset, to the end: the length neither cuts it
+        // short nor pads it with silence.
+        EXPECT_GE(static_cast<double>(decoder.numFrames()), (at + 2.0) * 8000 - 8) << format.name;
+        float tail = 0.0f;
+        for (std::size_t i = first.size() - 80; i < first.size(); ++i) {
+            tail = std::max(tail, std::fabs(first[i]));
+        }
+        EXPECT_GT(tail, 0.25f) << format.name;
+    }
     decoder.rewind();
     EXPECT_EQ(decodeAll(decoder), first) << format.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Containers, MediaFormats,
-    ::testing::Values(Format{"aac.mp4", "-c:a aac -b:a 128k", true},
+    ::testing::Values(Format{"aac.mp4", "-c:a aac -b:a 128k", true, true},
                       Format{"video.mp4",
-                             "-f lavfi -i color=c=gray:s=64x48:r=25:d=3 -c:v mpeg4 -c:a aac", true},
-                      Format{"aac.m4a", "-c:a aac -b:a 96k", true},
-                      Format{"aac.mov", "-c:a aac", true},
-                      Format{"lame.mp3", "-c:a libmp3lame -b:a 128k", true},
-                      Format{"lossless.flac", "-c:a flac", true},
-                      Format{"pcm44k.wav", "-ar 44100 -c:a pcm_s16le", true},
-                      // MPEG-TS does not record the encoder delay: the tone comes a codec frame
-                      // late.
-                      Format{"stream.ts", "-c:a aac", false}),
+                             "-f lavfi -i color=c=gray:s=64x48:r=25:d=3 -c:v mpeg4 -c:a aac", true,
+                             true},
+                      Format{"aac.m4a", "-c:a aac -b:a 96k", true, true},
+                      Format{"aac.mov", "-c:a aac", true, true},
+                      // The MP3 header's length includes the encoder's end padding.
+                      Format{"lame.mp3", "-c:a libmp3lame -b:a 128k", true, false},
+                      Format{"lossless.flac", "-c:a flac", true, true},
+                      Format{"pcm44k.wav", "-ar 44100 -c:a pcm_s16le", true, true},
+                      // MPEG-TS records neither the encoder delay (the tone comes a codec frame
+                      // late) nor a length (it is counted).
+                      Format{"stream.ts", "-c:a aac", false, true}),
     [](const ::testing::TestParamInfo<Format>& param) {
         std::string name = param.param.name;
         for (char& c : name) {
