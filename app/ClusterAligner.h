@@ -6,7 +6,8 @@
 // reverberation and coloured noise do not smear the peak. Only lags within two frames of the
 // frame-accurate offset are searched and the peak is interpolated between samples. Two windows of
 // the overlap must agree on the lag, and each peak must stand out, or the member keeps its
-// frame-accurate offset. Reads only the windows, so hour-long recordings cost what a minute does.
+// frame-accurate offset. WAVE files are read only at the windows, so hour-long recordings cost
+// what a minute does; media files are decoded up to them.
 #pragma once
 
 #include <map>
