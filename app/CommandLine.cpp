@@ -347,6 +347,22 @@ void printRunHelp() {
                  "       extraction sample rate). 48000 aligns two recorders to a fraction of a\n"
                  "       millisecond.\n"
                  "\n\n";
+    std::cout << "\n\nOPTIONAL RESULT FLAGS:\n\n"
+                 "-json <filepath>\n\n"
+                 "       Writes the result as JSON: settings, every input file, every cluster\n"
+                 "       with its members' offsets and accepted pairs, and the files that matched\n"
+                 "       nothing. With -json - it goes to standard output, and nothing else does.\n"
+                 "\n\n";
+    std::cout << "-timeline <filepath>\n\n"
+                 "       Writes one timeline per cluster for video editors, each member on a\n"
+                 "       track of its own at its synchronized offset: OpenTimelineIO when the\n"
+                 "       path ends in .otio, Final Cut Pro 7 XML (Premiere Pro, DaVinci Resolve)\n"
+                 "       when it ends in .xml.\n"
+                 "\n\n";
+    std::cout
+        << "-fps <rate>\n\n"
+           "       The frame rate of XML timelines whose members have no video (default 25).\n"
+           "\n\n";
 }
 
 bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& options) {
@@ -363,6 +379,27 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
         } else {
             std::cout << "Invalid MEDIA.  Must be all.\nDefault is wav" << std::endl;
         }
+    } else if (is(flag, "-json")) {
+        std::cout << "JSON: " << value << std::endl;
+        options.jsonPath = value;
+    } else if (is(flag, "-timeline")) {
+        const std::string path = value;
+        const auto endsWith = [&](const char* end) {
+            const std::string e = end;
+            return path.size() > e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
+        };
+        if (endsWith(".otio") || endsWith(".xml")) {
+            std::cout << "TIMELINE: " << path << std::endl;
+            options.timelinePath = path;
+        } else {
+            std::cout << "Invalid TIMELINE.  Must end in .otio or .xml\nDefault is none"
+                      << std::endl;
+        }
+    } else if (is(flag, "-fps")) {
+        option<double>(
+            value, "FRAME RATE: ", "Invalid FRAME RATE.  Must be between 1 and 240.\n",
+            [](double v) { return v >= 1.0 && v <= 240.0; }, [&](double v) { options.fps = v; },
+            [&] { return options.fps; });
     } else if (is(flag, "-refinerate")) {
         option<int>(
             value, "REFINE SAMPLE RATE: ",

@@ -19,6 +19,9 @@ class MCExtractParams;
 struct RunOptions {
     bool allMedia = false;        // -media all: every file FFmpeg decodes, at any rate
     unsigned int refineRate = 0;  // -refinerate: correlation rate; 0 for the extraction rate
+    std::string jsonPath;         // -json: the result as JSON; "-" for standard output
+    std::string timelinePath;     // -timeline: .otio or .xml
+    double fps = 25.0;            // -fps: timeline frame rate when no member has video
 };
 
 // Returns 0; does not return when no folder was given. Takes the RunOptions flags too, and drops

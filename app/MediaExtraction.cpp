@@ -34,8 +34,12 @@ std::vector<std::string> mediaCandidates(const std::vector<std::string>& paths) 
     return kept;
 }
 
-MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths) {
+MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths,
+                        std::vector<std::string>* errors) {
     const unsigned int rate = extractor.params.getSampleRate();
+    if (errors != nullptr) {
+        errors->assign(paths.size(), std::string());
+    }
     std::unique_ptr<MCFileSet> set(new MCFileSet());
     for (std::size_t j = 0; j < paths.size(); ++j) {
         const std::string& path = paths[j];
@@ -48,6 +52,9 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
         } catch (const std::exception& e) {
             std::cout << "[ERROR]: Could not load: " << path << std::endl;
             std::cerr << "[ERROR]: " << path << ": " << e.what() << std::endl;
+            if (errors != nullptr) {
+                (*errors)[j] = e.what();
+            }
         }
         std::cout << "FEATURE EXTRACTION COMPLETE: " << path << std::endl;
         if (file) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "array.h"
+#include "extract/PathNames.h"
 #include "wavfile_t.h"
 #if TRELIS_WITH_MEDIA
 #include "MediaDecoder.h"
@@ -28,6 +29,35 @@ RecordingReader::RecordingReader(const std::string& path, unsigned int sampleRat
 #else
     throw std::runtime_error("not a WAVE file at " + std::to_string(sampleRate) +
                              " Hz, and this build has no media decoder");
+#endif
+}
+
+RecordingInfo RecordingReader::describe(const std::string& path) {
+    RecordingInfo info;
+    if (isWavePath(path)) {
+        try {
+            const wavfile_t wave(path, 1, 1, 16000);
+            info.frames = wave.numFrames;
+            info.sampleRate = static_cast<int>(wave.sampleRate);
+            info.channels = static_cast<int>(wave.numChannels);
+            return info;
+        } catch (const std::exception&) {
+#if !TRELIS_WITH_MEDIA
+            throw;
+#endif
+        }
+    }
+#if TRELIS_WITH_MEDIA
+    const MediaDecoder decoder(path, 0, false);
+    info.frames = static_cast<long long>(decoder.numFrames());
+    info.sampleRate = decoder.sampleRate();
+    info.channels = decoder.channels();
+    info.hasVideo = decoder.info().hasVideo;
+    info.frameRateNum = decoder.info().frameRateNum;
+    info.frameRateDen = decoder.info().frameRateDen;
+    return info;
+#else
+    throw std::runtime_error("not a WAVE file, and this build has no media decoder");
 #endif
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "RunReport.h"
+
 namespace Trelis {
 
 class MediaDecoder;
@@ -19,6 +21,9 @@ public:
     ~RecordingReader();
     RecordingReader(const RecordingReader&) = delete;
     RecordingReader& operator=(const RecordingReader&) = delete;
+
+    // Length, rate, channels and video of the recording at its own rate; throws with the reason.
+    static RecordingInfo describe(const std::string& path);
 
     long long numFrames() const { return frames_; }
     // `count` samples from frame `start`; what lies outside the recording reads as 0.

@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -18,11 +19,14 @@
 #include "MCExtractParams.h"
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
+#include "ResultFiles.h"
 #include "ResultReport.h"
+#include "RunReport.h"
 #include "SyncRefiner.h"
 #include "SyncedOutput.h"
 #include "TerminalProgress.h"
 #include "extract/PathNames.h"
+#include "sync/ClusteringRun.h"
 #if TRELIS_WITH_MEDIA
 #include "MediaExtraction.h"
 #endif
@@ -88,9 +92,29 @@ bool sameFolder(const std::string& a, const std::string& b) {
     return fs::exists(a, code) && fs::exists(b, code) && fs::equivalent(a, b, code);
 }
 
-}  // namespace
+// Discards what is written to it: standard output's report, when the JSON goes there instead.
+class NullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+};
 
-int runTrelis(int argc, char** argv) {
+// Gives standard output its buffer back however the run ends.
+struct RestoreBuffer {
+    std::streambuf* buffer;
+    ~RestoreBuffer() { std::cout.rdbuf(buffer); }
+};
+
+bool jsonToStandardOutput(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "-json" && std::string(argv[i + 1]) == "-") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The run, with the stream that reaches the real standard output.
+int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     std::string folder, truthFile, outputFolder;
     MCExtractParams extractParams;
     MCClusterSyncParams tuned(extractParams);
@@ -139,18 +163,19 @@ int runTrelis(int argc, char** argv) {
 
     MCLandmarkExtract extractor(extractParams);
     std::unique_ptr<MCFileSet> files;
+    std::vector<std::string> mediaErrors;
 #if TRELIS_WITH_MEDIA
     if (options.allMedia) {
-        files.reset(extractMedia(extractor, paths));
+        files.reset(extractMedia(extractor, paths, &mediaErrors));
     }
 #endif
     if (!files) {
         files.reset(extractor.runAll(paths));
     }
-    MCClusterSync sync(clusterParams);
     TerminalProgress progress;
+    std::vector<MCMatchStats> accepted;
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(
-        sync.run(files.get(), &progress), deleteClusterResult);
+        runClustering(clusterParams, files.get(), &progress, &accepted), deleteClusterResult);
     printClusters(*clusters);
 
     SyncRefiner refiner(files->idToPath, clusters.get());
@@ -199,12 +224,46 @@ int runTrelis(int argc, char** argv) {
             status = 1;
         }
     }
+    if (!options.jsonPath.empty() || !options.timelinePath.empty()) {
+        RunReport result;
+        result.extract = extractParams;
+        result.cluster = clusterParams;
+        result.allMedia = options.allMedia;
+        result.refineRate = options.refineRate;
+        std::vector<std::string> taken;
+        std::copy_if(paths.begin(), paths.end(), std::back_inserter(taken),
+                     [&](const std::string& p) { return options.allMedia || isWavePath(p); });
+        result.files = describeInputs(taken, *files, mediaErrors, extractRate);
+        result.clusters =
+            reportClusters(*clusters, refined, accepted, clusterParams.getFramesPerSecond());
+        for (const ReportCluster& cluster : result.clusters) {
+            if (cluster.members.size() == 1) {
+                result.unmatched.push_back(cluster.members.front().id);
+            }
+        }
+        if (!writeResultFiles(options, result, standardOutput)) {
+            status = 1;
+        }
+    }
 #if TRELIS_WITH_MEDIA
     if (!options.allMedia) {
         reportSkippedMedia(paths, extractRate);
     }
 #endif
     return status;
+}
+
+}  // namespace
+
+int runTrelis(int argc, char** argv) {
+    // With -json -, standard output carries the JSON alone.
+    NullBuffer discard;
+    const RestoreBuffer restore{std::cout.rdbuf()};
+    std::ostream standardOutput(restore.buffer);
+    if (jsonToStandardOutput(argc, argv)) {
+        std::cout.rdbuf(&discard);
+    }
+    return runTrelisWith(argc, argv, standardOutput);
 }
 
 }  // namespace Trelis

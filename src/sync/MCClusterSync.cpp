@@ -5,6 +5,7 @@
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCProgress.h"
+#include "sync/ClusteringRun.h"
 #include "sync/FlatLandmarkIndex.h"
 #include "sync/MCClusterBuilder.h"
 #include "sync/MatchStatsMap.h"
@@ -24,6 +25,11 @@ void announce(MCProgress* progress, int stage) {
 MCClusterSync::MCClusterSync(const MCClusterSyncParams& syncParams) : params(syncParams) {}
 
 ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress) {
+    return runClustering(params, fileSet, progress, nullptr);
+}
+
+ClusterResult* runClustering(const MCClusterSyncParams& params, MCFileSet* fileSet,
+                             MCProgress* progress, std::vector<MCMatchStats>* accepted) {
     MCFileSet none;  // a null set is clustered as an empty one rather than crash
     if (fileSet == nullptr) {
         fileSet = &none;
@@ -52,6 +58,14 @@ ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress) {
     for (ClusterSet* cluster : *result) {
         for (MCClusterElem* elem : *cluster) {
             elem->name = fileSet->idToName[elem->fileId];
+        }
+    }
+    if (accepted != nullptr) {
+        for (const auto& entry : *stats) {  // ordered by the pair of ids
+            if (entry.second != nullptr && entry.second->accepted) {
+                accepted->push_back(*entry.second);
+                accepted->back().histogram = nullptr;
+            }
         }
     }
 

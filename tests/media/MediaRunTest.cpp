@@ -7,8 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+
+#include <tinyxml2.h>
 
 #include "support/Process.h"
 #include "synth/Synth.h"
@@ -129,4 +132,45 @@ TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
     EXPECT_TRUE(contains(refused.out,
                          "Invalid REFINE SAMPLE RATE.  Must be between 1000 and "
                          "384000.\nDefault is the extraction sample rate\n"));
+}
+
+TEST_F(CameraFolder, TimelinesTakeTheCamerasFrameRateAndGiveItAVideoTrack) {
+    const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-fps", "30", "-timeline",
+                              dir.path("cut.xml"), "-json", dir.path("result.json")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(std::system(("xmllint --noout " + dir.path("cut.xml")).c_str()), 0);
+    tinyxml2::XMLDocument xml;
+    ASSERT_EQ(xml.LoadFile(dir.path("cut.xml").c_str()), tinyxml2::XML_SUCCESS);
+    const auto* sequence = xml.FirstChildElement("xmeml")
+                               ->FirstChildElement("project")
+                               ->FirstChildElement("children")
+                               ->FirstChildElement("sequence");
+    // The cluster is the first sequence (lowest id: the camera, id 2).
+    EXPECT_EQ(sequence->FirstChildElement("rate")->FirstChildElement("timebase")->IntText(), 25);
+    const auto* media = sequence->FirstChildElement("media");
+    const auto* videoClip =
+        media->FirstChildElement("video")->FirstChildElement("track")->FirstChildElement(
+            "clipitem");
+    ASSERT_NE(videoClip, nullptr);
+    EXPECT_STREQ(videoClip->FirstChildElement("name")->GetText(), "camera");
+    int audioTracks = 0;
+    for (const auto* track = media->FirstChildElement("audio")->FirstChildElement("track");
+         track != nullptr; track = track->NextSiblingElement("track")) {
+        const auto* clip = track->FirstChildElement("clipitem");
+        if (std::string(clip->FirstChildElement("name")->GetText()) == "phone") {
+            EXPECT_EQ(clip->FirstChildElement("start")->IntText(), std::lround(11.25 * 25));
+        }
+        ++audioTracks;
+    }
+    EXPECT_EQ(audioTracks, 3);
+
+    // The JSON names the files that could not be decoded, with the reason.
+    std::ifstream in(dir.path("result.json"));
+    const nlohmann::json json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["settings"]["media"], "all");
+    EXPECT_EQ(json["files"][0]["name"], "broll");
+    EXPECT_EQ(json["files"][0]["status"], "error");
+    EXPECT_EQ(json["files"][0]["message"], "no audio stream");
+    EXPECT_EQ(json["files"][1]["status"], "ok");
+    EXPECT_NEAR(json["files"][1]["duration"].get<double>(), 30.0, 0.05);
 }

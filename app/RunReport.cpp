@@ -1,0 +1,56 @@
+#include "RunReport.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Trelis {
+
+double matchConfidence(const MCMatchStats& stats) {
+    if (!(stats.histStd > 0.0f)) {
+        return 0.0;
+    }
+    const double z = (static_cast<double>(stats.matchCount) - stats.histMean) / stats.histStd;
+    return z > 10.0 ? 1.0 - 10.0 / z : 0.0;
+}
+
+std::vector<ReportCluster> reportClusters(const ClusterResult& clusters,
+                                          const std::map<int, double>& refined,
+                                          const std::vector<MCMatchStats>& accepted,
+                                          double framesPerSecond) {
+    std::vector<ReportCluster> report;
+    std::map<int, std::size_t> clusterOf;
+    for (const ClusterSet* cluster : clusters) {
+        ReportCluster entry;
+        for (const MCClusterElem* elem : *cluster) {  // by increasing id
+            const auto found = refined.find(elem->fileId);
+            entry.members.push_back({elem->fileId, elem->offset,
+                                     found != refined.end() ? found->second : elem->offset});
+        }
+        report.push_back(std::move(entry));
+    }
+    // The result orders its clusters by address; reports order them by their lowest id.
+    report.erase(std::remove_if(report.begin(), report.end(),
+                                [](const ReportCluster& c) { return c.members.empty(); }),
+                 report.end());
+    std::sort(report.begin(), report.end(), [](const ReportCluster& a, const ReportCluster& b) {
+        return a.members.front().id < b.members.front().id;
+    });
+    for (std::size_t c = 0; c < report.size(); ++c) {
+        for (const ReportMember& m : report[c].members) {
+            clusterOf[m.id] = c;
+        }
+    }
+    for (const MCMatchStats& stats : accepted) {  // ordered by id1, then id2
+        const auto found = clusterOf.find(stats.id1);
+        if (found == clusterOf.end()) {
+            continue;
+        }
+        report[found->second].pairs.push_back(
+            {stats.id1, stats.id2, stats.offset / framesPerSecond, stats.matchCount,
+             stats.overlapLength / framesPerSecond, stats.templateLength / framesPerSecond,
+             matchConfidence(stats)});
+    }
+    return report;
+}
+
+}  // namespace Trelis

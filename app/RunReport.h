@@ -1,0 +1,80 @@
+// RunReport: what a run found, gathered for the machine-readable outputs (JSON and timelines):
+// every input file with its state, every cluster with its members' offsets and its accepted
+// pairs, in a deterministic order (clusters by their lowest file id, members by id, pairs by
+// their ids).
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ClusterResult.h"
+#include "MCClusterSyncParams.h"
+#include "MCExtractParams.h"
+#include "sync/MCMatchStats.h"
+
+namespace Trelis {
+
+// What a recording holds, for placing it on a timeline.
+struct RecordingInfo {
+    long long frames = 0;  // at sampleRate
+    int sampleRate = 0;
+    int channels = 0;
+    bool hasVideo = false;
+    int frameRateNum = 0;  // of the video; 0 when there is none or it is unknown
+    int frameRateDen = 1;
+};
+
+struct InputFile {
+    int id = 0;
+    std::string path;
+    std::string name;    // base name, as in the reports
+    std::string error;   // empty when the file was taken
+    RecordingInfo info;  // filled for files that were taken and could be described
+};
+
+struct ReportMember {
+    int id = 0;
+    double offset = 0.0;   // seconds, frame-accurate
+    double refined = 0.0;  // seconds, after the refinement
+};
+
+struct ReportPair {
+    int first = 0;
+    int second = 0;
+    double offset = 0.0;  // seconds that `second` starts after `first`
+    double matches = 0.0;
+    double overlap = 0.0;         // seconds
+    double templateLength = 0.0;  // seconds
+    double confidence = 0.0;
+};
+
+struct ReportCluster {
+    std::vector<ReportMember> members;
+    std::vector<ReportPair> pairs;
+};
+
+struct RunReport {
+    MCExtractParams extract;
+    MCClusterSyncParams cluster{extract};
+    bool allMedia = false;
+    unsigned int refineRate = 0;
+    std::vector<InputFile> files;  // by id
+    std::vector<ReportCluster> clusters;
+    std::vector<int> unmatched;  // files in a cluster of their own
+};
+
+// How sure an accepted match is, in [0, 1]: 1 - 10 / z, where z is how many spreads the winning
+// bin stands above the mean bin of the pair's offset histogram, z = (matches - mean) / spread.
+// Acceptance asks for z >= 10, so a pair at the edge of acceptance scores 0; z = 20 scores 0.5,
+// z = 100 scores 0.9. Chance matches between unrelated recordings score below 0.1.
+double matchConfidence(const MCMatchStats& stats);
+
+// The clusters, their members and their accepted pairs in report order. `refined` maps file ids
+// to refined offsets; `framesPerSecond` converts the statistics' frames to seconds.
+std::vector<ReportCluster> reportClusters(const ClusterResult& clusters,
+                                          const std::map<int, double>& refined,
+                                          const std::vector<MCMatchStats>& accepted,
+                                          double framesPerSecond);
+
+}  // namespace Trelis

@@ -1,0 +1,348 @@
+#include "TimelineWriter.h"
+
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+
+namespace Trelis {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const InputFile* fileById(const RunReport& report, int id) {
+    for (const InputFile& file : report.files) {
+        if (file.id == id) {
+            return &file;
+        }
+    }
+    return nullptr;
+}
+
+std::string absolutePath(const std::string& path) {
+    std::error_code ignored;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+    return absolute.lexically_normal().string();
+}
+
+std::string fileNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Length of a valid UTF-8 sequence starting at `p` (at most `left` bytes), 0 when invalid.
+std::size_t utf8Length(const unsigned char* p, std::size_t left) {
+    if (p[0] < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned int code = 0;
+    if ((p[0] & 0xE0) == 0xC0) {
+        length = 2;
+        code = p[0] & 0x1F;
+    } else if ((p[0] & 0xF0) == 0xE0) {
+        length = 3;
+        code = p[0] & 0x0F;
+    } else if ((p[0] & 0xF8) == 0xF0) {
+        length = 4;
+        code = p[0] & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > left) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    static const unsigned int smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;  // overlong, beyond Unicode, or a surrogate
+    }
+    return length;
+}
+
+Json rationalTime(long long value, int rate) {
+    return {{"OTIO_SCHEMA", "RationalTime.1"},
+            {"rate", static_cast<double>(rate)},
+            {"value", static_cast<double>(value)}};
+}
+
+Json timeRange(long long start, long long duration, int rate) {
+    return {{"OTIO_SCHEMA", "TimeRange.1"},
+            {"duration", rationalTime(duration, rate)},
+            {"start_time", rationalTime(start, rate)}};
+}
+
+// The fields every OTIO item carries, after its schema and name.
+Json item(const char* schema, const std::string& name) {
+    return {{"OTIO_SCHEMA", schema}, {"metadata", Json::object()}, {"name", name}};
+}
+
+Json otioTrack(const InputFile& file, double offset, const char* kind) {
+    const int rate = file.info.sampleRate;
+    const std::string name = cleanName(file.name);
+    Json track = item("Track.1", name);
+    track["source_range"] = nullptr;
+    track["effects"] = Json::array();
+    track["markers"] = Json::array();
+    track["enabled"] = true;
+    track["kind"] = kind;
+    Json children = Json::array();
+    const long long lead = std::llround(offset * rate);
+    if (lead > 0) {
+        Json gap = item("Gap.1", "");
+        gap["source_range"] = timeRange(0, lead, rate);
+        gap["effects"] = Json::array();
+        gap["markers"] = Json::array();
+        gap["enabled"] = true;
+        children.push_back(std::move(gap));
+    }
+    Json reference = item("ExternalReference.1", name);
+    reference["available_range"] = timeRange(0, file.info.frames, rate);
+    reference["target_url"] = fileUrl(absolutePath(file.path), "");
+    Json clip = item("Clip.1", name);
+    clip["source_range"] = timeRange(0, file.info.frames, rate);
+    clip["effects"] = Json::array();
+    clip["markers"] = Json::array();
+    clip["enabled"] = true;
+    clip["media_reference"] = std::move(reference);
+    children.push_back(std::move(clip));
+    track["children"] = std::move(children);
+    return track;
+}
+
+// A frame rate as xmeml states it: a whole timebase, NTSC when it runs 1000/1001 slower.
+struct XmlRate {
+    int timebase;
+    bool ntsc;
+    double framesPerSecond() const { return ntsc ? timebase * 1000.0 / 1001.0 : timebase; }
+};
+
+XmlRate xmlRate(double fps) {
+    const int whole = std::max(1, static_cast<int>(std::lround(fps)));
+    const bool ntsc =
+        std::fabs(fps - whole * 1000.0 / 1001.0) < 0.005 && std::fabs(fps - whole) > 0.005;
+    return {whole, ntsc};
+}
+
+void pushRate(tinyxml2::XMLPrinter& xml, const XmlRate& rate) {
+    xml.OpenElement("rate");
+    xml.OpenElement("timebase");
+    xml.PushText(rate.timebase);
+    xml.CloseElement();
+    xml.OpenElement("ntsc");
+    xml.PushText(rate.ntsc ? "TRUE" : "FALSE");
+    xml.CloseElement();
+    xml.CloseElement();
+}
+
+void pushValue(tinyxml2::XMLPrinter& xml, const char* name, long long value) {
+    xml.OpenElement(name);
+    xml.PushText(static_cast<int64_t>(value));
+    xml.CloseElement();
+}
+
+void pushText(tinyxml2::XMLPrinter& xml, const char* name, const std::string& text) {
+    xml.OpenElement(name);
+    xml.PushText(text.c_str());
+    xml.CloseElement();
+}
+
+// One clip item; the file is described in full where it first appears, referred to after.
+void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, const XmlRate& rate,
+              bool audio, int& clipCount, std::map<int, bool>& described) {
+    const double seconds = static_cast<double>(file.info.frames) / file.info.sampleRate;
+    const long long length = std::llround(seconds * rate.framesPerSecond());
+    const long long start = std::llround(offset * rate.framesPerSecond());
+    const std::string fileId = "file-" + std::to_string(file.id);
+    xml.OpenElement("clipitem");
+    xml.PushAttribute("id", ("clipitem-" + std::to_string(++clipCount)).c_str());
+    pushText(xml, "name", cleanName(file.name));
+    pushValue(xml, "duration", length);
+    pushRate(xml, rate);
+    pushValue(xml, "start", start);
+    pushValue(xml, "end", start + length);
+    pushValue(xml, "in", 0);
+    pushValue(xml, "out", length);
+    xml.OpenElement("file");
+    xml.PushAttribute("id", fileId.c_str());
+    if (!described[file.id]) {
+        described[file.id] = true;
+        pushText(xml, "name", cleanName(fileNameOf(file.path)));
+        pushText(xml, "pathurl", fileUrl(absolutePath(file.path), "localhost"));
+        pushRate(xml, rate);
+        pushValue(xml, "duration", length);
+        xml.OpenElement("media");
+        if (file.info.hasVideo) {
+            xml.OpenElement("video");
+            pushValue(xml, "duration", length);
+            xml.CloseElement();
+        }
+        xml.OpenElement("audio");
+        xml.OpenElement("samplecharacteristics");
+        pushValue(xml, "depth", 16);
+        pushValue(xml, "samplerate", file.info.sampleRate);
+        xml.CloseElement();
+        pushValue(xml, "channelcount", file.info.channels);
+        xml.CloseElement();
+        xml.CloseElement();  // media
+    }
+    xml.CloseElement();  // file
+    if (audio) {
+        xml.OpenElement("sourcetrack");
+        pushText(xml, "mediatype", "audio");
+        pushValue(xml, "trackindex", 1);
+        xml.CloseElement();
+    }
+    xml.CloseElement();  // clipitem
+}
+
+// The members of a cluster that can be placed: taken, described, with a sample rate.
+std::vector<std::pair<const InputFile*, double>> placeable(const RunReport& report,
+                                                           const ReportCluster& cluster) {
+    std::vector<std::pair<const InputFile*, double>> members;
+    for (const ReportMember& m : cluster.members) {
+        const InputFile* file = fileById(report, m.id);
+        if (file != nullptr && file->info.sampleRate > 0) {
+            members.emplace_back(file, m.refined);
+        }
+    }
+    return members;
+}
+
+}  // namespace
+
+std::string cleanName(const std::string& text) {
+    std::string clean;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8Length(bytes + i, text.size() - i);
+        if (length == 0) {
+            clean += "\xEF\xBF\xBD";  // U+FFFD
+            ++i;
+        } else {
+            if (length > 1 || (bytes[i] >= 0x20 && bytes[i] != 0x7F)) {
+                clean.append(text, i, length);
+            }
+            i += length;
+        }
+    }
+    return clean;
+}
+
+std::string fileUrl(const std::string& absolutePath, const std::string& host) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string url = "file://" + host;
+    for (const unsigned char c : absolutePath) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 15];
+        }
+    }
+    return url;
+}
+
+void writeOtio(const RunReport& report, std::ostream& out) {
+    Json timelines = Json::array();
+    int index = 0;
+    for (const ReportCluster& cluster : report.clusters) {
+        Json tracks = Json::array();
+        for (const auto& [file, offset] : placeable(report, cluster)) {
+            if (file->info.hasVideo) {
+                tracks.push_back(otioTrack(*file, offset, "Video"));
+            }
+            tracks.push_back(otioTrack(*file, offset, "Audio"));
+        }
+        Json stack = item("Stack.1", "tracks");
+        stack["source_range"] = nullptr;
+        stack["effects"] = Json::array();
+        stack["markers"] = Json::array();
+        stack["enabled"] = true;
+        stack["children"] = std::move(tracks);
+        Json timeline = item("Timeline.1", "cluster " + std::to_string(++index));
+        timeline["global_start_time"] = nullptr;
+        timeline["tracks"] = std::move(stack);
+        timelines.push_back(std::move(timeline));
+    }
+    Json collection = item("SerializableCollection.1", "Trelis");
+    collection["children"] = std::move(timelines);
+    out << collection.dump(4, ' ', false, Json::error_handler_t::replace) << '\n';
+}
+
+void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
+    tinyxml2::XMLPrinter xml;
+    xml.PushDeclaration("xml version=\"1.0\" encoding=\"UTF-8\"");
+    xml.PushUnknown("DOCTYPE xmeml");
+    xml.OpenElement("xmeml");
+    xml.PushAttribute("version", "4");
+    xml.OpenElement("project");
+    pushText(xml, "name", "Trelis");
+    xml.OpenElement("children");
+    int index = 0;
+    int clipCount = 0;
+    std::map<int, bool> described;
+    for (const ReportCluster& cluster : report.clusters) {
+        const auto members = placeable(report, cluster);
+        XmlRate rate = xmlRate(fps);
+        for (const auto& member : members) {
+            const RecordingInfo& info = member.first->info;
+            if (info.hasVideo && info.frameRateNum > 0) {
+                rate = xmlRate(static_cast<double>(info.frameRateNum) / info.frameRateDen);
+                break;
+            }
+        }
+        long long end = 0;
+        for (const auto& [file, offset] : members) {
+            const double seconds = static_cast<double>(file->info.frames) / file->info.sampleRate;
+            end = std::max(end, std::llround(offset * rate.framesPerSecond()) +
+                                    std::llround(seconds * rate.framesPerSecond()));
+        }
+        xml.OpenElement("sequence");
+        xml.PushAttribute("id", ("sequence-" + std::to_string(++index)).c_str());
+        pushText(xml, "name", "cluster " + std::to_string(index));
+        pushValue(xml, "duration", end);
+        pushRate(xml, rate);
+        xml.OpenElement("media");
+        xml.OpenElement("video");
+        xml.OpenElement("format");
+        xml.OpenElement("samplecharacteristics");
+        pushRate(xml, rate);
+        xml.CloseElement();
+        xml.CloseElement();
+        for (const auto& [file, offset] : members) {
+            if (file->info.hasVideo) {
+                xml.OpenElement("track");
+                pushClip(xml, *file, offset, rate, false, clipCount, described);
+                xml.CloseElement();
+            }
+        }
+        xml.CloseElement();  // video
+        xml.OpenElement("audio");
+        for (const auto& [file, offset] : members) {
+            xml.OpenElement("track");
+            pushClip(xml, *file, offset, rate, true, clipCount, described);
+            xml.CloseElement();
+        }
+        xml.CloseElement();  // audio
+        xml.CloseElement();  // media
+        xml.CloseElement();  // sequence
+    }
+    xml.CloseElement();  // children
+    xml.CloseElement();  // project
+    xml.CloseElement();  // xmeml
+    out << xml.CStr();
+}
+
+}  // namespace Trelis

@@ -1,0 +1,31 @@
+// Timelines for video editors (-timeline): one per cluster, clusters of one member included, with
+// one track per member holding its clip at the refined offset (a member with video gets a video
+// track and an audio track for its sound), each clip referring to its original file by absolute
+// path as a percent-encoded file URL.
+//
+//   .otio  OpenTimelineIO JSON: a collection of timelines, every time a rational at the member's
+//          own sample rate, so offsets are exact to the sample.
+//   .xml   Final Cut Pro 7 XML (xmeml 4): a project of sequences at the frame rate of the
+//          cluster's first member with video, or `fps` when none has video.
+//
+// Names are written as valid UTF-8 (invalid bytes become U+FFFD) without control characters.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "RunReport.h"
+
+namespace Trelis {
+
+void writeOtio(const RunReport& report, std::ostream& out);
+void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out);
+
+// "file://" and the absolute path, every byte but unreserved ones and "/" percent-encoded;
+// `host` goes between the slashes ("localhost" for xmeml, empty for OTIO).
+std::string fileUrl(const std::string& absolutePath, const std::string& host);
+
+// `text` as valid UTF-8 with control characters removed.
+std::string cleanName(const std::string& text);
+
+}  // namespace Trelis

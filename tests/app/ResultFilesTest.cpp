@@ -1,0 +1,234 @@
+// The machine-readable results: the JSON report and the editors' timelines, read back with the
+// project's own JSON and XML readers, every clip's start recomputed from the structure and
+// compared with the offsets the run printed.
+#include <gtest/gtest.h>
+#include <tinyxml2.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "RunReport.h"
+#include "TimelineWriter.h"
+#include "support/Process.h"
+#include "synth/Synth.h"
+
+using TrelisTest::contains;
+using TrelisTest::Outcome;
+using TrelisTest::TempDir;
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The refined offsets of the REFINED block, by name.
+std::map<std::string, double> refinedOffsets(const std::string& out) {
+    std::map<std::string, double> offsets;
+    std::istringstream lines(out.substr(out.find("REFINED\n")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto at = line.find(" offset:");
+        if (line.rfind("name: ", 0) == 0 && at != std::string::npos) {
+            offsets[line.substr(6, at - 6)] = std::stod(line.substr(at + 8));
+        }
+    }
+    return offsets;
+}
+
+// An event recorded by three devices whose names hold spaces, accents and a quote, plus an
+// unrelated recording and a file the reader refuses.
+class NamedEvent : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(dir.path("in folder"));
+        const auto event = TrelisSynth::musicLike(21, 60.0);
+        const struct {
+            const char* name;
+            double start;
+        } devices[] = {
+            {"cam A \xC3\xA9t\xC3\xA9.wav", 0.0}, {"cam \"B\".wav", 6.5}, {"cam C.wav", 17.25}};
+        std::uint32_t seed = 1;
+        for (const auto& d : devices) {
+            const TrelisSynth::Device device{d.name, d.start, 35.0, 0.8, 0.01, 0.0};
+            TrelisSynth::writeWav(dir.path("in folder/") + d.name,
+                                  TrelisSynth::record(event, device, seed++));
+        }
+        TrelisSynth::writeWav(dir.path("in folder/other.wav"), TrelisSynth::musicLike(99, 20.0));
+        std::ofstream(dir.path("in folder/zbroken.wav")) << "not audio";
+    }
+    Outcome trelis(const std::vector<std::string>& args) {
+        return TrelisTest::run(TRELIS_APP, args, dir);
+    }
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
+    const Outcome o = trelis({"-f", dir.path("in folder"), "-json", "-"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    // Standard output holds the JSON and nothing else.
+    const Json json = Json::parse(o.out);
+    EXPECT_EQ(json["version"], "0.1.0");
+    EXPECT_EQ(json["settings"]["extraction"]["sampleRate"], 8000);
+    EXPECT_EQ(json["settings"]["clustering"]["minPercentMatch"], 0.0025);
+
+    const Json& files = json["files"];
+    ASSERT_EQ(files.size(), 5u);
+    EXPECT_EQ(files[0]["name"], "cam \"B\"");
+    EXPECT_EQ(files[1]["name"], "cam A \xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(files[1]["status"], "ok");
+    EXPECT_DOUBLE_EQ(files[1]["duration"].get<double>(), 35.0);
+    EXPECT_EQ(files[4]["status"], "error");
+    EXPECT_TRUE(files[4]["duration"].is_null());
+    EXPECT_FALSE(files[4]["message"].get<std::string>().empty());
+
+    // Clusters by lowest id: the event (ids 1-3), then the unrelated recording (id 4).
+    const Json& clusters = json["clusters"];
+    ASSERT_EQ(clusters.size(), 2u);
+    EXPECT_EQ(json["unmatched"], Json::array({4}));
+    const Json& members = clusters[0]["members"];
+    ASSERT_EQ(members.size(), 3u);
+    std::map<int, double> refined;
+    for (const Json& m : members) {
+        refined[m["id"]] = m["refinedOffset"];
+    }
+    EXPECT_NEAR(refined[2], 0.0, 1e-6);     // cam A
+    EXPECT_NEAR(refined[1], 6.5, 0.001);    // cam "B"
+    EXPECT_NEAR(refined[3], 17.25, 0.001);  // cam C
+    // Every accepted pair's offset agrees with its members' offsets to a frame, and its
+    // confidence lies in [0, 1].
+    std::map<int, double> frameAccurate;
+    for (const Json& m : members) {
+        frameAccurate[m["id"]] = m["offset"];
+    }
+    ASSERT_FALSE(clusters[0]["pairs"].empty());
+    for (const Json& p : clusters[0]["pairs"]) {
+        const double expected = frameAccurate[p["second"]] - frameAccurate[p["first"]];
+        EXPECT_NEAR(p["offset"].get<double>(), expected, 0.033) << p.dump();
+        EXPECT_GE(p["confidence"].get<double>(), 0.0);
+        EXPECT_LE(p["confidence"].get<double>(), 1.0);
+        EXPECT_LT(p["first"].get<int>(), p["second"].get<int>());
+    }
+    EXPECT_TRUE(clusters[1]["pairs"].empty());
+
+    // The same run gives the same bytes.
+    EXPECT_EQ(trelis({"-f", dir.path("in folder"), "-json", "-"}).out, o.out);
+}
+
+TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
+    const Outcome o = trelis({"-f", dir.path("in folder"), "-timeline", dir.path("cut.otio")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::map<std::string, double> offsets = refinedOffsets(o.out);
+    const Json otio = Json::parse(readFile(dir.path("cut.otio")));
+    EXPECT_EQ(otio["OTIO_SCHEMA"], "SerializableCollection.1");
+    ASSERT_EQ(otio["children"].size(), 2u);  // the event, and the unrelated recording alone
+    std::size_t clips = 0;
+    for (const Json& timeline : otio["children"]) {
+        EXPECT_EQ(timeline["OTIO_SCHEMA"], "Timeline.1");
+        for (const Json& track : timeline["tracks"]["children"]) {
+            EXPECT_EQ(track["kind"], "Audio");
+            double start = 0.0;
+            for (const Json& child : track["children"]) {
+                const Json& duration = child["source_range"]["duration"];
+                if (child["OTIO_SCHEMA"] == "Gap.1") {
+                    start += duration["value"].get<double>() / duration["rate"].get<double>();
+                    continue;
+                }
+                ASSERT_EQ(child["OTIO_SCHEMA"], "Clip.1");
+                const std::string name = child["name"];
+                EXPECT_NEAR(start, offsets.at(name), 0.5 / 8000) << name;
+                EXPECT_EQ(duration["rate"], 8000.0);
+                const std::string url = child["media_reference"]["target_url"];
+                EXPECT_EQ(url.rfind("file:///", 0), 0u) << url;
+                EXPECT_TRUE(contains(url, "/in%20folder/")) << url;
+                ++clips;
+            }
+        }
+    }
+    EXPECT_EQ(clips, 4u);
+    EXPECT_TRUE(
+        contains(readFile(dir.path("cut.otio")), "in%20folder/cam%20A%20%C3%A9t%C3%A9.wav\""));
+
+    const Outcome x =
+        trelis({"-f", dir.path("in folder"), "-timeline", dir.path("cut.xml"), "-fps", "30"});
+    ASSERT_EQ(x.status, 0) << x.err;
+    EXPECT_EQ(std::system(("xmllint --noout '" + dir.path("cut.xml") + "'").c_str()), 0);
+    tinyxml2::XMLDocument xml;
+    ASSERT_EQ(xml.LoadFile(dir.path("cut.xml").c_str()), tinyxml2::XML_SUCCESS);
+    const auto* project = xml.FirstChildElement("xmeml")->FirstChildElement("project");
+    clips = 0;
+    for (const auto* sequence = project->FirstChildElement("children")->FirstChildElement();
+         sequence != nullptr; sequence = sequence->NextSiblingElement()) {
+        EXPECT_EQ(sequence->FirstChildElement("rate")->FirstChildElement("timebase")->IntText(),
+                  30);
+        const auto* audio = sequence->FirstChildElement("media")->FirstChildElement("audio");
+        for (const auto* track = audio->FirstChildElement("track"); track != nullptr;
+             track = track->NextSiblingElement("track")) {
+            const auto* clip = track->FirstChildElement("clipitem");
+            const std::string name = clip->FirstChildElement("name")->GetText();
+            // The nearest frame; the printed offset is rounded to the microsecond.
+            EXPECT_NEAR(clip->FirstChildElement("start")->IntText(), offsets.at(name) * 30,
+                        0.5 + 1e-4)
+                << name;
+            const auto* url = clip->FirstChildElement("file")->FirstChildElement("pathurl");
+            ASSERT_NE(url, nullptr) << name;
+            EXPECT_EQ(std::string(url->GetText()).rfind("file://localhost/", 0), 0u);
+            ++clips;
+        }
+    }
+    EXPECT_EQ(clips, 4u);
+}
+
+TEST_F(NamedEvent, ExistingResultFilesAreNotOverwritten) {
+    std::ofstream(dir.path("mine.json")) << "keep me";
+    const Outcome o = trelis({"-f", dir.path("in folder"), "-json", dir.path("mine.json"),
+                              "-timeline", dir.path("new.xml")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.err, dir.path("mine.json") + ": it already exists")) << o.err;
+    EXPECT_EQ(readFile(dir.path("mine.json")), "keep me");
+    EXPECT_TRUE(fs::exists(dir.path("new.xml")));  // the other result is still written
+
+    const Outcome refused = trelis({"-f", dir.path("in folder"), "-timeline", "cut.edl"});
+    EXPECT_TRUE(contains(refused.out, "Invalid TIMELINE.  Must end in .otio or .xml\n"));
+}
+
+TEST(TimelineText, NamesAndUrls) {
+    using Trelis::cleanName;
+    using Trelis::fileUrl;
+    EXPECT_EQ(cleanName("caf\xC3\xA9 \xF0\x9F\x8E\xA5"), "caf\xC3\xA9 \xF0\x9F\x8E\xA5");
+    EXPECT_EQ(cleanName("a\tb\nc\x7F"
+                        "d"),
+              "abcd");
+    EXPECT_EQ(cleanName("bad\xFFname"), "bad\xEF\xBF\xBDname");
+    EXPECT_EQ(cleanName("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");          // overlong "/"
+    EXPECT_EQ(cleanName("cut \xE2\x82"), "cut \xEF\xBF\xBD\xEF\xBF\xBD");  // truncated
+    EXPECT_EQ(fileUrl("/a b/caf\xC3\xA9#1.mov", ""), "file:///a%20b/caf%C3%A9%231.mov");
+    EXPECT_EQ(fileUrl("/x/y_z-1.~", "localhost"), "file://localhost/x/y_z-1.~");
+}
+
+TEST(MatchConfidence, ZeroAtTheEdgeOfAcceptanceRisingTowardsOne) {
+    Trelis::MCMatchStats stats(nullptr);
+    stats.histMean = 1.0f;
+    stats.histStd = 2.0f;
+    stats.matchCount = 21.0f;  // z = 10
+    EXPECT_DOUBLE_EQ(Trelis::matchConfidence(stats), 0.0);
+    stats.matchCount = 41.0f;  // z = 20
+    EXPECT_DOUBLE_EQ(Trelis::matchConfidence(stats), 0.5);
+    stats.matchCount = 201.0f;  // z = 100
+    EXPECT_DOUBLE_EQ(Trelis::matchConfidence(stats), 0.9);
+    stats.histStd = std::nanf("");
+    EXPECT_DOUBLE_EQ(Trelis::matchConfidence(stats), 0.0);
+}
