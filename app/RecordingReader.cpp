@@ -55,6 +55,8 @@ RecordingInfo RecordingReader::describe(const std::string& path) {
     info.hasVideo = decoder.info().hasVideo;
     info.frameRateNum = decoder.info().frameRateNum;
     info.frameRateDen = decoder.info().frameRateDen;
+    info.width = decoder.info().width;
+    info.height = decoder.info().height;
     return info;
 #else
     throw std::runtime_error("not a WAVE file, and this build has no media decoder");

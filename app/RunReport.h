@@ -23,6 +23,8 @@ struct RecordingInfo {
     bool hasVideo = false;
     int frameRateNum = 0;  // of the video; 0 when there is none or it is unknown
     int frameRateDen = 1;
+    int width = 0;  // pixels of the video
+    int height = 0;
 };
 
 struct InputFile {

@@ -151,6 +151,17 @@ void pushValue(tinyxml2::XMLPrinter& xml, const char* name, long long value) {
     xml.CloseElement();
 }
 
+// The picture of a video: its rate and, when known, its size.
+void pushPicture(tinyxml2::XMLPrinter& xml, const RecordingInfo& info, const XmlRate& rate) {
+    xml.OpenElement("samplecharacteristics");
+    pushRate(xml, rate);
+    if (info.width > 0 && info.height > 0) {
+        pushValue(xml, "width", info.width);
+        pushValue(xml, "height", info.height);
+    }
+    xml.CloseElement();
+}
+
 void pushText(tinyxml2::XMLPrinter& xml, const char* name, const std::string& text) {
     xml.OpenElement(name);
     xml.PushText(text.c_str());
@@ -185,6 +196,7 @@ void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, c
         if (file.info.hasVideo) {
             xml.OpenElement("video");
             pushValue(xml, "duration", length);
+            pushPicture(xml, file.info, rate);
             xml.CloseElement();
         }
         xml.OpenElement("audio");
@@ -296,10 +308,12 @@ void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
     for (const ReportCluster& cluster : report.clusters) {
         const auto members = placeable(report, cluster);
         XmlRate rate = xmlRate(fps);
+        RecordingInfo picture;  // of the first member with video
         for (const auto& member : members) {
             const RecordingInfo& info = member.first->info;
             if (info.hasVideo && info.frameRateNum > 0) {
                 rate = xmlRate(static_cast<double>(info.frameRateNum) / info.frameRateDen);
+                picture = info;
                 break;
             }
         }
@@ -317,9 +331,7 @@ void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
         xml.OpenElement("media");
         xml.OpenElement("video");
         xml.OpenElement("format");
-        xml.OpenElement("samplecharacteristics");
-        pushRate(xml, rate);
-        xml.CloseElement();
+        pushPicture(xml, picture, rate);
         xml.CloseElement();
         for (const auto& [file, offset] : members) {
             if (file->info.hasVideo) {

@@ -98,6 +98,8 @@ MediaInfo describe(const AVFormatContext* fmt) {
     if (video >= 0) {
         const AVStream* st = fmt->streams[video];
         info.hasVideo = true;
+        info.width = st->codecpar->width;
+        info.height = st->codecpar->height;
         AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
         if (rate.num > 0 && rate.den > 0) {
             info.frameRateNum = rate.num;

@@ -28,6 +28,8 @@ struct MediaInfo {
     bool hasVideo = false;
     int frameRateNum = 0;  // of the first video stream; 0 when unknown
     int frameRateDen = 1;
+    int width = 0;  // pixels of the first video stream
+    int height = 0;
 };
 
 class MediaDecoder {
