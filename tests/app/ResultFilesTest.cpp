@@ -232,3 +232,21 @@ TEST(MatchConfidence, ZeroAtTheEdgeOfAcceptanceRisingTowardsOne) {
     stats.histStd = std::nanf("");
     EXPECT_DOUBLE_EQ(Trelis::matchConfidence(stats), 0.0);
 }
+
+TEST(ResultFiles, PathsThatAreNotUtf8AreWrittenWithReplacementCharacters) {
+    TempDir dir;
+    fs::create_directories(dir.path("in"));
+    // "café" in Latin-1, as older cameras and file systems name files.
+    TrelisSynth::writeWav(dir.path("in/caf\xE9.wav"), TrelisSynth::musicLike(5, 10.0));
+    const Outcome o = TrelisTest::run(
+        TRELIS_APP, {"-f", dir.path("in"), "-json", "-", "-timeline", dir.path("t.otio")}, dir);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const Json json = Json::parse(o.out);
+    EXPECT_EQ(json["files"][0]["name"], "caf\xEF\xBF\xBD");
+    EXPECT_EQ(json["unmatched"], Json::array({1}));
+    const Json otio = Json::parse(readFile(dir.path("t.otio")));
+    const Json& clip = otio["children"][0]["tracks"]["children"][0]["children"][0];
+    EXPECT_EQ(clip["name"], "caf\xEF\xBF\xBD");
+    // The URL keeps the file's own bytes, percent-encoded, so it still finds the file.
+    EXPECT_TRUE(contains(clip["media_reference"]["target_url"], "/in/caf%E9.wav"));
+}
