@@ -254,12 +254,12 @@ bool MediaDecoder::refill() {
             return false;
         }
         if (frame && s.swr == nullptr) {
-            AVChannelLayout in;
+            AVChannelLayout in{};  // zeroed: copying into it first releases what it holds
             if (s.frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ||
                 av_channel_layout_copy(&in, &s.frame->ch_layout) < 0) {
                 av_channel_layout_default(&in, s.frame->ch_layout.nb_channels);
             }
-            AVChannelLayout out;
+            AVChannelLayout out{};
             if (mono_) {
                 out = AV_CHANNEL_LAYOUT_MONO;
             } else {
