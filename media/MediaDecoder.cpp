@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <mutex>
+#include <numeric>
 #include <stdexcept>
 
 extern "C" {
@@ -17,6 +18,11 @@ extern "C" {
 namespace Trelis {
 
 namespace {
+
+// A seek further than this, or backwards, moves the demuxer instead of decoding up to it...
+constexpr double kJumpSeconds = 20.0;
+// ...to this much before the target, so that the decoder and the resampler have settled.
+constexpr double kPrerollSeconds = 2.0;
 
 // FFmpeg logs to standard error by default, and noisily; the last error it logged on this thread
 // is kept instead and added to the reason of a failure.
@@ -120,8 +126,9 @@ struct MediaDecoder::Stream {
     AVFrame* frame = nullptr;
     int index = -1;
     double startSeconds = 0.0;  // the container's start time
-    bool started = false;       // the first frame placed sample 0
-    long long dropFrames = 0;   // converted frames before the container's start, still to drop
+    bool placed = false;        // a frame fixed where the converted samples lie
+    bool jumped = false;        // the demuxer was moved: the next frame's timestamp tells where
+    bool lost = false;          // a frame after a jump had no timestamp
     bool decoderFlushed = false;
     bool finished = false;
     std::vector<float> converted;
@@ -285,29 +292,60 @@ bool MediaDecoder::refill() {
                 throw std::runtime_error(reason("cannot convert the audio", code));
             }
         }
-        if (frame && !s.started) {
-            // Place the first frame on the container's time line.
-            s.started = true;
+        long long skip = 0;  // input samples of the frame left out
+        if (frame && !s.placed) {
+            // Output sample k lies at k / rate seconds of the container's time line. The
+            // resampler's first output falls on its first input, so the input starts on a
+            // sample that lies on that grid (every step-th input sample does), and whatever
+            // lies before the container's start is left out.
+            const long long inRate = s.frame->sample_rate;
             const std::int64_t pts = s.frame->best_effort_timestamp;
+            long long in = 0;  // the frame's first sample, in input samples from the start
             if (pts != AV_NOPTS_VALUE) {
-                const double at = pts * av_q2d(s.fmt->streams[s.index]->time_base) - s.startSeconds;
-                const long long lead = std::llround(at * rate_);
-                if (lead > 0) {
-                    pending_.assign(static_cast<std::size_t>(lead) * channels_, 0.0f);
-                    pendingAt_ = 0;
-                } else {
-                    s.dropFrames = -lead;
-                }
+                const double at = pts * av_q2d(s.fmt->streams[s.index]->time_base);
+                in = std::llround((at - s.startSeconds) * static_cast<double>(inRate));
+            } else if (s.jumped) {
+                s.lost = true;
+                s.finished = true;
+                av_frame_unref(s.frame);
+                return false;
+            }
+            const long long common = std::gcd(inRate, static_cast<long long>(rate_));
+            const long long step = inRate / common;
+            skip = in < 0 ? -in : (step - in % step) % step;
+            if (skip >= s.frame->nb_samples) {
+                av_frame_unref(s.frame);
+                continue;
+            }
+            s.placed = true;
+            const long long first = (in + skip) / step * (rate_ / common);
+            if (s.jumped) {
+                delivered_ = static_cast<std::uint64_t>(first);
+            } else {
+                pending_.assign(static_cast<std::size_t>(first) * channels_, 0.0f);
+                pendingAt_ = 0;
             }
         }
         // Convert the frame, or, after the last one, what the resampler still holds.
-        const int inCount = frame ? s.frame->nb_samples : 0;
+        const int inCount = frame ? s.frame->nb_samples - static_cast<int>(skip) : 0;
         const int room = swr_get_out_samples(s.swr, inCount) + 16;
         s.converted.resize(static_cast<std::size_t>(room) * channels_);
         auto* out = reinterpret_cast<std::uint8_t*>(s.converted.data());
-        const int made = swr_convert(
-            s.swr, &out, room,
-            frame ? const_cast<const std::uint8_t**>(s.frame->extended_data) : nullptr, inCount);
+        const std::uint8_t* planes[AV_NUM_DATA_POINTERS * 8] = {nullptr};
+        if (frame) {
+            const auto format = static_cast<AVSampleFormat>(s.frame->format);
+            const bool planar = av_sample_fmt_is_planar(format) != 0;
+            const int count = planar ? s.frame->ch_layout.nb_channels : 1;
+            if (count > static_cast<int>(sizeof planes / sizeof planes[0])) {
+                throw std::runtime_error("too many audio channels");
+            }
+            const long long offset = skip * av_get_bytes_per_sample(format) *
+                                     (planar ? 1 : s.frame->ch_layout.nb_channels);
+            for (int c = 0; c < count; ++c) {
+                planes[c] = s.frame->extended_data[c] + offset;
+            }
+        }
+        const int made = swr_convert(s.swr, &out, room, frame ? planes : nullptr, inCount);
         if (frame) {
             av_frame_unref(s.frame);
         }
@@ -318,16 +356,12 @@ bool MediaDecoder::refill() {
             s.finished = true;
             continue;
         }
-        long long usable = made;
-        const long long dropped = std::min(usable, s.dropFrames);
-        s.dropFrames -= dropped;
-        usable -= dropped;
         if (pendingAt_ == pending_.size()) {
             pending_.clear();
             pendingAt_ = 0;
         }
-        pending_.insert(pending_.end(), s.converted.begin() + dropped * channels_,
-                        s.converted.begin() + (dropped + usable) * channels_);
+        pending_.insert(pending_.end(), s.converted.begin(),
+                        s.converted.begin() + static_cast<long long>(made) * channels_);
     }
     return true;
 }
@@ -354,10 +388,40 @@ std::size_t MediaDecoder::read(float* out, std::size_t count) {
 }
 
 void MediaDecoder::seek(std::uint64_t frame) {
+    frame = std::min(frame, frames_);
+    const auto far = static_cast<std::uint64_t>(kJumpSeconds * rate_);
+    if ((frame < delivered_ || frame - delivered_ > far) && frame > far) {
+        jump(frame);
+    }
     if (frame < delivered_) {
         rewind();
     }
-    read(nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(frame, frames_) - delivered_));
+    read(nullptr, static_cast<std::size_t>(frame - delivered_));
+}
+
+void MediaDecoder::jump(std::uint64_t frame) {
+    Stream& s = *stream_;
+    const AVStream* st = s.fmt->streams[s.index];
+    const double seconds = static_cast<double>(frame) / rate_ - kPrerollSeconds + s.startSeconds;
+    const std::int64_t target =
+        av_rescale_q(std::llround(seconds * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
+    if (av_seek_frame(s.fmt.get(), s.index, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        rewind();  // the container can't seek: read from the start
+        return;
+    }
+    avcodec_flush_buffers(s.codec);
+    swr_free(&s.swr);  // made again, empty, for the next frame
+    s.decoderFlushed = false;
+    s.finished = false;
+    s.placed = false;
+    s.jumped = true;
+    pending_.clear();
+    pendingAt_ = 0;
+    // The first frame tells where the demuxer landed; past the target, or nowhere, the file is
+    // read from the start instead.
+    if (!refill() || s.lost || delivered_ > frame) {
+        rewind();
+    }
 }
 
 }  // namespace Trelis

@@ -53,13 +53,16 @@ public:
     std::size_t read(float* out, std::size_t count);
     // Back to frame 0; the same samples follow again.
     void rewind();
-    // Moves to `frame` (decoding forward, or from the start when it lies behind).
+    // Moves to `frame`: decoding forward when it is near, else moving the demuxer to shortly
+    // before it (samples then agree with a straight read to within the resampler's rounding).
     void seek(std::uint64_t frame);
     std::uint64_t position() const { return delivered_; }
 
 private:
     struct Stream;
     void open();
+    // Moves the demuxer to shortly before `frame`; delivered_ is then where it landed.
+    void jump(std::uint64_t frame);
     // Decodes until pending audio is available; false at the end of the stream.
     bool refill();
 

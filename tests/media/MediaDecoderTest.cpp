@@ -183,6 +183,33 @@ TEST(MediaDecoder, SeekGivesTheSamplesOfAStraightRead) {
     }
 }
 
+// Seeks far ahead and back move the demuxer; what follows must be what a straight read gives, up
+// to the resampler's rounding.
+class FarSeeks : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FarSeeks, GiveTheSamplesOfAStraightRead) {
+    TempDir dir;
+    const std::string path = dir.path(std::string("long.") + GetParam());
+    ASSERT_TRUE(ffmpeg("-f lavfi -i \"anoisesrc=d=95:c=pink:r=48000:a=0.3:s=7\" -ac 2 " + path));
+    MediaDecoder straight(path, 8000, true);
+    const std::vector<float> all = decodeAll(straight);
+    MediaDecoder seeking(path, 8000, true);
+    for (std::uint64_t at : {600000u, 250000u, 700000u, 30000u}) {  // 75 s, back, ahead, start
+        seeking.seek(at);
+        ASSERT_EQ(seeking.position(), at);
+        std::vector<float> got(4000);
+        ASSERT_EQ(seeking.read(got.data(), got.size()), got.size());
+        double worst = 0.0;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            worst = std::max(worst, static_cast<double>(std::fabs(got[i] - all[at + i])));
+        }
+        EXPECT_LT(worst, 1e-4) << GetParam() << " at " << at;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, FarSeeks,
+                         ::testing::Values("m4a", "mp3", "ts", "flac", "wav"));
+
 TEST(MediaInput, MonoWaveAtTheExtractionRateGivesTheWaveReadersSamples) {
     TempDir dir;
     const std::string path = dir.path("plain.wav");
