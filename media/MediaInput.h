@@ -2,7 +2,9 @@
 // mixed with equal weights, at the extraction sample rate (see MediaDecoder).
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "MCInput.h"
 #include "MediaDecoder.h"
@@ -23,7 +25,14 @@ public:
     const MediaDecoder& decoder() const { return decoder_; }
 
 private:
+    // Decoding runs ahead in large chunks rather than one extraction block at a time: switching
+    // between the decoder and the extraction every block costs more than either's caches hold.
+    static constexpr std::size_t kChunk = 16384;
+
     MediaDecoder decoder_;
+    std::vector<float> chunk_ = std::vector<float>(kChunk);
+    std::size_t chunkAt_ = 0;
+    std::size_t chunkEnd_ = 0;
 };
 
 }  // namespace Trelis
