@@ -14,7 +14,6 @@
 #include "ClusterResult.h"
 #include "CommandLine.h"
 #include "Evaluation.h"
-#include "MCClusterSync.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
 #include "MCFileSet.h"
@@ -184,7 +183,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     AlignmentSettings settings;
     const unsigned int extractRate = extractParams.getSampleRate();
     settings.sampleRate = options.refineRate != 0 ? options.refineRate : extractRate;
-    // Two frames of the extraction, counted at the correlation's rate.
+    // The extraction's hop, counted at the correlation's rate: the search spans two of them.
     settings.hopSize =
         static_cast<unsigned int>(static_cast<unsigned long long>(extractParams.getHopSize()) *
                                   settings.sampleRate / extractRate);
