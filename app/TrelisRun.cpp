@@ -150,6 +150,15 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
                   << std::endl;
         return 1;
     }
+    // Refused before the work rather than after it; the files are still created exclusively.
+    for (const std::string& result : {options.jsonPath, options.timelinePath}) {
+        std::error_code ignored;
+        if (!result.empty() && result != "-" && fs::exists(fs::symlink_status(result, ignored))) {
+            std::cerr << "[ERROR]: " << result << " already exists; it is not overwritten"
+                      << std::endl;
+            return 1;
+        }
+    }
     std::vector<TruthFile> truth;
     if (!truthFile.empty()) {
         try {

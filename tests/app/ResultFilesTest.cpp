@@ -196,10 +196,13 @@ TEST_F(NamedEvent, ExistingResultFilesAreNotOverwritten) {
     std::ofstream(dir.path("mine.json")) << "keep me";
     const Outcome o = trelis({"-f", dir.path("in folder"), "-json", dir.path("mine.json"),
                               "-timeline", dir.path("new.xml")});
+    // Refused at once, before any work.
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(contains(o.err, dir.path("mine.json") + ": it already exists")) << o.err;
+    EXPECT_TRUE(contains(o.err, dir.path("mine.json") + " already exists; it is not overwritten"))
+        << o.err;
+    EXPECT_FALSE(contains(o.out, "STARTING"));
     EXPECT_EQ(readFile(dir.path("mine.json")), "keep me");
-    EXPECT_TRUE(fs::exists(dir.path("new.xml")));  // the other result is still written
+    EXPECT_FALSE(fs::exists(dir.path("new.xml")));
 
     const Outcome refused = trelis({"-f", dir.path("in folder"), "-timeline", "cut.edl"});
     EXPECT_TRUE(contains(refused.out, "Invalid TIMELINE.  Must end in .otio or .xml\n"));
