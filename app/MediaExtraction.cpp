@@ -58,11 +58,7 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
         }
         std::cout << "FEATURE EXTRACTION COMPLETE: " << path << std::endl;
         if (file) {
-            const std::string baseName = baseNameOf(path);
-            set->nameToId[baseName] = file->getId();
-            set->idToName[file->getId()] = baseName;
-            set->idToPath[file->getId()] = path;
-            set->addFile(file.release());
+            addNamedFile(*set, file.release(), path);
         }
     }
     return set.release();

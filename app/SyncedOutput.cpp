@@ -22,6 +22,15 @@ namespace Trelis {
 
 namespace {
 
+// A float sample of full scale +-1.0 as 16-bit PCM, rounded and clipped; not-a-number is 0.
+std::int16_t floatToPcm16(float value) {
+    if (!std::isfinite(value)) {
+        return 0;
+    }
+    const double scaled = std::round(static_cast<double>(value) * 32768.0);
+    return static_cast<std::int16_t>(std::max(-32768.0, std::min(32767.0, scaled)));
+}
+
 // One sample of `width` bytes as 16-bit PCM; widths the reader accepts but can't convert are 0.
 std::int16_t toPcm16(const unsigned char* p, int width, int bits) {
     switch (width) {
@@ -39,15 +48,36 @@ std::int16_t toPcm16(const unsigned char* p, int width, int bits) {
                                       (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
             float value;
             std::memcpy(&value, &raw, sizeof value);
-            if (!std::isfinite(value)) {
-                return 0;
-            }
-            const double scaled = std::round(static_cast<double>(value) * 32768.0);
-            return static_cast<std::int16_t>(std::max(-32768.0, std::min(32767.0, scaled)));
+            return floatToPcm16(value);
         }
         default:
             return 0;
     }
+}
+
+// Stores `value` little-endian at `at`.
+void putPcm16(char* at, std::int16_t value) {
+    const auto bits = static_cast<std::uint16_t>(value);
+    at[0] = static_cast<char>(bits & 0xFF);
+    at[1] = static_cast<char>(bits >> 8);
+}
+
+// Writes `frames` silent 16-bit frames of `channels` channels.
+void writeSilence(wavfile_t& out, long long frames, std::uint32_t channels) {
+    const std::vector<char> silence(static_cast<std::size_t>(channels) * 2 * 4096, 0);
+    for (long long left = frames; left > 0; left -= 4096) {
+        const long long now = std::min(left, 4096LL);
+        out.stream.write(silence.data(), static_cast<std::streamsize>(now * channels * 2));
+    }
+}
+
+// True when everything reached `target`; else says so.
+bool finished(const wavfile_t& out, const std::string& target) {
+    if (!out.stream) {
+        std::cerr << "[ERROR]: writing " << target << " failed" << std::endl;
+        return false;
+    }
+    return true;
 }
 
 // Writes `source` padded with `padFrames` silent frames to the new file `target`.
@@ -66,11 +96,7 @@ bool writePadded(const std::string& source, const std::string& target, long long
         std::cerr << "[ERROR]: cannot create " << target << std::endl;
         return false;
     }
-    const std::vector<char> silence(static_cast<std::size_t>(channels) * 2 * 4096, 0);
-    for (long long left = padFrames; left > 0; left -= 4096) {
-        const long long frames = std::min(left, 4096LL);
-        out.stream.write(silence.data(), static_cast<std::streamsize>(frames * channels * 2));
-    }
+    writeSilence(out, padFrames, channels);
     const std::size_t frameBytes = static_cast<std::size_t>(channels) * width;
     std::vector<unsigned char> block(frameBytes * 4096);
     std::vector<char> converted(static_cast<std::size_t>(channels) * 2 * 4096);
@@ -81,10 +107,8 @@ bool writePadded(const std::string& source, const std::string& target, long long
                         static_cast<std::streamsize>(want * frameBytes));
         const std::size_t frames = static_cast<std::size_t>(in->stream.gcount()) / frameBytes;
         for (std::size_t s = 0; s < frames * channels; ++s) {
-            const auto value = static_cast<std::uint16_t>(
-                toPcm16(block.data() + s * width, width, in->bitsPerSample));
-            converted[2 * s] = static_cast<char>(value & 0xFF);
-            converted[2 * s + 1] = static_cast<char>(value >> 8);
+            putPcm16(&converted[2 * s],
+                     toPcm16(block.data() + s * width, width, in->bitsPerSample));
         }
         out.stream.write(converted.data(), static_cast<std::streamsize>(frames * channels * 2));
         if (frames < want) {
@@ -92,11 +116,7 @@ bool writePadded(const std::string& source, const std::string& target, long long
         }
         left -= frames;
     }
-    if (!out.stream) {
-        std::cerr << "[ERROR]: writing " << target << " failed" << std::endl;
-        return false;
-    }
-    return true;
+    return finished(out, target);
 }
 
 #if TRELIS_WITH_MEDIA
@@ -116,21 +136,13 @@ bool writeMediaPadded(const std::string& source, const std::string& target, doub
         std::cerr << "[ERROR]: cannot create " << target << std::endl;
         return false;
     }
-    const std::vector<char> silence(static_cast<std::size_t>(channels) * 2 * 4096, 0);
-    for (long long left = std::llround(seconds * in->sampleRate()); left > 0; left -= 4096) {
-        const long long frames = std::min(left, 4096LL);
-        out.stream.write(silence.data(), static_cast<std::streamsize>(frames * channels * 2));
-    }
+    writeSilence(out, std::llround(seconds * in->sampleRate()), channels);
     std::vector<float> block(static_cast<std::size_t>(channels) * 4096);
     std::vector<char> converted(block.size() * 2);
     try {
         for (std::size_t frames; (frames = in->read(block.data(), 4096)) > 0;) {
             for (std::size_t s = 0; s < frames * channels; ++s) {
-                const double scaled = std::round(static_cast<double>(block[s]) * 32768.0);
-                const auto value = static_cast<std::uint16_t>(
-                    static_cast<std::int16_t>(std::max(-32768.0, std::min(32767.0, scaled))));
-                converted[2 * s] = static_cast<char>(value & 0xFF);
-                converted[2 * s + 1] = static_cast<char>(value >> 8);
+                putPcm16(&converted[2 * s], floatToPcm16(block[s]));
             }
             out.stream.write(converted.data(), static_cast<std::streamsize>(frames * channels * 2));
         }
@@ -138,11 +150,7 @@ bool writeMediaPadded(const std::string& source, const std::string& target, doub
         std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
         return false;
     }
-    if (!out.stream) {
-        std::cerr << "[ERROR]: writing " << target << " failed" << std::endl;
-        return false;
-    }
-    return true;
+    return finished(out, target);
 }
 #endif
 

@@ -82,38 +82,36 @@ Json timeRange(long long start, long long duration, int rate) {
             {"start_time", rationalTime(start, rate)}};
 }
 
-// The fields every OTIO item carries, after its schema and name.
+// The fields every OTIO object carries: its schema, metadata and name.
 Json item(const char* schema, const std::string& name) {
     return {{"OTIO_SCHEMA", schema}, {"metadata", Json::object()}, {"name", name}};
+}
+
+// A timeline item (stack, track, gap, clip): an object with a source range, no effects or
+// markers, enabled.
+Json composable(const char* schema, const std::string& name, Json sourceRange) {
+    Json out = item(schema, name);
+    out["source_range"] = std::move(sourceRange);
+    out["effects"] = Json::array();
+    out["markers"] = Json::array();
+    out["enabled"] = true;
+    return out;
 }
 
 Json otioTrack(const InputFile& file, double offset, const char* kind) {
     const int rate = file.info.sampleRate;
     const std::string name = cleanName(file.name);
-    Json track = item("Track.1", name);
-    track["source_range"] = nullptr;
-    track["effects"] = Json::array();
-    track["markers"] = Json::array();
-    track["enabled"] = true;
+    Json track = composable("Track.1", name, nullptr);
     track["kind"] = kind;
     Json children = Json::array();
     const long long lead = std::llround(offset * rate);
     if (lead > 0) {
-        Json gap = item("Gap.1", "");
-        gap["source_range"] = timeRange(0, lead, rate);
-        gap["effects"] = Json::array();
-        gap["markers"] = Json::array();
-        gap["enabled"] = true;
-        children.push_back(std::move(gap));
+        children.push_back(composable("Gap.1", "", timeRange(0, lead, rate)));
     }
     Json reference = item("ExternalReference.1", name);
     reference["available_range"] = timeRange(0, file.info.frames, rate);
     reference["target_url"] = fileUrl(absolutePath(file.path), "");
-    Json clip = item("Clip.1", name);
-    clip["source_range"] = timeRange(0, file.info.frames, rate);
-    clip["effects"] = Json::array();
-    clip["markers"] = Json::array();
-    clip["enabled"] = true;
+    Json clip = composable("Clip.1", name, timeRange(0, file.info.frames, rate));
     clip["media_reference"] = std::move(reference);
     children.push_back(std::move(clip));
     track["children"] = std::move(children);
@@ -277,11 +275,7 @@ void writeOtio(const RunReport& report, std::ostream& out) {
             }
             tracks.push_back(otioTrack(*file, offset, "Audio"));
         }
-        Json stack = item("Stack.1", "tracks");
-        stack["source_range"] = nullptr;
-        stack["effects"] = Json::array();
-        stack["markers"] = Json::array();
-        stack["enabled"] = true;
+        Json stack = composable("Stack.1", "tracks", nullptr);
         stack["children"] = std::move(tracks);
         Json timeline = item("Timeline.1", "cluster " + std::to_string(++index));
         timeline["global_start_time"] = nullptr;

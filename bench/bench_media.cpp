@@ -29,16 +29,14 @@ double peakMiB() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-void Media(benchmark::State& state, const char* name) {
-    const std::string path = audio(name);
-    Trelis::MCLandmarkExtract extractor{Trelis::MCExtractParams()};
+// Runs `pass` (which returns the seconds of audio it went through) once per iteration and
+// reports times real time and the peak resident size.
+template <typename Pass>
+void measure(benchmark::State& state, const std::string& path, Pass pass) {
     double seconds = 0.0;
     for (auto _ : state) {
         try {
-            Trelis::MediaInput input(path, 8000);
-            seconds = static_cast<double>(input.getNumSamples()) / 8000.0;
-            std::unique_ptr<Trelis::MCFile> file(extractor.run(&input, 1));
-            benchmark::DoNotOptimize(file.get());
+            seconds = pass();
         } catch (const std::exception& e) {
             state.SkipWithError((path + ": " + e.what()).c_str());
             return;
@@ -47,6 +45,17 @@ void Media(benchmark::State& state, const char* name) {
     state.counters["x_realtime"] = benchmark::Counter(
         seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["peak_MiB"] = peakMiB();
+}
+
+void Media(benchmark::State& state, const char* name) {
+    const std::string path = audio(name);
+    Trelis::MCLandmarkExtract extractor{Trelis::MCExtractParams()};
+    measure(state, path, [&] {
+        Trelis::MediaInput input(path, 8000);
+        std::unique_ptr<Trelis::MCFile> file(extractor.run(&input, 1));
+        benchmark::DoNotOptimize(file.get());
+        return static_cast<double>(input.getNumSamples()) / 8000.0;
+    });
 }
 BENCHMARK_CAPTURE(Media, camera_10min, "camera-10min.mp4")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Media, camera_60min, "camera-60min.mp4")
@@ -57,21 +66,12 @@ BENCHMARK_CAPTURE(Media, camera_60min, "camera-60min.mp4")
 void DecodeOnly(benchmark::State& state, const char* name) {
     const std::string path = audio(name);
     std::vector<float> block(256);
-    double seconds = 0.0;
-    for (auto _ : state) {
-        try {
-            Trelis::MediaDecoder decoder(path, 8000, true);
-            seconds = static_cast<double>(decoder.numFrames()) / 8000.0;
-            while (decoder.read(block.data(), block.size()) > 0) {
-            }
-        } catch (const std::exception& e) {
-            state.SkipWithError((path + ": " + e.what()).c_str());
-            return;
+    measure(state, path, [&] {
+        Trelis::MediaDecoder decoder(path, 8000, true);
+        while (decoder.read(block.data(), block.size()) > 0) {
         }
-    }
-    state.counters["x_realtime"] = benchmark::Counter(
-        seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["peak_MiB"] = peakMiB();
+        return static_cast<double>(decoder.numFrames()) / 8000.0;
+    });
 }
 BENCHMARK_CAPTURE(DecodeOnly, camera_10min, "camera-10min.mp4")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeOnly, camera_60min, "camera-60min.mp4")

@@ -171,7 +171,6 @@ MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono)
             std::max(0LL, std::llround((end - stream_->startSeconds) * rate_)));
     } else {
         // The container does not say: count every frame once, then start again.
-        frames_ = UINT64_MAX;
         std::uint64_t counted = 0;
         while (refill()) {
             counted += (pending_.size() - pendingAt_) / channels_;

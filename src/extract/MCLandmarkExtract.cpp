@@ -161,12 +161,7 @@ MCFileSet* MCLandmarkExtract::runAll(const std::vector<std::string>& paths) {
         if (!results[j]) {
             continue;
         }
-        const std::string baseName = baseNameOf(*kept[j]);
-        const int id = results[j]->getId();
-        set->nameToId[baseName] = id;
-        set->idToName[id] = baseName;
-        set->idToPath[id] = *kept[j];
-        set->addFile(results[j].release());
+        addNamedFile(*set, results[j].release(), *kept[j]);
     }
     return set.release();
 }

@@ -1,8 +1,11 @@
 // How file lists name their files: the extension that selects WAVE files and the base name that
-// identifies a file in reports and ground truth.
+// identifies a file in reports and ground truth, under which a record joins its file set.
 #pragma once
 
 #include <string>
+
+#include "MCFile.h"
+#include "MCFileSet.h"
 
 namespace Trelis {
 
@@ -23,6 +26,16 @@ inline std::string baseNameOf(const std::string& path) {
 // A path the WAVE reader is meant for (case matters, as in the file lists).
 inline bool isWavePath(const std::string& path) {
     return extensionOf(path) == "wav";
+}
+
+// Hands `file` (owned from now on by `set`) to `set`, named after `path`.
+inline void addNamedFile(MCFileSet& set, MCFile* file, const std::string& path) {
+    const std::string baseName = baseNameOf(path);
+    const int id = file->getId();
+    set.nameToId[baseName] = id;
+    set.idToName[id] = baseName;
+    set.idToPath[id] = path;
+    set.addFile(file);
 }
 
 }  // namespace Trelis

@@ -20,32 +20,13 @@
 
 using TrelisTest::contains;
 using TrelisTest::Outcome;
+using TrelisTest::readFile;
+using TrelisTest::refinedOffsets;
 using TrelisTest::TempDir;
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The refined offsets of the REFINED block, by name.
-std::map<std::string, double> refinedOffsets(const std::string& out) {
-    std::map<std::string, double> offsets;
-    std::istringstream lines(out.substr(out.find("REFINED\n")));
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto at = line.find(" offset:");
-        if (line.rfind("name: ", 0) == 0 && at != std::string::npos) {
-            offsets[line.substr(6, at - 6)] = std::stod(line.substr(at + 8));
-        }
-    }
-    return offsets;
-}
 
 // An event recorded by three devices whose names hold spaces, accents and a quote, plus an
 // unrelated recording and a file the reader refuses.

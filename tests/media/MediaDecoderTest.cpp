@@ -16,17 +16,14 @@
 #include "MediaDecoder.h"
 #include "MediaInput.h"
 #include "audio/WavInput.h"
+#include "support/Process.h"
 #include "support/WavImage.h"
 
 using Trelis::MediaDecoder;
+using TrelisTest::ffmpeg;
 using TrelisTest::TempDir;
 
 namespace {
-
-// Runs ffmpeg quietly; false when it failed.
-bool ffmpeg(const std::string& arguments) {
-    return std::system(("ffmpeg -nostdin -v error -y " + arguments + " 2>/dev/null").c_str()) == 0;
-}
 
 // Silence, then from 1.000 s a 1 kHz tone at half scale, 3 s in all, at `rate` Hz.
 std::string toneSource(int rate, int channels = 1) {

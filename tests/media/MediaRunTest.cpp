@@ -18,29 +18,13 @@
 #include "wavfile_t.h"
 
 using TrelisTest::contains;
+using TrelisTest::ffmpeg;
 using TrelisTest::Outcome;
+using TrelisTest::refinedOffsets;
 using TrelisTest::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool ffmpeg(const std::string& arguments) {
-    return std::system(("ffmpeg -nostdin -v error -y " + arguments + " 2>/dev/null").c_str()) == 0;
-}
-
-// The refined offsets of the REFINED block, by name.
-std::map<std::string, double> refinedOffsets(const std::string& out) {
-    std::map<std::string, double> offsets;
-    std::istringstream lines(out.substr(out.find("REFINED\n")));
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto at = line.find(" offset:");
-        if (line.rfind("name: ", 0) == 0 && at != std::string::npos) {
-            offsets[line.substr(6, at - 6)] = std::stod(line.substr(at + 8));
-        }
-    }
-    return offsets;
-}
 
 class CameraFolder : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -19,6 +20,31 @@ std::string quote(const std::string& text) {
 }
 
 }  // namespace
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The refined offsets of the REFINED block, by name.
+std::map<std::string, double> refinedOffsets(const std::string& out) {
+    std::map<std::string, double> offsets;
+    std::istringstream lines(out.substr(out.find("REFINED\n")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto at = line.find(" offset:");
+        if (line.rfind("name: ", 0) == 0 && at != std::string::npos) {
+            offsets[line.substr(6, at - 6)] = std::stod(line.substr(at + 8));
+        }
+    }
+    return offsets;
+}
+
+bool ffmpeg(const std::string& arguments) {
+    return std::system(("ffmpeg -nostdin -v error -y " + arguments + " 2>/dev/null").c_str()) == 0;
+}
 
 Outcome run(const std::string& program, const std::vector<std::string>& args,
             const TempDir& scratch) {
