@@ -347,6 +347,19 @@ void printRunHelp() {
                  "       extraction sample rate). 48000 aligns two recorders to a fraction of a\n"
                  "       millisecond.\n"
                  "\n\n";
+    std::cout << "-refine off\n\n"
+                 "       Leaves out the sample-accurate refinement: every offset stays as\n"
+                 "       clustering found it, to a frame.\n"
+                 "\n\n";
+    std::cout << "-maxdrift <ppm>\n\n"
+                 "       The largest difference of two recorders' clocks that the refinement\n"
+                 "       follows, in parts per million (default 200).\n"
+                 "\n\n";
+    std::cout << "-driftcorrect\n\n"
+                 "       With -o, resamples every member whose clock drift was measured onto\n"
+                 "       the clock of its cluster's reference, so that long takes stay in sync\n"
+                 "       to the end. Takes no value.\n"
+                 "\n\n";
     std::cout << "\n\nOPTIONAL RESULT FLAGS:\n\n"
                  "-json <filepath>\n\n"
                  "       Writes the result as JSON: settings, every input file, every cluster\n"
@@ -400,6 +413,18 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
             value, "FRAME RATE: ", "Invalid FRAME RATE.  Must be between 1 and 240.\n",
             [](double v) { return v >= 1.0 && v <= 240.0; }, [&](double v) { options.fps = v; },
             [&] { return options.fps; });
+    } else if (is(flag, "-refine")) {
+        if (is(value, "off") || is(value, "on")) {
+            options.refine = is(value, "on");
+            std::cout << "REFINE: " << value << std::endl;
+        } else {
+            std::cout << "Invalid REFINE.  Must be on or off.\nDefault is on" << std::endl;
+        }
+    } else if (is(flag, "-maxdrift")) {
+        option<double>(
+            value, "MAX DRIFT: ", "Invalid MAX DRIFT.  Must be between 0 and 2000 ppm.\n",
+            [](double v) { return v >= 0.0 && v <= 2000.0; },
+            [&](double v) { options.maxDriftPpm = v; }, [&] { return options.maxDriftPpm; });
     } else if (is(flag, "-refinerate")) {
         option<int>(
             value, "REFINE SAMPLE RATE: ",
@@ -438,6 +463,11 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
         const char* flag = argv[i];
         if (is(flag, "-h") || is(flag, "-help")) {
             printAllHelp();
+            continue;
+        }
+        if (is(flag, "-driftcorrect")) {
+            std::cout << "DRIFT CORRECTION: on" << std::endl;
+            options.driftCorrect = true;
             continue;
         }
         if (i + 1 >= argc) {

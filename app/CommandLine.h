@@ -22,6 +22,9 @@ struct RunOptions {
     std::string jsonPath;         // -json: the result as JSON; "-" for standard output
     std::string timelinePath;     // -timeline: .otio or .xml
     double fps = 25.0;            // -fps: timeline frame rate when no member has video
+    bool refine = true;           // -refine off: frame-accurate offsets only
+    double maxDriftPpm = 200.0;   // -maxdrift: largest clock drift the refinement searches for
+    bool driftCorrect = false;    // -driftcorrect: -o resamples members onto the reference clock
 };
 
 // Returns 0; does not return when no folder was given. Takes the RunOptions flags too, and drops

@@ -1,7 +1,7 @@
 // The cross-correlation of two whole recordings, x and y, sized, computed with the FFT engine and
 // reported on standard output: the sizes, the largest absolute value and its index, and the
 // offset it implies (the index when it is at most the length of x, else the transform size minus
-// the index). Whole files at once: for long recordings, ClusterAligner correlates windows.
+// the index). Whole files at once: for long recordings, MCClusterAligner correlates windows.
 #pragma once
 
 #include <string>

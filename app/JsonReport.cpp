@@ -1,5 +1,6 @@
 #include "JsonReport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,79 @@ using Json = nlohmann::ordered_json;
 
 double microseconds(double seconds) {
     return std::round(seconds * 1e6) / 1e6;
+}
+
+// `value` to two significant digits: an error estimate is itself known no better.
+double twoDigits(double value) {
+    if (!(value > 0.0) || !std::isfinite(value)) {
+        return value;
+    }
+    const double scale = std::pow(10.0, 1.0 - std::floor(std::log10(value)));
+    return std::round(value * scale) / scale;
+}
+
+// `value` rounded to the decimal of the first significant digit of its error, at most three
+// decimals: 21.37 +- 0.4 is written 21.4.
+double toItsError(double value, double error) {
+    int decimals = 3;
+    if (error > 0.0 && std::isfinite(error)) {
+        decimals = std::clamp(static_cast<int>(-std::floor(std::log10(error))), 0, 3);
+    }
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
+const char* statusName(MemberAlignment::Status status) {
+    switch (status) {
+        case MemberAlignment::Status::Reference:
+            return "reference";
+        case MemberAlignment::Status::Refined:
+            return "refined";
+        case MemberAlignment::Status::Unrefined:
+            break;
+    }
+    return "unrefined";
+}
+
+Json memberJson(const ReportMember& m, const std::string& name) {
+    const MemberAlignment& a = m.alignment;
+    Json out = {{"id", m.id},
+                {"name", name},
+                {"offset", microseconds(m.offset)},
+                {"refinedOffset", microseconds(m.refined)},
+                {"status", statusName(a.status)}};
+    if (a.status == MemberAlignment::Status::Unrefined) {
+        out["reason"] = describe(a.reason);
+        out["driftPpm"] = nullptr;
+        out["confidence"] = 0.0;
+        out["offsetError"] = nullptr;
+        return out;
+    }
+    out["driftPpm"] = a.driftMeasured ? Json(toItsError(a.driftPpm, a.driftError)) : Json();
+    out["driftPpmError"] = a.driftMeasured ? Json(twoDigits(a.driftError)) : Json();
+    out["confidence"] = std::round(a.confidence * 1e3) / 1e3;
+    out["offsetError"] = twoDigits(a.offsetError);
+    return out;
+}
+
+Json alignmentJson(const PairAlignment& p) {
+    Json out = {{"first", p.first},
+                {"second", p.second},
+                {"status", p.used ? "used" : (p.measured ? "outlier" : "failed")},
+                {"windows", p.windows},
+                {"agreeing", p.agreeing}};
+    if (!p.used) {
+        out["reason"] = describe(p.reason);
+    }
+    if (p.measured) {
+        out["offset"] = microseconds(p.offset);
+        out["offsetError"] = twoDigits(p.offsetError);
+        const bool drift = std::isfinite(p.driftError);
+        out["driftPpm"] = drift ? Json(toItsError(p.driftPpm, p.driftError)) : Json();
+        out["driftPpmError"] = drift ? Json(twoDigits(p.driftError)) : Json();
+        out["confidence"] = std::round(p.confidence * 1e3) / 1e3;
+    }
+    return out;
 }
 
 // A float setting as the double written the way it was given (0.2, not 0.20000000298023224).
@@ -45,6 +119,9 @@ Json settings(const RunReport& report) {
                          {"minPercentMatch", shortest(cluster.getMinPercentMatch())}};
     out["media"] = report.allMedia ? "all" : "wav";
     out["refineRate"] = report.refineRate != 0 ? report.refineRate : extract.getSampleRate();
+    out["refine"] = report.refine;
+    out["maxDriftPpm"] = report.maxDriftPpm;
+    out["driftCorrect"] = report.driftCorrect;
     return out;
 }
 
@@ -76,10 +153,7 @@ void writeJsonReport(const RunReport& report, std::ostream& out) {
     for (const ReportCluster& cluster : report.clusters) {
         Json members = Json::array();
         for (const ReportMember& m : cluster.members) {
-            members.push_back({{"id", m.id},
-                               {"name", names[m.id]},
-                               {"offset", microseconds(m.offset)},
-                               {"refinedOffset", microseconds(m.refined)}});
+            members.push_back(memberJson(m, names[m.id]));
         }
         Json pairs = Json::array();
         for (const ReportPair& p : cluster.pairs) {
@@ -91,7 +165,15 @@ void writeJsonReport(const RunReport& report, std::ostream& out) {
                              {"templateLength", microseconds(p.templateLength)},
                              {"confidence", std::round(p.confidence * 1e4) / 1e4}});
         }
-        clusters.push_back({{"members", std::move(members)}, {"pairs", std::move(pairs)}});
+        Json alignments = Json::array();
+        for (const PairAlignment& p : cluster.alignments) {
+            alignments.push_back(alignmentJson(p));
+        }
+        clusters.push_back(
+            {{"reference", cluster.reference >= 0 ? Json(cluster.reference) : Json()},
+             {"members", std::move(members)},
+             {"pairs", std::move(pairs)},
+             {"alignments", std::move(alignments)}});
     }
     root["clusters"] = std::move(clusters);
     root["unmatched"] = report.unmatched;

@@ -7,7 +7,7 @@
 
 #include "JsonReport.h"
 #include "MCFileSet.h"
-#include "RecordingReader.h"
+#include "RecordingSource.h"
 #include "TimelineWriter.h"
 #include "extract/PathNames.h"
 #include "wavfile_t.h"
@@ -65,7 +65,7 @@ std::vector<InputFile> describeInputs(const std::vector<std::string>& taken, MCF
                 j < mediaErrors.size() ? mediaErrors[j] : waveProblem(taken[j], sampleRate);
         } else {
             try {
-                input.info = RecordingReader::describe(taken[j]);
+                input.info = RecordingSource::describe(taken[j]);
             } catch (const std::exception& e) {
                 input.error = e.what();  // gone or changed since it was read
             }

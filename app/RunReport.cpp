@@ -13,18 +13,18 @@ double matchConfidence(const MCMatchStats& stats) {
     return z > 10.0 ? 1.0 - 10.0 / z : 0.0;
 }
 
-std::vector<ReportCluster> reportClusters(const ClusterResult& clusters,
-                                          const std::map<int, double>& refined,
-                                          const std::vector<MCMatchStats>& accepted,
-                                          double framesPerSecond) {
+std::vector<ReportCluster> reportClusters(
+    const ClusterResult& clusters, const std::map<const ClusterSet*, ClusterAlignment>& aligned,
+    const std::vector<MCMatchStats>& accepted, double framesPerSecond) {
     std::vector<ReportCluster> report;
     std::map<int, std::size_t> clusterOf;
     for (const ClusterSet* cluster : clusters) {
         ReportCluster entry;
-        for (const MCClusterElem* elem : *cluster) {  // by increasing id
-            const auto found = refined.find(elem->fileId);
-            entry.members.push_back({elem->fileId, elem->offset,
-                                     found != refined.end() ? found->second : elem->offset});
+        const ClusterAlignment& alignment = aligned.at(cluster);
+        entry.reference = alignment.reference;
+        entry.alignments = alignment.pairs;
+        for (const MemberAlignment& m : alignment.members) {  // by increasing id, as the cluster
+            entry.members.push_back({m.fileId, m.frameOffset, m.offset, m});
         }
         report.push_back(std::move(entry));
     }

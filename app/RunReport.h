@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ClusterAlignment.h"
 #include "ClusterResult.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
@@ -37,8 +38,9 @@ struct InputFile {
 
 struct ReportMember {
     int id = 0;
-    double offset = 0.0;   // seconds, frame-accurate
-    double refined = 0.0;  // seconds, after the refinement
+    double offset = 0.0;        // seconds, frame-accurate
+    double refined = 0.0;       // seconds, after the refinement
+    MemberAlignment alignment;  // how the refined offset was found
 };
 
 struct ReportPair {
@@ -52,8 +54,10 @@ struct ReportPair {
 };
 
 struct ReportCluster {
+    int reference = -1;  // the member whose clock the refined offsets are on
     std::vector<ReportMember> members;
     std::vector<ReportPair> pairs;
+    std::vector<PairAlignment> alignments;  // every pair the refinement measured
 };
 
 struct RunReport {
@@ -61,6 +65,9 @@ struct RunReport {
     MCClusterSyncParams cluster{extract};
     bool allMedia = false;
     unsigned int refineRate = 0;
+    bool refine = true;
+    double maxDriftPpm = 0.0;
+    bool driftCorrect = false;
     std::vector<InputFile> files;  // by id
     std::vector<ReportCluster> clusters;
     std::vector<int> unmatched;  // files in a cluster of their own
@@ -72,11 +79,11 @@ struct RunReport {
 // z = 100 scores 0.9. Chance matches between unrelated recordings score below 0.1.
 double matchConfidence(const MCMatchStats& stats);
 
-// The clusters, their members and their accepted pairs in report order. `refined` maps file ids
-// to refined offsets; `framesPerSecond` converts the statistics' frames to seconds.
-std::vector<ReportCluster> reportClusters(const ClusterResult& clusters,
-                                          const std::map<int, double>& refined,
-                                          const std::vector<MCMatchStats>& accepted,
-                                          double framesPerSecond);
+// The clusters, their members and their accepted pairs in report order. `aligned` holds the
+// alignment of every cluster of `clusters`; `framesPerSecond` converts the statistics' frames to
+// seconds.
+std::vector<ReportCluster> reportClusters(
+    const ClusterResult& clusters, const std::map<const ClusterSet*, ClusterAlignment>& aligned,
+    const std::vector<MCMatchStats>& accepted, double framesPerSecond);
 
 }  // namespace Trelis

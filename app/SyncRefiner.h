@@ -1,6 +1,6 @@
 // SyncRefiner: the refinement pass over the clusters of a result. For each cluster it lists the
 // members, opens their recordings and names the reference recording (the member at offset 0;
-// the last of them when several are). ClusterAligner then aligns the members against it. Members
+// the last of them when several are). MCClusterAligner then aligns the members. Members
 // that are not WAVE files (other media, taken in by -media all) are listed but not opened here.
 #pragma once
 

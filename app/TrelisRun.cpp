@@ -1,8 +1,10 @@
 #include "TrelisRun.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -10,14 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "ClusterAligner.h"
 #include "ClusterResult.h"
 #include "CommandLine.h"
 #include "Evaluation.h"
+#include "MCClusterAligner.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
+#include "RecordingSource.h"
 #include "ResultFiles.h"
 #include "ResultReport.h"
 #include "RunReport.h"
@@ -112,6 +115,87 @@ bool jsonToStandardOutput(int argc, char** argv) {
     return false;
 }
 
+// Every member of `cluster` at its frame-accurate offset, unrefined for `reason` (a cluster of one
+// is its own reference).
+ClusterAlignment unaligned(const ClusterSet& cluster, AlignReason reason) {
+    ClusterAlignment alignment;
+    for (const MCClusterElem* elem : cluster) {
+        MemberAlignment m;
+        m.fileId = elem->fileId;
+        m.frameOffset = elem->offset;
+        m.offset = elem->offset;
+        m.reason = reason;
+        if (cluster.size() == 1) {
+            m.status = MemberAlignment::Status::Reference;
+            m.confidence = 1.0;
+            alignment.reference = elem->fileId;
+        }
+        alignment.members.push_back(m);
+    }
+    return alignment;
+}
+
+// The sample-accurate alignment of every cluster, measuring the accepted pairs first, at the
+// refinement rate. Clusters keep their frame-accurate offsets when refinement is off or the
+// refinement pass found no reference.
+std::map<const ClusterSet*, ClusterAlignment> alignClusters(
+    const ClusterResult& clusters, const std::vector<MCMatchStats>& accepted,
+    const std::map<int, std::string>& idToPath, const MCExtractParams& extract,
+    const RunOptions& options, bool referenced) {
+    const unsigned int extractRate = extract.getSampleRate();
+    MCAlignParams params;
+    params.setSampleRate(options.refineRate != 0 ? options.refineRate : extractRate);
+    params.setMaxDriftPpm(options.maxDriftPpm);
+    // Three frames either side, however long the frames are: the frame grid and the errors a
+    // chain of matches adds to it.
+    params.setSearchSeconds(std::max(
+        params.getSearchSeconds(), 3.0 * extract.getHopSize() / static_cast<double>(extractRate)));
+    RecordingSource source(idToPath, params.getSampleRate(), options.allMedia);
+    const MCClusterAligner aligner(params);
+    std::vector<std::pair<int, int>> pairs;
+    for (const MCMatchStats& stats : accepted) {
+        pairs.emplace_back(stats.id1, stats.id2);
+    }
+    std::map<const ClusterSet*, ClusterAlignment> aligned;
+    for (const ClusterSet* cluster : clusters) {
+        aligned[cluster] = options.refine && referenced
+                               ? aligner.align(*cluster, pairs, source)
+                               : unaligned(*cluster, AlignReason::Disabled);
+    }
+    return aligned;
+}
+
+// After the refined offsets: the members that kept their frame-accurate offsets, with the
+// reason, and the clock drifts that were measured, each on one line, when there are any.
+void printAlignmentNotes(std::ostream& out, const ClusterResult& clusters,
+                         const std::map<const ClusterSet*, ClusterAlignment>& aligned) {
+    std::ostringstream kept, drifts;
+    for (const ClusterSet* cluster : clusters) {
+        std::map<int, std::string> names;
+        for (const MCClusterElem* elem : *cluster) {
+            names[elem->fileId] = elem->name;
+        }
+        for (const MemberAlignment& m : aligned.at(cluster).members) {
+            if (m.status == MemberAlignment::Status::Unrefined) {
+                kept << (kept.tellp() > 0 ? ", " : "") << names[m.fileId] << " ("
+                     << describe(m.reason) << ")";
+            } else if (m.status == MemberAlignment::Status::Refined && m.driftMeasured &&
+                       std::fabs(m.driftPpm) >= std::max(1.0, 3.0 * m.driftError)) {
+                // One decimal when the error allows it.
+                drifts << (drifts.tellp() > 0 ? ", " : "") << names[m.fileId] << " " << std::showpos
+                       << std::fixed << std::setprecision(m.driftError < 0.5 ? 1 : 0) << m.driftPpm
+                       << std::noshowpos << " ppm";
+            }
+        }
+    }
+    if (kept.tellp() > 0) {
+        out << "Not refined, frame-accurate offsets kept: " << kept.str() << std::endl;
+    }
+    if (drifts.tellp() > 0) {
+        out << "Clock drift against the cluster's reference: " << drifts.str() << std::endl;
+    }
+}
+
 // The run, with the stream that reaches the real standard output.
 int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     std::string folder, truthFile, outputFolder;
@@ -188,27 +272,19 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
 
     SyncRefiner refiner(files->idToPath, clusters.get());
     const bool referenced = refiner.refineClusters();
-    std::map<int, double> refined;
-    AlignmentSettings settings;
     const unsigned int extractRate = extractParams.getSampleRate();
-    settings.sampleRate = options.refineRate != 0 ? options.refineRate : extractRate;
-    // The extraction's hop, counted at the correlation's rate: the search spans two of them.
-    settings.hopSize =
-        static_cast<unsigned int>(static_cast<unsigned long long>(extractParams.getHopSize()) *
-                                  settings.sampleRate / extractRate);
-    settings.decodeAll = options.allMedia;
-    const ClusterAligner aligner(files->idToPath, settings);
-    for (const ClusterSet* cluster : *clusters) {
-        const std::map<int, double> offsets =
-            referenced ? aligner.align(*cluster) : std::map<int, double>();
-        for (const MCClusterElem* elem : *cluster) {
-            const auto found = offsets.find(elem->fileId);
-            refined[elem->fileId] = found != offsets.end() ? found->second : elem->offset;
+    const std::map<const ClusterSet*, ClusterAlignment> aligned =
+        alignClusters(*clusters, accepted, files->idToPath, extractParams, options, referenced);
+    std::map<int, double> refined;
+    for (const auto& [cluster, alignment] : aligned) {
+        for (const MemberAlignment& m : alignment.members) {
+            refined[m.fileId] = m.offset;
         }
     }
     std::ostringstream report;
     printClustersFixed(report, *clusters,
                        [&](const MCClusterElem& elem) { return refined.at(elem.fileId); });
+    printAlignmentNotes(report, *clusters, aligned);
     std::cout << "REFINED" << std::endl << report.str() << std::flush;
 
     if (!truthFile.empty()) {
@@ -226,6 +302,15 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
 
     int status = 0;
     if (!outputFolder.empty()) {
+        std::map<int, double> drifts;
+        for (const auto& [cluster, alignment] : aligned) {
+            for (const MemberAlignment& m : alignment.members) {
+                if (options.driftCorrect && m.driftMeasured &&
+                    m.status == MemberAlignment::Status::Refined) {
+                    drifts[m.fileId] = m.driftPpm;
+                }
+            }
+        }
         if (writeSyncedClusters(outputFolder, *clusters, files->idToPath, refined, report.str())) {
             std::cout << "Synchronized files written to " << outputFolder << std::endl;
         } else {
@@ -238,12 +323,15 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
         result.cluster = clusterParams;
         result.allMedia = options.allMedia;
         result.refineRate = options.refineRate;
+        result.refine = options.refine;
+        result.maxDriftPpm = options.maxDriftPpm;
+        result.driftCorrect = options.driftCorrect;
         std::vector<std::string> taken;
         std::copy_if(paths.begin(), paths.end(), std::back_inserter(taken),
                      [&](const std::string& p) { return options.allMedia || isWavePath(p); });
         result.files = describeInputs(taken, *files, mediaErrors, extractRate);
         result.clusters =
-            reportClusters(*clusters, refined, accepted, clusterParams.getFramesPerSecond());
+            reportClusters(*clusters, aligned, accepted, clusterParams.getFramesPerSecond());
         for (const ReportCluster& cluster : result.clusters) {
             if (cluster.members.size() == 1) {
                 result.unmatched.push_back(cluster.members.front().id);

@@ -11,7 +11,7 @@
 
 namespace Trelis {
 
-class MediaInput : public MCInput {
+class MediaInput final : public MCInput {
 public:
     // Throws std::runtime_error with the reason when the file can't be decoded.
     MediaInput(const std::string& path, unsigned int sampleRate)

@@ -1,4 +1,4 @@
-#include "audio/WavInput.h"
+#include "WavInput.h"
 
 #include "MCLandmarkExtract.h"
 #include "wavfile_t.h"
@@ -7,6 +7,8 @@ namespace Trelis {
 
 WavInput::WavInput(const std::string& path, MCLandmarkExtract* extractor)
     : reader(extractor->loadFile(path)) {}
+
+WavInput::WavInput(const std::string& path) : reader(new wavfile_t(path, 1, 1, 16000)) {}
 
 WavInput::~WavInput() {
     delete reader;

@@ -12,7 +12,7 @@
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCInput.h"
-#include "audio/WavInput.h"
+#include "WavInput.h"
 #include "dsp/FftEngine.h"
 #include "extract/LandmarkHash.h"
 #include "extract/PathNames.h"

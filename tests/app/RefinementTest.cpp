@@ -1,4 +1,4 @@
-// The result reports, the whole-file correlation, the refinement pass and the aligner.
+// The result reports, the whole-file correlation and the refinement pass.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "ClusterAligner.h"
 #include "FilePairCorrelation.h"
 #include "ResultReport.h"
 #include "SyncRefiner.h"
@@ -145,71 +144,4 @@ TEST(SyncRefiner, ClusterWithoutAReferenceStopsThePass) {
               "ERROR: Could not find the reference file. Cannot refine the sync estimates.  "
               "Something bad happened.\n");
     EXPECT_EQ(out.find("[COMPLETED CORRELATION]"), std::string::npos);
-}
-
-// Recordings of one event at starts that are not multiples of the hop; the frame-accurate
-// offsets (what clustering gives) are the true ones rounded to frames.
-class AlignerTest : public ::testing::Test {
-protected:
-    struct Case {
-        std::vector<double> errorsMs;
-        std::vector<double> movesMs;
-    };
-    Case run(double noiseLevel, double echo) {
-        TempDir dir;
-        const auto event = TrelisSynth::musicLike(5, 70.0);
-        const double starts[] = {0.0, 7.3391, 12.0007, 21.25};
-        std::map<int, std::string> paths;
-        Result result(new ClusterResult(), deleteClusterResult);
-        auto* cluster = new ClusterSet();
-        result->insert(cluster);
-        const double frame = 256.0 / 8000.0;
-        for (int i = 0; i < 4; ++i) {
-            TrelisSynth::Device device{
-                "d" + std::to_string(i), starts[i],  40.0,
-                0.5 + 0.2 * i,           noiseLevel, i % 2 ? echo : echo / 2};
-            paths[i + 1] = dir.path(device.name + ".wav");
-            TrelisSynth::writeWav(paths[i + 1], TrelisSynth::record(event, device, 10 + i));
-            const float estimate = static_cast<float>(std::round(starts[i] / frame) * frame);
-            cluster->insert(new MCClusterElem(device.name, i + 1, estimate));
-        }
-        const ClusterAligner aligner(paths, AlignmentSettings());
-        const std::map<int, double> refined = aligner.align(*cluster);
-        Case c;
-        for (const MCClusterElem* e : *cluster) {
-            const double truth = starts[e->fileId - 1];
-            c.errorsMs.push_back(1000.0 * std::fabs(refined.at(e->fileId) - truth));
-            c.movesMs.push_back(1000.0 * std::fabs(refined.at(e->fileId) - e->offset));
-        }
-        return c;
-    }
-};
-
-TEST_F(AlignerTest, CleanRecordingsWithinAMillisecond) {
-    const Case c = run(0.0, 0.0);
-    for (double e : c.errorsMs) {
-        EXPECT_LT(e, 1.0);
-    }
-}
-
-TEST_F(AlignerTest, NoisyReverberantRecordingsWithinTwoMilliseconds) {
-    const Case c = run(0.05, 0.031);
-    std::vector<double> errors = c.errorsMs;
-    std::sort(errors.begin(), errors.end());
-    EXPECT_LT(errors[errors.size() / 2], 2.0);
-    for (double move : c.movesMs) {
-        EXPECT_LE(move, 2.0 * 256.0 / 8.0 + 1e-6);  // never more than two frames
-    }
-}
-
-TEST_F(AlignerTest, UnrelatedAudioKeepsTheFrameAccurateOffset) {
-    TempDir dir;
-    TrelisSynth::writeWav(dir.path("a.wav"), TrelisSynth::musicLike(1, 20.0));
-    TrelisSynth::writeWav(dir.path("b.wav"), TrelisSynth::musicLike(2, 20.0));
-    Result result = makeResult({{{1, "a", 0.0f}, {2, "b", 1.6f}}});
-    const ClusterAligner aligner({{1, dir.path("a.wav")}, {2, dir.path("b.wav")}},
-                                 AlignmentSettings());
-    const std::map<int, double> refined = aligner.align(**result->begin());
-    EXPECT_EQ(refined.at(1), 0.0);
-    EXPECT_NEAR(refined.at(2), 1.6, 1e-6);
 }

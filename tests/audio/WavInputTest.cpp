@@ -1,4 +1,4 @@
-#include "audio/WavInput.h"
+#include "WavInput.h"
 
 #include <gtest/gtest.h>
 

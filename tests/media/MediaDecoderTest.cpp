@@ -15,7 +15,7 @@
 #include "MCLandmarkExtract.h"
 #include "MediaDecoder.h"
 #include "MediaInput.h"
-#include "audio/WavInput.h"
+#include "WavInput.h"
 #include "support/Process.h"
 #include "support/WavImage.h"
 

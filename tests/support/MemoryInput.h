@@ -9,7 +9,7 @@
 
 namespace TrelisTest {
 
-class MemoryInput : public Trelis::MCInput {
+class MemoryInput final : public Trelis::MCInput {
 public:
     explicit MemoryInput(std::vector<float> samples) : samples_(std::move(samples)) {}
     std::uint64_t getNumSamples() override { return samples_.size(); }

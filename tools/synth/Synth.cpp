@@ -75,6 +75,35 @@ std::vector<float> musicLike(std::uint32_t seed, double seconds, std::uint32_t r
     return out;
 }
 
+std::vector<float> resample(const std::vector<float>& samples, double start, std::size_t count,
+                            double step) {
+    constexpr int kHalf = 24;  // taps either side
+    const double pi = 3.141592653589793;
+    const auto size = static_cast<long long>(samples.size());
+    std::vector<float> out(count, 0.0f);
+    for (std::size_t k = 0; k < count; ++k) {
+        const double at = start + step * static_cast<double>(k);
+        const auto centre = static_cast<long long>(std::floor(at));
+        // sin(pi (at - i)) only changes sign from one tap to the next.
+        const double fraction = at - static_cast<double>(centre);
+        const double base = std::sin(pi * fraction);
+        double sum = 0.0;
+        for (long long i = centre - kHalf + 1; i <= centre + kHalf; ++i) {
+            if (i < 0 || i >= size) {
+                continue;
+            }
+            const double x = at - static_cast<double>(i);
+            const double sign = ((centre - i) % 2 == 0) ? 1.0 : -1.0;
+            const double sinc = std::fabs(x) < 1e-12 ? 1.0 : sign * base / (pi * x);
+            const double u = x / kHalf;
+            const double window = (1.0 - u * u) * (1.0 - u * u);
+            sum += samples[static_cast<std::size_t>(i)] * sinc * window;
+        }
+        out[k] = static_cast<float>(sum);
+    }
+    return out;
+}
+
 std::vector<std::int16_t> toPcm16(const std::vector<float>& samples) {
     std::vector<std::int16_t> out(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {

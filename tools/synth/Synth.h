@@ -19,6 +19,13 @@ std::vector<std::int16_t> toPcm16(const std::vector<float>& samples);
 void writeWav(const std::string& path, const std::vector<float>& samples,
               std::uint32_t rate = 8000);
 
+// `count` samples of the band-limited signal behind `samples`, taken at the (fractional) sample
+// positions start, start + step, start + 2 step, ...: a recording that starts between two
+// samples of `samples`, or whose clock runs 1 / step times as fast. Windowed-sinc interpolation;
+// positions outside the signal read as 0.
+std::vector<float> resample(const std::vector<float>& samples, double start, std::size_t count,
+                            double step);
+
 // One device recording a window of an event.
 struct Device {
     std::string name;

@@ -1,22 +1,26 @@
 // WavInput: the samples of one WAVE file as an MCInput, through a wavfile_t that it owns.
 //
-// The reader comes from the extractor's loadFile, which checks the file's sample rate and yields
-// null (after printing why) when the file can't be used; a source with a null reader must not be
-// read. Exceptions of the reader pass through read().
+// Built for an extractor, the reader comes from the extractor's loadFile, which checks the file's
+// sample rate and yields null (after printing why) when the file can't be used; a source with a
+// null reader must not be read. Built from a path alone, it opens the file itself, prints nothing
+// and throws the reader's std::runtime_error when the file can't be opened; the caller checks the
+// rate (reader->sampleRate). Exceptions of the reader pass through read().
 #pragma once
 
 #include <string>
 
 #include "MCInput.h"
+#include "TrelisExport.h"
 
 namespace Trelis {
 
 class MCLandmarkExtract;
 class wavfile_t;
 
-class WavInput : public MCInput {
+class TRELIS_EXPORT WavInput final : public MCInput {
 public:
     WavInput(const std::string& path, MCLandmarkExtract* extractor);
+    explicit WavInput(const std::string& path);
     ~WavInput();
 
     WavInput(const WavInput&) = delete;

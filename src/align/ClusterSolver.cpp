@@ -1,0 +1,259 @@
+#include "align/ClusterSolver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace Trelis {
+
+namespace {
+
+// What no measurement captures: sources spread over a stage or a room reach the members by paths
+// that do not add up exactly, so no pair is trusted beyond these.
+constexpr double kOffsetModel = 50e-6;  // seconds
+constexpr double kRateModel = 0.05e-6;
+// A pair is dropped when it is this many standard deviations off, and off by more than the
+// floor: smaller misfits are the spread of honest measurements.
+constexpr double kOutlierSpread = 5.0;
+constexpr double kOffsetFloor = 0.2e-3;  // seconds
+constexpr double kRateFloor = 1e-6;
+
+// Solves the symmetric positive definite system `a` x = b (n x n, row major) in place by
+// Cholesky; `a` then holds the inverse. False when the matrix is not positive definite.
+bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n) {
+    std::vector<double> l(a.size(), 0.0);
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            double sum = a[i * n + j];
+            for (int k = 0; k < j; ++k) {
+                sum -= l[i * n + k] * l[j * n + k];
+            }
+            if (i == j) {
+                if (!(sum > 0.0)) {
+                    return false;
+                }
+                l[i * n + i] = std::sqrt(sum);
+            } else {
+                l[i * n + j] = sum / l[j * n + j];
+            }
+        }
+    }
+    // L L^T x = y, for the right side and for every unit vector.
+    const auto solveColumn = [&](std::vector<double>& y) {
+        for (int i = 0; i < n; ++i) {
+            double sum = y[i];
+            for (int k = 0; k < i; ++k) {
+                sum -= l[i * n + k] * y[k];
+            }
+            y[i] = sum / l[i * n + i];
+        }
+        for (int i = n - 1; i >= 0; --i) {
+            double sum = y[i];
+            for (int k = i + 1; k < n; ++k) {
+                sum -= l[k * n + i] * y[k];
+            }
+            y[i] = sum / l[i * n + i];
+        }
+    };
+    solveColumn(b);
+    std::vector<double> column(static_cast<std::size_t>(n));
+    for (int j = 0; j < n; ++j) {
+        std::fill(column.begin(), column.end(), 0.0);
+        column[j] = 1.0;
+        solveColumn(column);
+        for (int i = 0; i < n; ++i) {
+            a[i * n + j] = column[i];
+        }
+    }
+    return true;
+}
+
+int findRoot(std::vector<int>& parent, int x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+}  // namespace
+
+ClusterSolver::ClusterSolver(int count, std::vector<int> preference, double priorPpm)
+    : count_(count),
+      preference_(std::move(preference)),
+      priorVariance_(priorPpm * 1e-6 * priorPpm * 1e-6),
+      members_(static_cast<std::size_t>(count)),
+      index_(static_cast<std::size_t>(count), -1) {}
+
+int ClusterSolver::solve(std::vector<Pair>& pairs) {
+    for (;;) {
+        // The groups the used pairs link; the largest wins, then the one with the most preferred
+        // member.
+        std::vector<int> parent(static_cast<std::size_t>(count_));
+        std::iota(parent.begin(), parent.end(), 0);
+        for (const Pair& p : pairs) {
+            if (p.used) {
+                parent[findRoot(parent, p.a)] = findRoot(parent, p.b);
+            }
+        }
+        std::vector<int> size(static_cast<std::size_t>(count_), 0);
+        for (int m = 0; m < count_; ++m) {
+            ++size[findRoot(parent, m)];
+        }
+        int anchor = -1;
+        for (int m : preference_) {
+            if (anchor < 0 || size[findRoot(parent, m)] > size[findRoot(parent, anchor)]) {
+                anchor = m;
+            }
+        }
+        members_.assign(static_cast<std::size_t>(count_), Member());
+        if (anchor < 0 || size[findRoot(parent, anchor)] < 2) {
+            return -1;
+        }
+        const int group = findRoot(parent, anchor);
+        unknowns_ = 0;
+        for (int m = 0; m < count_; ++m) {
+            index_[m] = (findRoot(parent, m) == group && m != anchor) ? unknowns_++ : -1;
+            members_[m].linked = findRoot(parent, m) == group;
+        }
+        const int n = unknowns_;
+        const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
+
+        // Log rates, each held near 0 by the prior.
+        std::vector<double> matrix(static_cast<std::size_t>(n * n), 0.0);
+        std::vector<double> rhs(static_cast<std::size_t>(n), 0.0);
+        const auto addEquation = [&](int a, int b, double value, double weight) {
+            // x_a - x_b = value
+            const int i = index_[a], j = index_[b];
+            if (i >= 0) {
+                matrix[at(i, i)] += weight;
+                rhs[i] += weight * value;
+            }
+            if (j >= 0) {
+                matrix[at(j, j)] += weight;
+                rhs[j] -= weight * value;
+            }
+            if (i >= 0 && j >= 0) {
+                matrix[at(i, j)] -= weight;
+                matrix[at(j, i)] -= weight;
+            }
+        };
+        for (const Pair& p : pairs) {
+            if (p.used && members_[p.a].linked && std::isfinite(p.logRateVariance)) {
+                addEquation(p.a, p.b, p.logRate,
+                            1.0 / (p.logRateVariance + kRateModel * kRateModel));
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            matrix[at(i, i)] += 1.0 / priorVariance_;
+        }
+        if (!invertAndSolve(matrix, rhs, n)) {
+            return -1;
+        }
+        for (int m = 0; m < count_; ++m) {
+            if (index_[m] >= 0) {
+                members_[m].logRate = rhs[index_[m]];
+                members_[m].logRateVariance = matrix[at(index_[m], index_[m])];
+            }
+        }
+
+        // Offsets, with the rates' uncertainty carried into each pair's.
+        std::vector<double> constraint(pairs.size(), 0.0), variance(pairs.size(), 0.0);
+        std::fill(matrix.begin(), matrix.end(), 0.0);
+        std::fill(rhs.begin(), rhs.end(), 0.0);
+        for (std::size_t k = 0; k < pairs.size(); ++k) {
+            const Pair& p = pairs[k];
+            if (!p.used || !members_[p.a].linked) {
+                continue;
+            }
+            const Member& a = members_[p.a];
+            const Member& b = members_[p.b];
+            const double ta = std::exp(a.logRate) * p.atA;
+            const double tb = std::exp(b.logRate) * p.atB;
+            constraint[k] = ta - tb;  // offset_b - offset_a
+            variance[k] = p.sigma * p.sigma + kOffsetModel * kOffsetModel +
+                          ta * ta * a.logRateVariance + tb * tb * b.logRateVariance;
+            addEquation(p.b, p.a, constraint[k], 1.0 / variance[k]);
+        }
+        if (!invertAndSolve(matrix, rhs, n)) {
+            return -1;
+        }
+        for (int m = 0; m < count_; ++m) {
+            if (index_[m] >= 0) {
+                members_[m].offset = rhs[index_[m]];
+            }
+        }
+        offsetCovariance_ = std::move(matrix);
+
+        // The pair that least closes with the others, if any is off enough to be dropped.
+        int worst = -1;
+        double worstScore = 0.0;
+        for (std::size_t k = 0; k < pairs.size(); ++k) {
+            const Pair& p = pairs[k];
+            if (!p.used || !members_[p.a].linked) {
+                continue;
+            }
+            const Member& a = members_[p.a];
+            const Member& b = members_[p.b];
+            double score = 0.0;
+            const double miss = b.offset - a.offset - constraint[k];
+            if (std::fabs(miss) > kOffsetFloor) {
+                score = std::fabs(miss) / std::sqrt(variance[k]);
+            }
+            if (std::isfinite(p.logRateVariance)) {
+                const double rateMiss = a.logRate - b.logRate - p.logRate;
+                if (std::fabs(rateMiss) > kRateFloor) {
+                    score =
+                        std::max(score, std::fabs(rateMiss) /
+                                            std::sqrt(p.logRateVariance + kRateModel * kRateModel));
+                }
+            }
+            if (score > kOutlierSpread && score > worstScore) {
+                worst = static_cast<int>(k);
+                worstScore = score;
+            }
+        }
+        if (worst >= 0) {
+            pairs[worst].used = false;
+            continue;
+        }
+
+        // Confidence: the widest path from the anchor, the weakest pair along it.
+        std::vector<bool> done(static_cast<std::size_t>(count_), false);
+        members_[anchor].confidence = 1.0;
+        for (;;) {
+            int next = -1;
+            for (int m = 0; m < count_; ++m) {
+                if (!done[m] && members_[m].linked &&
+                    (next < 0 || members_[m].confidence > members_[next].confidence)) {
+                    next = m;
+                }
+            }
+            if (next < 0) {
+                break;
+            }
+            done[next] = true;
+            for (const Pair& p : pairs) {
+                if (p.used && (p.a == next || p.b == next)) {
+                    const int other = p.a == next ? p.b : p.a;
+                    members_[other].confidence =
+                        std::max(members_[other].confidence,
+                                 std::min(members_[next].confidence, p.confidence));
+                }
+            }
+        }
+        return anchor;
+    }
+}
+
+double ClusterSolver::offsetDifferenceVariance(int x, int y) const {
+    const int i = index_[x], j = index_[y];
+    const auto cell = [&](int r, int c) {
+        return r < 0 || c < 0 ? 0.0
+                              : offsetCovariance_[static_cast<std::size_t>(r * unknowns_ + c)];
+    };
+    return std::max(0.0, cell(i, i) + cell(j, j) - 2.0 * cell(i, j));
+}
+
+}  // namespace Trelis

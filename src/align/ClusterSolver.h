@@ -1,0 +1,63 @@
+// ClusterSolver: every member's offset and clock rate from the measured pairs of a cluster.
+//
+// Members are numbered 0 .. count - 1. Member m's second t lies at offset_m + rate_m t on the
+// reference clock. A pair (a, b) says that one instant lies `atA` seconds after the start of a on
+// a's clock and `atB` seconds after the start of b on b's, so offset_a + rate_a atA = offset_b +
+// rate_b atB, and that log rate_a - log rate_b = logRate. The solver picks the largest group of
+// members that the pairs link (ties: the one holding the most preferred member), fixes its most
+// preferred member at offset 0 and rate 1, and solves the log rates, then the offsets, by
+// weighted least squares; a member's log rate is also held near 0 by a prior, which decides it
+// where the pairs can't. It then drops the pair that least closes with the others, when it is
+// more than five standard deviations and a fifth of a millisecond (or 1 ppm) off, and solves
+// again, until every pair closes.
+#pragma once
+
+#include <vector>
+
+namespace Trelis {
+
+class ClusterSolver {
+public:
+    struct Pair {
+        int a = 0;
+        int b = 0;
+        double atA = 0.0;
+        double atB = 0.0;
+        double sigma = 0.0;  // seconds
+        double logRate = 0.0;
+        double logRateVariance = 0.0;  // infinite when the pair does not tell
+        double confidence = 0.0;
+        bool used = true;  // false once dropped
+    };
+
+    struct Member {
+        bool linked = false;  // solved: in the anchor's group
+        double offset = 0.0;  // seconds on the anchor's clock
+        double logRate = 0.0;
+        double logRateVariance = 0.0;
+        double confidence = 0.0;  // weakest pair on the strongest path to the anchor
+    };
+
+    // `preference` lists members, most preferred first; `priorPpm` is the standard deviation of a
+    // clock's rate where no pair tells it.
+    ClusterSolver(int count, std::vector<int> preference, double priorPpm);
+
+    // Solves, marking dropped pairs unused. Returns the anchor, or -1 when no pair links two
+    // members.
+    int solve(std::vector<Pair>& pairs);
+
+    const std::vector<Member>& members() const { return members_; }
+    // Variance of the difference of two linked members' offsets, in seconds squared.
+    double offsetDifferenceVariance(int x, int y) const;
+
+private:
+    int count_;
+    std::vector<int> preference_;
+    double priorVariance_;
+    std::vector<Member> members_;
+    std::vector<int> index_;  // member -> unknown in the anchor's group, -1 for the anchor
+    std::vector<double> offsetCovariance_;  // dense, over the unknowns
+    int unknowns_ = 0;
+};
+
+}  // namespace Trelis

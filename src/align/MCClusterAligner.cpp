@@ -1,0 +1,321 @@
+#include "MCClusterAligner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "align/ClusterSolver.h"
+#include "align/PairMeasurement.h"
+#include "align/PhaseCorrelator.h"
+#include "align/RecordingWindows.h"
+
+namespace Trelis {
+
+namespace {
+
+// A rate's standard deviation where no pair tells it: clocks of cameras and phones are rarely
+// more than this far apart.
+constexpr double kPriorPpm = 50.0;
+// A drift is reported when the overlaps tell it to within this.
+constexpr double kDriftKnownPpm = 10.0;
+
+struct Member {
+    int id = 0;
+    double frameOffset = 0.0;  // seconds
+    long long start = 0;       // samples on the frame-accurate time line
+    long long length = 0;      // samples; -1 when unreadable
+    std::string error;
+};
+
+struct Planned {
+    int a = 0;  // member indices
+    int b = 0;
+    PairMeasurement measurement;
+};
+
+// Reads every member's stretches that the planned pairs need, and measures the pairs.
+std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& planned,
+                                                std::vector<Member>& members,
+                                                const std::vector<const MCClusterElem*>& elems,
+                                                MCRecordingSource& source) {
+    std::vector<RecordingWindows> windows(members.size());
+    std::vector<bool> needed(members.size(), false);
+    for (const Planned& p : planned) {
+        p.measurement.require(windows[p.a], windows[p.b]);
+        needed[p.a] = needed[p.b] = true;
+    }
+    std::vector<bool> loaded(members.size(), false);
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        if (!needed[m]) {
+            continue;
+        }
+        std::string error;
+        MCInput* input = source.open(elems[m]->fileId, error);
+        if (input == nullptr) {
+            members[m].length = -1;
+            members[m].error = error;
+            continue;
+        }
+        try {
+            windows[m].load(*input, static_cast<std::uint64_t>(members[m].length));
+            loaded[m] = true;
+        } catch (const std::exception& e) {
+            members[m].length = -1;
+            members[m].error = e.what();
+        }
+        source.close(input);
+    }
+    std::vector<PairMeasurement::Result> results(planned.size());
+    PhaseCorrelator correlator;
+    for (std::size_t k = 0; k < planned.size(); ++k) {
+        const Planned& p = planned[k];
+        if (!loaded[p.a] || !loaded[p.b]) {
+            results[k].alignment.reason = AlignReason::Unreadable;
+            continue;
+        }
+        results[k] = p.measurement.measure(windows[p.a], windows[p.b], correlator);
+    }
+    return results;
+}
+
+}  // namespace
+
+MCClusterAligner::MCClusterAligner(const MCAlignParams& alignParams) : params(alignParams) {}
+
+ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
+                                         const std::vector<std::pair<int, int>>& pairs,
+                                         MCRecordingSource& source) const {
+    const double rate = params.getSampleRate();
+    std::vector<const MCClusterElem*> elems(cluster.begin(), cluster.end());  // by id
+    std::vector<Member> members(elems.size());
+    std::map<int, int> indexOf;
+    for (std::size_t m = 0; m < elems.size(); ++m) {
+        members[m].id = elems[m]->fileId;
+        members[m].frameOffset = elems[m]->offset;
+        members[m].start = std::llround(static_cast<double>(elems[m]->offset) * rate);
+        indexOf[elems[m]->fileId] = static_cast<int>(m);
+    }
+    // Lengths first: every input is opened again, one at a time, to read it.
+    if (members.size() >= 2) {
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            std::string error;
+            MCInput* input = source.open(members[m].id, error);
+            if (input == nullptr) {
+                members[m].length = -1;
+                members[m].error = error;
+                continue;
+            }
+            members[m].length = static_cast<long long>(input->getNumSamples());
+            source.close(input);
+        }
+    }
+    const auto readable = [&](int m) { return members[m].length >= 0; };
+
+    // The named pairs, then every overlapping pair of a member they leave unmeasured.
+    std::vector<PairAlignment> reports;
+    std::vector<ClusterSolver::Pair> solved;
+    std::set<std::pair<int, int>> tried;
+    std::vector<bool> measured(members.size(), false);
+    const auto round = [&](const std::vector<std::pair<int, int>>& wanted) {
+        std::vector<Planned> planned;
+        for (const auto& [x, y] : wanted) {
+            const int a = std::min(x, y), b = std::max(x, y);
+            if (a == b || !tried.insert({a, b}).second) {
+                continue;
+            }
+            PairMeasurement measurement(params, members[a].length, members[b].length,
+                                        members[a].start, members[b].start);
+            if (!readable(a) || !readable(b) || !measurement.measurable()) {
+                PairAlignment report;
+                report.first = members[a].id;
+                report.second = members[b].id;
+                report.reason = readable(a) && readable(b) ? AlignReason::ShortOverlap
+                                                           : AlignReason::Unreadable;
+                reports.push_back(report);
+                continue;
+            }
+            planned.push_back({a, b, std::move(measurement)});
+        }
+        const std::vector<PairMeasurement::Result> results =
+            measureAll(planned, members, elems, source);
+        for (std::size_t k = 0; k < planned.size(); ++k) {
+            PairAlignment report = results[k].alignment;
+            report.first = members[planned[k].a].id;
+            report.second = members[planned[k].b].id;
+            reports.push_back(report);
+            if (report.measured) {
+                measured[planned[k].a] = measured[planned[k].b] = true;
+                ClusterSolver::Pair p;
+                p.a = planned[k].a;
+                p.b = planned[k].b;
+                p.atA = results[k].atA;
+                p.atB = results[k].atB;
+                p.sigma = results[k].sigma;
+                p.logRate = results[k].logRate;
+                p.logRateVariance = results[k].logRateVariance;
+                p.confidence = report.confidence;
+                solved.push_back(p);
+            }
+        }
+    };
+    std::vector<std::pair<int, int>> named;
+    for (const auto& [x, y] : pairs) {
+        const auto a = indexOf.find(x), b = indexOf.find(y);
+        if (a != indexOf.end() && b != indexOf.end()) {
+            named.emplace_back(a->second, b->second);
+        }
+    }
+    std::sort(named.begin(), named.end());
+    round(named);
+    std::vector<std::pair<int, int>> fallback;
+    for (int m = 0; m < static_cast<int>(members.size()); ++m) {
+        if (measured[m] || !readable(m)) {
+            continue;
+        }
+        for (int o = 0; o < static_cast<int>(members.size()); ++o) {
+            if (o != m && readable(o)) {
+                fallback.emplace_back(std::min(m, o), std::max(m, o));
+            }
+        }
+    }
+    std::sort(fallback.begin(), fallback.end());
+    round(fallback);
+
+    // The solve: the earliest member by the frame-accurate offsets is preferred as anchor.
+    std::vector<int> preference(members.size());
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        preference[m] = static_cast<int>(m);
+    }
+    std::stable_sort(preference.begin(), preference.end(),
+                     [&](int x, int y) { return members[x].start < members[y].start; });
+    ClusterSolver solver(static_cast<int>(members.size()), preference, kPriorPpm);
+    const int anchor = solver.solve(solved);
+    const std::vector<ClusterSolver::Member>& solution = solver.members();
+
+    // The reference is the earliest measured member; its clock becomes the cluster's.
+    int reference = anchor;
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        if (anchor >= 0 && solution[m].linked && solution[m].offset < solution[reference].offset) {
+            reference = static_cast<int>(m);
+        }
+    }
+    ClusterAlignment result;
+    std::vector<double> offsets(members.size(), 0.0);
+    if (reference >= 0) {
+        result.reference = members[reference].id;
+        const double scale = std::exp(-solution[reference].logRate);
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            offsets[m] = solution[m].linked
+                             ? (solution[m].offset - solution[reference].offset) * scale
+                             : members[m].frameOffset - members[reference].frameOffset;
+        }
+    } else {
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            offsets[m] = members[m].frameOffset;
+        }
+        if (members.size() == 1) {
+            result.reference = members[0].id;
+        }
+    }
+    const double earliest =
+        offsets.empty() ? 0.0 : *std::min_element(offsets.begin(), offsets.end());
+
+    // Which pairs the solve kept, and why each unmeasured member stayed where it was.
+    std::map<std::pair<int, int>, bool> kept;
+    for (const ClusterSolver::Pair& p : solved) {
+        kept[{members[p.a].id, members[p.b].id}] = p.used;
+    }
+    // What says most about a member: it was measured but not linked, then an outlier, then no
+    // agreement, then too short; a pair with an unreadable member says nothing.
+    const auto rank = [](AlignReason r) {
+        switch (r) {
+            case AlignReason::NotLinked:
+                return 4;
+            case AlignReason::Outlier:
+                return 3;
+            case AlignReason::NoAgreement:
+                return 2;
+            case AlignReason::ShortOverlap:
+                return 1;
+            default:
+                return 0;
+        }
+    };
+    std::vector<AlignReason> why(members.size(), AlignReason::NoPartner);
+    for (PairAlignment& report : reports) {
+        if (report.measured) {
+            report.used = kept[{report.first, report.second}];
+            if (!report.used) {
+                report.reason = AlignReason::Outlier;
+            }
+        }
+        const AlignReason reason = report.used ? AlignReason::NotLinked : report.reason;
+        for (int id : {report.first, report.second}) {
+            AlignReason& held = why[indexOf[id]];
+            if (rank(reason) > rank(held)) {
+                held = reason;
+            }
+        }
+    }
+    std::sort(reports.begin(), reports.end(), [](const PairAlignment& x, const PairAlignment& y) {
+        return std::make_pair(x.first, x.second) < std::make_pair(y.first, y.second);
+    });
+    result.pairs = std::move(reports);
+
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        MemberAlignment out;
+        out.fileId = members[m].id;
+        out.frameOffset = members[m].frameOffset;
+        out.offset = offsets[m] - earliest;
+        if (members.size() == 1 || static_cast<int>(m) == reference) {
+            out.status = MemberAlignment::Status::Reference;
+            out.driftMeasured = members.size() > 1;
+            out.confidence = 1.0;
+        } else if (reference >= 0 && solution[m].linked) {
+            const double logRate = solution[m].logRate - solution[reference].logRate;
+            const double rateVariance =
+                solution[m].logRateVariance + solution[reference].logRateVariance;
+            out.status = MemberAlignment::Status::Refined;
+            out.offsetError =
+                std::sqrt(solver.offsetDifferenceVariance(static_cast<int>(m), reference));
+            // A member whose clock is fast counts more of its own seconds per reference second.
+            out.driftPpm = std::expm1(-logRate) * 1e6;
+            out.driftError = std::sqrt(rateVariance) * 1e6;
+            out.driftMeasured = out.driftError <= kDriftKnownPpm;
+            out.confidence = solution[m].confidence;
+        } else {
+            out.status = MemberAlignment::Status::Unrefined;
+            out.reason = readable(static_cast<int>(m)) ? why[m] : AlignReason::Unreadable;
+        }
+        result.members.push_back(out);
+    }
+    return result;
+}
+
+PairAlignment MCClusterAligner::measure(MCInput& first, MCInput& second,
+                                        double approxOffset) const {
+    const auto lengthA = static_cast<long long>(first.getNumSamples());
+    const auto lengthB = static_cast<long long>(second.getNumSamples());
+    const PairMeasurement measurement(params, lengthA, lengthB, 0,
+                                      std::llround(approxOffset * params.getSampleRate()));
+    PairAlignment report;
+    if (measurement.measurable()) {
+        RecordingWindows a, b;
+        measurement.require(a, b);
+        a.load(first, static_cast<std::uint64_t>(lengthA));
+        b.load(second, static_cast<std::uint64_t>(lengthB));
+        PhaseCorrelator correlator;
+        report = measurement.measure(a, b, correlator).alignment;
+    } else {
+        report.reason = AlignReason::ShortOverlap;
+    }
+    report.first = 1;
+    report.second = 2;
+    report.used = report.measured;
+    return report;
+}
+
+}  // namespace Trelis

@@ -1,0 +1,136 @@
+#include "align/PairMeasurement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "align/LagLineFit.h"
+#include "align/PhaseCorrelator.h"
+#include "align/RecordingWindows.h"
+
+namespace Trelis {
+
+namespace {
+
+// Windows a short overlap is cut into, and the shortest of them.
+constexpr long long kShortWindows = 3;
+constexpr double kShortestWindowSeconds = 1.0;
+// Share of the windows that must agree: talks and quiet passages leave many windows with
+// nothing to correlate, while a repeated passage that drew the frame-accurate offset to itself
+// agrees only where it repeats.
+constexpr double kAgreeingShare = 0.2;
+// Lags, in seconds and at least in samples, within which a window's peak counts as on the line.
+constexpr double kToleranceSeconds = 0.00025;
+constexpr double kToleranceSamples = 1.5;
+// Longest stretch of drift searched for, in seconds of lag either side.
+constexpr double kLongestDriftSeconds = 2.0;
+
+double floorDiv(double x, double step) {
+    return std::floor(x / step);
+}
+
+}  // namespace
+
+PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA, long long lengthB,
+                                 long long startA, long long startB)
+    : params_(params), expected_(startB - startA), margin_(0) {
+    const double rate = params.getSampleRate();
+    const long long lo = std::max(0LL, expected_);
+    const long long hi = std::min(lengthA, expected_ + lengthB);
+    const long long usable = hi - lo;
+    if (usable < static_cast<long long>(std::ceil(params.getMinOverlap() * rate))) {
+        return;
+    }
+    // The frame-accurate offset may hold at either end of the overlap when the clocks drift.
+    const double drift = std::min(params.getMaxDriftPpm() * 1e-6 * static_cast<double>(usable),
+                                  kLongestDriftSeconds * rate);
+    margin_ = static_cast<long long>(std::ceil(params.getSearchSeconds() * rate + drift));
+
+    const auto length = static_cast<long long>(std::llround(params.getWindowSeconds() * rate));
+    const double step = std::max(params.getWindowSpacing(), params.getWindowSeconds()) * rate;
+    if (static_cast<double>(usable) >= kShortWindows * step) {
+        // Grid windows: cluster time k * step, inside the overlap.
+        const double first = std::ceil((static_cast<double>(lo + startA)) / step);
+        const double last = floorDiv(static_cast<double>(hi - length + startA), step);
+        for (double k = first; k <= last; k += 1.0) {
+            windows_.push_back({std::llround(k * step) - startA, length});
+        }
+        return;
+    }
+    const long long count = std::clamp<long long>(
+        static_cast<long long>(static_cast<double>(usable) / (kShortestWindowSeconds * rate)), 1,
+        kShortWindows);
+    const long long each = usable / count;
+    for (long long i = 0; i < count; ++i) {
+        windows_.push_back({lo + i * each, each});
+    }
+}
+
+void PairMeasurement::require(RecordingWindows& a, RecordingWindows& b) const {
+    for (const Window& w : windows_) {
+        a.require(w.start, w.length);
+        b.require(w.start - expected_ - margin_, w.length + 2 * margin_);
+    }
+}
+
+PairMeasurement::Result PairMeasurement::measure(const RecordingWindows& a,
+                                                 const RecordingWindows& b,
+                                                 PhaseCorrelator& correlator) const {
+    Result result;
+    PairAlignment& out = result.alignment;
+    if (windows_.empty()) {
+        out.reason = AlignReason::ShortOverlap;
+        return result;
+    }
+    const double rate = params_.getSampleRate();
+    std::vector<std::vector<float>> correlations(windows_.size());
+    std::vector<LagLineFit::Window> fitted;
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        const Window& w = windows_[i];
+        const float* x = a.at(w.start, w.length);
+        const float* y = b.at(w.start - expected_ - margin_, w.length + 2 * margin_);
+        if (correlator.correlate(x, w.length, y, margin_, correlations[i])) {
+            fitted.push_back({static_cast<double>(w.start) + 0.5 * static_cast<double>(w.length),
+                              &correlations[i]});
+        }
+    }
+    out.windows = static_cast<int>(fitted.size());
+    const double tolerance = std::max(kToleranceSamples, kToleranceSeconds * rate);
+    const LagLineFit fit(params_.getMaxDriftPpm() * 1e-6, params_.getMinPeak(), tolerance);
+    const LagLineFit::Line line = fit.fit(fitted, margin_);
+    out.agreeing = line.agreeing;
+    out.strength = line.strength;
+    const bool single =
+        out.windows == 1 && line.agreeing == 1 && line.strength >= 2.0 * params_.getMinPeak();
+    const bool several =
+        line.agreeing >= 2 && line.agreeing >= std::ceil(kAgreeingShare * out.windows);
+    if (!line.found || !(single || several)) {
+        out.reason = AlignReason::NoAgreement;
+        return result;
+    }
+
+    // Sample x of the first member holds what sample x - expected + lag(x) of the second does.
+    const double epsilon = line.slope;
+    const double centre = line.centre;
+    const double atB = centre - static_cast<double>(expected_) + line.delta;
+    // A slope that one window can't tell is taken as no drift, give or take half the largest.
+    const double prior = 0.5 * params_.getMaxDriftPpm() * 1e-6;
+    const double slopeVariance = std::min(line.slopeVariance, prior * prior);
+    out.measured = true;
+    out.offset =
+        (static_cast<double>(expected_) - line.delta + epsilon * centre) / (1.0 + epsilon) / rate;
+    out.offsetError = std::sqrt(line.deltaVariance + atB * atB * slopeVariance) / rate;
+    out.driftPpm = epsilon * 1e6;
+    out.driftError = std::isfinite(line.slopeVariance) ? std::sqrt(line.slopeVariance) * 1e6
+                                                       : std::numeric_limits<double>::infinity();
+    out.confidence = static_cast<double>(line.agreeing) / out.windows *
+                     std::max(0.0, 1.0 - params_.getMinPeak() / line.strength);
+    result.atA = centre / rate;
+    result.atB = atB / rate;
+    result.sigma = std::sqrt(line.deltaVariance) / rate;
+    result.logRate = std::log1p(epsilon);
+    result.logRateVariance = line.slopeVariance;
+    return result;
+}
+
+}  // namespace Trelis

@@ -1,0 +1,62 @@
+// PairMeasurement: where one pair of members is correlated, and the offset and drift the
+// correlations give.
+//
+// Positions are in samples at the alignment rate. `startA` and `startB` place each member's first
+// sample on the cluster's frame-accurate time line, so the pair's expected offset is startB -
+// startA. Long overlaps are correlated at windows on a grid of that time line (every pair of the
+// cluster uses the same stretches of a member, which keeps the stretches read small); overlaps
+// shorter than three grid steps are cut into up to three windows that cover them. Each window of
+// the first member is searched against the second's over the lags the frame grid and the largest
+// drift allow (LagLineFit); a pair is measured when two windows, and a fifth of them, agree, or
+// when its one window peaks twice as high as one window must.
+#pragma once
+
+#include <vector>
+
+#include "MCAlignParams.h"
+#include "PairAlignment.h"
+
+namespace Trelis {
+
+class PhaseCorrelator;
+class RecordingWindows;
+
+class PairMeasurement {
+public:
+    // What the cluster's solve needs besides the report: one instant on both clocks, `atA`
+    // seconds after the start of the first member and `atB` after the start of the second, with
+    // its error, and the log of how many seconds the second counts per second of the first.
+    struct Result {
+        PairAlignment alignment;
+        double atA = 0.0;
+        double atB = 0.0;
+        double sigma = 0.0;  // seconds
+        double logRate = 0.0;
+        double logRateVariance = 0.0;  // infinite when one window can't tell
+    };
+
+    PairMeasurement(const MCAlignParams& params, long long lengthA, long long lengthB,
+                    long long startA, long long startB);
+
+    // False when the overlap is shorter than the parameters' minimum.
+    bool measurable() const { return !windows_.empty(); }
+
+    // Asks both members' stretches for every window.
+    void require(RecordingWindows& a, RecordingWindows& b) const;
+
+    Result measure(const RecordingWindows& a, const RecordingWindows& b,
+                   PhaseCorrelator& correlator) const;
+
+private:
+    struct Window {
+        long long start;  // sample of the first member
+        long long length;
+    };
+
+    MCAlignParams params_;
+    long long expected_;  // samples of the first member at which the second starts
+    long long margin_;    // lags searched either side
+    std::vector<Window> windows_;
+};
+
+}  // namespace Trelis
