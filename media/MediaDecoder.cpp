@@ -19,11 +19,6 @@ namespace Trelis {
 
 namespace {
 
-// A seek further than this, or backwards, moves the demuxer instead of decoding up to it...
-constexpr double kJumpSeconds = 20.0;
-// ...to this much before the target, so that the decoder and the resampler have settled.
-constexpr double kPrerollSeconds = 2.0;
-
 // FFmpeg logs to standard error by default, and noisily; the last error it logged on this thread
 // is kept instead and added to the reason of a failure.
 thread_local std::string lastLogged;
@@ -126,9 +121,7 @@ struct MediaDecoder::Stream {
     AVFrame* frame = nullptr;
     int index = -1;
     double startSeconds = 0.0;  // the container's start time
-    bool placed = false;        // a frame fixed where the converted samples lie
-    bool jumped = false;        // the demuxer was moved: the next frame's timestamp tells where
-    bool lost = false;          // a frame after a jump had no timestamp
+    bool placed = false;        // the first frame fixed where the converted samples lie
     bool decoderFlushed = false;
     bool finished = false;
     std::vector<float> converted;
@@ -296,18 +289,14 @@ bool MediaDecoder::refill() {
             // Output sample k lies at k / rate seconds of the container's time line. The
             // resampler's first output falls on its first input, so the input starts on a
             // sample that lies on that grid (every step-th input sample does), and whatever
-            // lies before the container's start is left out.
+            // lies before the container's start is left out. Later frames follow on from this
+            // one, whatever their timestamps say.
             const long long inRate = s.frame->sample_rate;
             const std::int64_t pts = s.frame->best_effort_timestamp;
             long long in = 0;  // the frame's first sample, in input samples from the start
             if (pts != AV_NOPTS_VALUE) {
                 const double at = pts * av_q2d(s.fmt->streams[s.index]->time_base);
                 in = std::llround((at - s.startSeconds) * static_cast<double>(inRate));
-            } else if (s.jumped) {
-                s.lost = true;
-                s.finished = true;
-                av_frame_unref(s.frame);
-                return false;
             }
             const long long common = std::gcd(inRate, static_cast<long long>(rate_));
             const long long step = inRate / common;
@@ -318,12 +307,8 @@ bool MediaDecoder::refill() {
             }
             s.placed = true;
             const long long first = (in + skip) / step * (rate_ / common);
-            if (s.jumped) {
-                delivered_ = static_cast<std::uint64_t>(first);
-            } else {
-                pending_.assign(static_cast<std::size_t>(first) * channels_, 0.0f);
-                pendingAt_ = 0;
-            }
+            pending_.assign(static_cast<std::size_t>(first) * channels_, 0.0f);
+            pendingAt_ = 0;
         }
         // Convert the frame, or, after the last one, what the resampler still holds.
         const int inCount = frame ? s.frame->nb_samples - static_cast<int>(skip) : 0;
@@ -388,39 +373,10 @@ std::size_t MediaDecoder::read(float* out, std::size_t count) {
 
 void MediaDecoder::seek(std::uint64_t frame) {
     frame = std::min(frame, frames_);
-    const auto far = static_cast<std::uint64_t>(kJumpSeconds * rate_);
-    if ((frame < delivered_ || frame - delivered_ > far) && frame > far) {
-        jump(frame);
-    }
     if (frame < delivered_) {
         rewind();
     }
     read(nullptr, static_cast<std::size_t>(frame - delivered_));
-}
-
-void MediaDecoder::jump(std::uint64_t frame) {
-    Stream& s = *stream_;
-    const AVStream* st = s.fmt->streams[s.index];
-    const double seconds = static_cast<double>(frame) / rate_ - kPrerollSeconds + s.startSeconds;
-    const std::int64_t target =
-        av_rescale_q(std::llround(seconds * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
-    if (av_seek_frame(s.fmt.get(), s.index, target, AVSEEK_FLAG_BACKWARD) < 0) {
-        rewind();  // the container can't seek: read from the start
-        return;
-    }
-    avcodec_flush_buffers(s.codec);
-    swr_free(&s.swr);  // made again, empty, for the next frame
-    s.decoderFlushed = false;
-    s.finished = false;
-    s.placed = false;
-    s.jumped = true;
-    pending_.clear();
-    pendingAt_ = 0;
-    // The first frame tells where the demuxer landed; past the target, or nowhere, the file is
-    // read from the start instead.
-    if (!refill() || s.lost || delivered_ > frame) {
-        rewind();
-    }
 }
 
 }  // namespace Trelis

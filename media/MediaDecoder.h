@@ -4,7 +4,10 @@
 // or with the source's own channels.
 //
 // Sample 0 is the container's start time: audio that begins later is preceded by silence, audio
-// before it is dropped; the priming that the container records is removed by FFmpeg. The frame
+// before it is dropped; the priming that the container records is removed by FFmpeg. Only the
+// first frame's timestamp places the sound: the decoded samples follow on from it, whatever later
+// timestamps say, so a gap or a jump in them (a packet stamped longer than it lasts, MPEG-TS
+// timestamps that start again) neither inserts nor drops a sample. The frame
 // count is known at open, from the duration the stream states or, where the container only
 // estimates it (MPEG-TS, MP3 without a header), by a first decoding pass; reading delivers
 // exactly that many frames (the decoder's last frames are padded or cut to it). An MP3 header
@@ -53,16 +56,16 @@ public:
     std::size_t read(float* out, std::size_t count);
     // Back to frame 0; the same samples follow again.
     void rewind();
-    // Moves to `frame`: decoding forward when it is near, else moving the demuxer to shortly
-    // before it (samples then agree with a straight read to within the resampler's rounding).
+    // Moves to `frame`; what follows is bit for bit what reading from frame 0 gives there. It
+    // decodes forward to it, from frame 0 when it lies behind the position, so a seek costs the
+    // decoding of everything before it: moving the demuxer instead would place the sound by the
+    // timestamps where it lands, and restart the decoder and the resampler in another state.
     void seek(std::uint64_t frame);
     std::uint64_t position() const { return delivered_; }
 
 private:
     struct Stream;
     void open();
-    // Moves the demuxer to shortly before `frame`; delivered_ is then where it landed.
-    void jump(std::uint64_t frame);
     // Decodes until pending audio is available; false at the end of the stream.
     bool refill();
 
