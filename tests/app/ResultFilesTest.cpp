@@ -105,8 +105,49 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
     }
     EXPECT_TRUE(clusters[1]["pairs"].empty());
 
+    // The alignment: cam A is the reference, the others refined against it; every pair it used
+    // agrees with the refined offsets; the unrelated recording is its own reference.
+    EXPECT_EQ(clusters[0]["reference"], 2);
+    EXPECT_EQ(clusters[1]["reference"], 4);
+    EXPECT_EQ(clusters[1]["members"][0]["status"], "reference");
+    for (const Json& m : members) {
+        EXPECT_EQ(m["status"], m["id"] == 2 ? "reference" : "refined") << m.dump();
+        EXPECT_FALSE(m.contains("reason"));
+        EXPECT_LT(std::fabs(m["driftPpm"].get<double>()), 5.0) << m.dump();
+        EXPECT_GT(m["confidence"].get<double>(), 0.0);
+        EXPECT_LE(m["confidence"].get<double>(), 1.0);
+        EXPECT_LT(m["offsetError"].get<double>(), 0.001);
+    }
+    ASSERT_FALSE(clusters[0]["alignments"].empty());
+    for (const Json& a : clusters[0]["alignments"]) {
+        ASSERT_EQ(a["status"], "used") << a.dump();
+        EXPECT_NEAR(a["offset"].get<double>(), refined[a["second"]] - refined[a["first"]], 1e-4);
+        EXPECT_LE(a["agreeing"].get<int>(), a["windows"].get<int>());
+    }
+
     // The same run gives the same bytes.
     EXPECT_EQ(trelis({"-f", dir.path("in folder"), "-json", "-"}).out, o.out);
+}
+
+TEST_F(NamedEvent, WithoutRefinementOffsetsStayFrameAccurateAndSaySo) {
+    const std::string json = dir.path("result.json");
+    const Outcome o = trelis({"-f", dir.path("in folder"), "-refine", "off", "-json", json});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(contains(o.out,
+                         "Not refined, frame-accurate offsets kept: cam \"B\" (refinement "
+                         "off), cam A \xC3\xA9t\xC3\xA9 (refinement off), cam C (refinement "
+                         "off)\n"))
+        << o.out;
+    std::ifstream in(json);
+    const Json result = Json::parse(in);
+    EXPECT_EQ(result["settings"]["refine"], false);
+    for (const Json& m : result["clusters"][0]["members"]) {
+        EXPECT_EQ(m["status"], "unrefined");
+        EXPECT_EQ(m["reason"], "refinement off");
+        EXPECT_EQ(m["refinedOffset"], m["offset"]);
+        EXPECT_TRUE(m["driftPpm"].is_null());
+    }
+    EXPECT_TRUE(result["clusters"][0]["alignments"].empty());
 }
 
 TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
