@@ -24,6 +24,20 @@ constexpr double kToleranceSeconds = 0.00025;
 constexpr double kToleranceSamples = 1.5;
 // Longest stretch of drift searched for, in seconds of lag either side.
 constexpr double kLongestDriftSeconds = 2.0;
+// Windows of a long overlap: beyond this many, every second (third...) grid window is taken. The
+// fit's precision hardly grows past it, and the time an hour's overlap takes stays bounded.
+constexpr double kMostWindows = 64.0;
+
+// The window length, at most `length`, that together with the search margins fills a transform
+// of a power of two: a window a few per cent shorter than asked for can halve the transform.
+long long fitted(long long length, long long margin) {
+    long long size = 1;
+    while (size * 2 <= length + 2 * margin) {
+        size *= 2;
+    }
+    const long long shorter = size - 2 * margin;
+    return 4 * shorter >= 3 * length ? shorter : length;
+}
 
 double floorDiv(double x, double step) {
     return std::floor(x / step);
@@ -46,13 +60,15 @@ PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA,
                                   kLongestDriftSeconds * rate);
     margin_ = static_cast<long long>(std::ceil(params.getSearchSeconds() * rate + drift));
 
-    const auto length = static_cast<long long>(std::llround(params.getWindowSeconds() * rate));
+    const long long length = fitted(std::llround(params.getWindowSeconds() * rate), margin_);
     const double step = std::max(params.getWindowSpacing(), params.getWindowSeconds()) * rate;
     if (static_cast<double>(usable) >= kShortWindows * step) {
-        // Grid windows: cluster time k * step, inside the overlap.
+        // Grid windows: cluster time k * step, inside the overlap; of many, every stride-th, so
+        // that pairs with the same stride share their stretches too.
         const double first = std::ceil((static_cast<double>(lo + startA)) / step);
         const double last = floorDiv(static_cast<double>(hi - length + startA), step);
-        for (double k = first; k <= last; k += 1.0) {
+        const double stride = std::ceil((last - first + 1.0) / kMostWindows);
+        for (double k = std::ceil(first / stride) * stride; k <= last; k += stride) {
             windows_.push_back({std::llround(k * step) - startA, length});
         }
         return;
@@ -61,8 +77,10 @@ PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA,
         static_cast<long long>(static_cast<double>(usable) / (kShortestWindowSeconds * rate)), 1,
         kShortWindows);
     const long long each = usable / count;
+    const long long used = fitted(each, margin_);
     for (long long i = 0; i < count; ++i) {
-        windows_.push_back({lo + i * each, each});
+        // A window shortened to fit its transform keeps the middle of its share.
+        windows_.push_back({lo + i * each + (each - used) / 2, used});
     }
 }
 

@@ -13,6 +13,7 @@ namespace {
 // Cross power, relative to the mean, below which a bin's weight stops growing: bins with no
 // energy (above a recording's bandwidth) carry noise, not phase.
 constexpr double kFloor = 1e-3;
+constexpr std::uint32_t kLanes = 8;
 
 }  // namespace
 
@@ -77,35 +78,60 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
     fftForwardInPlace(fa, plan->spec, plan->work.data);
     fftForwardInPlace(fb, plan->spec, plan->work.data);
 
-    // conj(A) B, then weighted by its magnitude.
+    // conj(A) B into the first buffer, its power into the second; then each bin weighted by
+    // |C|^-0.75: the full phase transform (|C|^-1) lets bins with little energy add as much
+    // noise to the peak as the strong ones add signal. Simple loops over plain arrays, so that
+    // they vectorize; sums run in a fixed number of lanes, so their order is fixed too.
     const std::uint32_t bins = size / 2 + 1;
-    double total = 0.0;
+    float* power = fb + bins + 1;  // past the power, fb is no longer needed
     for (std::uint32_t k = 0; k < bins; ++k) {
         const float ar = fa[2 * k], ai = fa[2 * k + 1];
         const float br = fb[2 * k], bi = fb[2 * k + 1];
-        const float re = ar * br + ai * bi;
-        const float im = ar * bi - ai * br;
-        fa[2 * k] = re;
-        fa[2 * k + 1] = im;
-        total += std::sqrt(static_cast<double>(re) * re + static_cast<double>(im) * im);
+        fa[2 * k] = ar * br + ai * bi;
+        fa[2 * k + 1] = ar * bi - ai * br;
+    }
+    for (std::uint32_t k = 0; k < bins; ++k) {
+        power[k] = fa[2 * k] * fa[2 * k] + fa[2 * k + 1] * fa[2 * k + 1];
+    }
+    float lanes[kLanes] = {0.0f};
+    std::uint32_t k = 0;
+    for (; k + kLanes <= bins; k += kLanes) {
+        for (std::uint32_t j = 0; j < kLanes; ++j) {
+            lanes[j] += std::sqrt(power[k + j]);
+        }
+    }
+    double total = 0.0;
+    for (; k < bins; ++k) {
+        total += std::sqrt(power[k]);
+    }
+    for (float lane : lanes) {
+        total += lane;
     }
     const float floor = static_cast<float>(kFloor * total / bins) + 1e-30f;
-    for (std::uint32_t k = 0; k < bins; ++k) {
-        const float re = fa[2 * k], im = fa[2 * k + 1];
-        // |C|^-0.75: the full phase transform (|C|^-1) lets bins with little energy add as much
-        // noise to the peak as the strong ones add signal.
-        const float magnitude = std::sqrt(re * re + im * im) + floor;
-        const float root = std::sqrt(magnitude);
-        const float weight = 1.0f / (root * std::sqrt(root));
-        fa[2 * k] = re * weight;
-        fa[2 * k + 1] = im * weight;
+    for (k = 0; k < bins; ++k) {
+        const float root = std::sqrt(std::sqrt(power[k]) + floor);
+        power[k] = 1.0f / (root * std::sqrt(root));
+    }
+    for (k = 0; k < bins; ++k) {
+        fa[2 * k] *= power[k];
+        fa[2 * k + 1] *= power[k];
     }
     fftInverseInPlace(fa, plan->spec, plan->work.data);
 
     // The noise: every lag outside the searched ones (they compare unrelated stretches).
+    float squares[kLanes] = {0.0f};
+    std::uint32_t l = static_cast<std::uint32_t>(span);
+    for (; l + kLanes <= size; l += kLanes) {
+        for (std::uint32_t j = 0; j < kLanes; ++j) {
+            squares[j] += fa[l + j] * fa[l + j];
+        }
+    }
     double sum = 0.0;
-    for (std::uint32_t l = static_cast<std::uint32_t>(span); l < size; ++l) {
+    for (; l < size; ++l) {
         sum += static_cast<double>(fa[l]) * fa[l];
+    }
+    for (float lane : squares) {
+        sum += lane;
     }
     const double count = static_cast<double>(size) - static_cast<double>(span);
     const double sigma = count > 0.0 ? std::sqrt(sum / count) : 0.0;
@@ -113,8 +139,8 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
         return true;  // silence: no lag stands out
     }
     const auto scale = static_cast<float>(1.0 / sigma);
-    for (long long l = 0; l < span; ++l) {
-        z[static_cast<std::size_t>(l)] = fa[l] * scale;
+    for (long long i = 0; i < span; ++i) {
+        z[static_cast<std::size_t>(i)] = fa[i] * scale;
     }
     return true;
 }
