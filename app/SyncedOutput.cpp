@@ -1,5 +1,6 @@
 #include "SyncedOutput.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "extract/PathNames.h"
 #include "wavfile_t.h"
 #if TRELIS_WITH_MEDIA
+#include "DriftResampler.h"
 #include "MediaDecoder.h"
 #endif
 
@@ -31,6 +33,15 @@ std::int16_t floatToPcm16(float value) {
     return static_cast<std::int16_t>(std::max(-32768.0, std::min(32767.0, scaled)));
 }
 
+// A little-endian IEEE float.
+float ieeeFloat(const unsigned char* p) {
+    const std::uint32_t raw = static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16) |
+                              (static_cast<std::uint32_t>(p[3]) << 24);
+    float value;
+    std::memcpy(&value, &raw, sizeof value);
+    return value;
+}
+
 // One sample of `width` bytes as 16-bit PCM; widths the reader accepts but can't convert are 0.
 std::int16_t toPcm16(const unsigned char* p, int width, int bits) {
     switch (width) {
@@ -40,16 +51,8 @@ std::int16_t toPcm16(const unsigned char* p, int width, int bits) {
             return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
         case 3:
             return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[1] | (p[2] << 8)));
-        case 4: {
-            if (bits != 32) {
-                return 0;
-            }
-            const std::uint32_t raw = static_cast<std::uint32_t>(p[0]) | (p[1] << 8) |
-                                      (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-            float value;
-            std::memcpy(&value, &raw, sizeof value);
-            return floatToPcm16(value);
-        }
+        case 4:
+            return bits == 32 ? floatToPcm16(ieeeFloat(p)) : 0;
         default:
             return 0;
     }
@@ -154,6 +157,124 @@ bool writeMediaPadded(const std::string& source, const std::string& target, doub
 }
 #endif
 
+#if TRELIS_WITH_MEDIA
+// One sample of `width` bytes as a float of full scale +-1.0, by the rules of toPcm16 but with
+// every bit of 24-bit and float samples; not-a-number and infinities are 0.
+float toFloat(const unsigned char* p, int width, int bits) {
+    if (width == 3) {
+        const std::uint32_t raw = static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16);
+        const auto value = static_cast<std::int32_t>(raw << 8) / 256;  // sign-extended
+        return static_cast<float>(value) / 8388608.0f;
+    }
+    if (width == 4 && bits == 32) {
+        const float value = ieeeFloat(p);
+        return std::isfinite(value) ? value : 0.0f;
+    }
+    return static_cast<float>(toPcm16(p, width, bits)) / 32768.0f;
+}
+
+// The interleaved float frames of a member at its own rate and channel count: a WAVE file through
+// the project's reader, as it is copied uncorrected, anything else through the media decoder.
+class MemberFrames {
+public:
+    // Throws with the reason when the file can't be read.
+    explicit MemberFrames(const std::string& path) {
+        if (isWavePath(path)) {
+            wave_ = std::make_unique<wavfile_t>(path, 1, 1, 16000);
+            rate_ = static_cast<int>(wave_->sampleRate);
+            channels_ = static_cast<int>(wave_->numChannels);
+            left_ = wave_->numFrames;
+            bytes_.resize(static_cast<std::size_t>(channels_) * (wave_->bitsPerSample / 8) * 4096);
+        } else {
+            media_ = std::make_unique<MediaDecoder>(path, 0, false);
+            rate_ = media_->sampleRate();
+            channels_ = media_->channels();
+        }
+    }
+    int rate() const { return rate_; }
+    int channels() const { return channels_; }
+
+    // Up to 4096 frames into `out`; 0 at the end.
+    std::size_t read(float* out) {
+        if (media_ != nullptr) {
+            return media_->read(out, 4096);
+        }
+        const int width = wave_->bitsPerSample / 8;
+        const std::size_t frameBytes = static_cast<std::size_t>(channels_) * width;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, 4096));
+        wave_->stream.read(reinterpret_cast<char*>(bytes_.data()),
+                           static_cast<std::streamsize>(want * frameBytes));
+        // A file that ends before its data size says ends there.
+        const std::size_t frames = static_cast<std::size_t>(wave_->stream.gcount()) / frameBytes;
+        for (std::size_t s = 0; s < frames * channels_; ++s) {
+            out[s] = toFloat(bytes_.data() + s * width, width, wave_->bitsPerSample);
+        }
+        left_ = frames < want ? 0 : left_ - frames;
+        return frames;
+    }
+
+private:
+    std::unique_ptr<wavfile_t> wave_;
+    std::unique_ptr<MediaDecoder> media_;
+    int rate_ = 0;
+    int channels_ = 0;
+    std::uint64_t left_ = 0;
+    std::vector<unsigned char> bytes_;
+};
+
+// Writes the interleaved floats of `frames` as 16-bit PCM, through `converted`.
+void writeFloats(wavfile_t& out, const std::vector<float>& frames, std::vector<char>& converted) {
+    converted.resize(frames.size() * 2);
+    for (std::size_t s = 0; s < frames.size(); ++s) {
+        putPcm16(&converted[2 * s], floatToPcm16(frames[s]));
+    }
+    out.stream.write(converted.data(), static_cast<std::streamsize>(converted.size()));
+}
+
+// Writes the sound of `source`, moved from its clock, `ppm` fast, onto the reference clock at its
+// own rate and channel count, padded with `seconds` of silence, to the new file `target`.
+bool writeCorrected(const std::string& source, const std::string& target, double seconds,
+                    double ppm) {
+    std::unique_ptr<MemberFrames> in;
+    std::unique_ptr<DriftResampler> resampler;
+    try {
+        in = std::make_unique<MemberFrames>(source);
+    } catch (const std::exception& e) {
+        std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
+        return false;
+    }
+    try {
+        resampler = std::make_unique<DriftResampler>(in->channels(), ppm);
+    } catch (const std::exception& e) {
+        std::cerr << "[ERROR]: " << source << ": cannot correct its clock drift: " << e.what()
+                  << std::endl;
+        return false;
+    }
+    const auto channels = static_cast<std::uint32_t>(in->channels());
+    wavfile_t out(target, 2, channels, static_cast<std::uint32_t>(in->rate()));
+    if (!out.stream.is_open()) {
+        std::cerr << "[ERROR]: cannot create " << target << std::endl;
+        return false;
+    }
+    writeSilence(out, std::llround(seconds * in->rate()), channels);
+    std::vector<float> block(static_cast<std::size_t>(channels) * 4096);
+    std::vector<float> made;
+    std::vector<char> converted;
+    try {
+        for (std::size_t frames; (frames = in->read(block.data())) > 0;) {
+            resampler->push(block.data(), frames, made);
+            writeFloats(out, made, converted);
+        }
+        resampler->finish(made);
+        writeFloats(out, made, converted);
+    } catch (const std::exception& e) {
+        std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
+        return false;
+    }
+    return finished(out, target);
+}
+#endif
+
 // Refuses a target that exists; creating it would overwrite something.
 bool isFree(const fs::path& target) {
     std::error_code ignored;
@@ -169,7 +290,8 @@ bool isFree(const fs::path& target) {
 
 bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& clusters,
                          const std::map<int, std::string>& idToPath,
-                         const std::map<int, double>& offsets, const std::string& report) {
+                         const std::map<int, double>& offsets, const std::string& report,
+                         const std::map<int, double>& driftPpm) {
     bool ok = true;
     const fs::path root(outputFolder);
     int index = 0;
@@ -194,6 +316,20 @@ bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& c
                 continue;
             }
             const double seconds = offset != offsets.end() ? offset->second : elem->offset;
+            if (driftPpm.count(elem->fileId) != 0) {
+#if TRELIS_WITH_MEDIA
+                const double ppm = driftPpm.at(elem->fileId);
+                ok = writeCorrected(path->second, target.string(), seconds, ppm) && ok;
+#else
+                // An uncorrected copy would look synchronized and drift apart: none is written.
+                std::cerr << "[ERROR]: " << path->second
+                          << ": drift correction needs the media decoder, which this build lacks; "
+                             "not written"
+                          << std::endl;
+                ok = false;
+#endif
+                continue;
+            }
             if (!isWavePath(path->second)) {
 #if TRELIS_WITH_MEDIA
                 ok = writeMediaPadded(path->second, target.string(), seconds) && ok;
