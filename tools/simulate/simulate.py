@@ -11,8 +11,19 @@ devices of an event whose windows are connected by overlaps of at least 3 second
 overlap a match can have with the default settings); offsets are seconds after the earliest
 member. Deterministic for a seed.
 
+The field corpora (field, day) model the devices physically instead: talks (speech prompts with
+pauses, one to three speakers), parties (quieter music and a crowd of talkers that every device
+hears through its own path) and concerts; each device at a distance of 1 to 30 m whose
+direct-to-reverberant ratio follows from a critical distance and whose direct sound comes
+distance / 343 s late; two microphones 2 to 15 cm apart (a 2-channel file) on 70% of the devices
+of field and 30% of day; clock drift on 4 in 10 devices of field and on exactly one of day (+20
+ppm); a codec round trip for every device. Their truth offsets are acoustic starts (device
+start minus the propagation delay to the first microphone) and every <file> carries the clock's
+drift in ppm, the direct-to-reverberant ratio in dB and the distance in m. The drift corpus's
+truth carries them too (distance 0: not simulated there).
+
 Usage: simulate.py --corpus NAME --out DIR [--seed N] [--music DIR] [--babble DIR]
-Corpora: clean, noisy, reverb-codec, short, drift, scale.
+Corpora: clean, noisy, reverb-codec, short, drift, scale, field, day.
 """
 import argparse
 import os
@@ -22,6 +33,7 @@ import tempfile
 import wave
 
 import numpy as np
+from scipy import fft as scipy_fft
 from scipy import signal
 
 MUSIC = "/usr/share/games/wesnoth/1.16/data/core/music"
@@ -41,9 +53,17 @@ CORPORA = {
     "short": dict(events=10, devices=(2, 5), window=(10, 20), snr=(10, 25), room=True,
                   eq=True, codec=False, drift=0, unrelated=4),
     "drift": dict(events=8, devices=(2, 8), window=(10, None), snr=(10, 25), room=True,
-                  eq=True, codec=False, drift=100, unrelated=4),
+                  eq=True, codec=False, drift=100, unrelated=4, facts=True),
     "scale": dict(events=11, devices=(16, 20), window=(240, None), snr=(5, 25), room=True,
                   eq=True, codec=False, drift=0, unrelated=4, tracks_per_event=2),
+# Field corpora: drift is the largest clock error in ppm, drifting the share of devices that have
+# one (or, with one_drifting, the error of the single device that has one).
+    "field": dict(events=8, devices=(2, 8), window=(10, None), snr=(0, 25), eq=True,
+                  unrelated=4, field=dict(kinds=("concert", "talk", "party"), drift=100,
+                                          drifting=0.4, two_mics=0.7)),
+    "day": dict(events=1, devices=(30, 30), window=(180, None), snr=(10, 25), eq=True,
+                unrelated=0, field=dict(kinds=("concert",), event_seconds=(1800, 2700),
+                                        one_drifting=20.0, two_mics=0.3)),
 }
 
 
@@ -127,9 +147,13 @@ def device_recording(rng, event, event_rate, start, seconds, spec, clips):
     times = start + np.arange(count) / (rate * (1.0 + drift))
     clean = np.interp(times, np.arange(len(event)) / event_rate, event, left=0.0, right=0.0)
     notes = [f"{rate} Hz"]
+    drr = NO_ROOM_DRR
     if spec["room"]:
         t60 = rng.uniform(0.2, 1.5)
-        clean = signal.oaconvolve(clean, room_response(rng, rate, t60))[:count]
+        response = room_response(rng, rate, t60)
+        # As built: the drawn ratio is the tail's alone, before the early reflections join it.
+        drr = 10 * np.log10(response[0] ** 2 / np.sum(response[1:] ** 2))
+        clean = signal.oaconvolve(clean, response)[:count]
         notes.append(f"T60 {t60:.2f} s")
     clean *= rng.uniform(0.3, 1.0)  # distance
     level = np.std(clean) + 1e-12
@@ -154,7 +178,8 @@ def device_recording(rng, event, event_rate, start, seconds, spec, clips):
     if drift:
         notes.append(f"drift {drift * 1e6:+.0f} ppm")
     g = np.gcd(8000, rate)
-    return signal.resample_poly(clean, 8000 // g, rate // g), ", ".join(notes)
+    return (signal.resample_poly(clean, 8000 // g, rate // g), ", ".join(notes),
+            dict(drift=drift, drr=drr, distance=0.0))
 
 
 def windows(rng, event_seconds, devices, window):
@@ -201,6 +226,337 @@ def overlap_components(spans, minimum=3.0):
     return list(groups.values())
 
 
+SPEED_OF_SOUND = 343.0
+# What the truth says of a device heard without a room.
+NO_ROOM_DRR = 99.0
+
+
+def attributes(facts):
+    return (f' drift="{facts["drift"] * 1e6:.3f}" drr="{facts["drr"]:.1f}"'
+            f' distance="{facts["distance"]:.1f}"')
+
+
+def usable_tracks(music):
+    tracks = sorted(t for t in os.listdir(music) if t.endswith(".ogg") and t not in EXCLUDED)
+    lengths = {}
+    for t in tracks:
+        info = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration",
+                               "-of", "csv=p=0", os.path.join(music, t)],
+                              check=True, capture_output=True, text=True).stdout
+        lengths[t] = float(info)
+    return [t for t in tracks if lengths[t] >= MIN_TRACK_SECONDS]
+
+
+def write_channels(path, channels, rate=8000):
+    pcm = np.clip(np.round(np.stack(channels, axis=1) * 32768.0), -32768, 32767).astype("<i2")
+    with wave.open(path, "wb") as out:
+        out.setnchannels(len(channels))
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(pcm.tobytes())
+
+
+def decode_channels(path, rate, count):
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-ac", str(count), "-ar", str(rate),
+                          "-f", "f32le", "-"], check=True, capture_output=True).stdout
+    data = np.frombuffer(raw, dtype=np.float32).reshape(-1, count)
+    return [data[:, c].astype(np.float64) for c in range(count)]
+
+
+def codec_round_trip_channels(channels, rate, rng):
+    codec, extension = (("aac", "m4a") if rng.random() < 0.5 else ("libmp3lame", "mp3"))
+    bitrate = f"{int(rng.choice([48, 64, 96, 128]))}k"
+    count = len(channels[0])
+    with tempfile.TemporaryDirectory() as folder:
+        source = os.path.join(folder, "in.wav")
+        coded = os.path.join(folder, "coded." + extension)
+        write_channels(source, channels, rate)
+        subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", source, "-c:a", codec, "-b:a",
+                        bitrate, coded], check=True)
+        decoded = decode_channels(coded, rate, len(channels))
+    decoded = [np.pad(d[:count], (0, max(0, count - len(d)))) for d in decoded]
+    return decoded, f"{codec} {bitrate}"
+
+
+def sample_at(source, source_rate, first, step, count, block=1 << 22):
+    """source (at source_rate) at times first + n step, n < count, linearly interpolated, zero
+    outside it; in blocks, as a device of the long corpora takes over a hundred million."""
+    out = np.empty(count)
+    for at in range(0, count, block):
+        position = (first + np.arange(at, min(count, at + block)) * step) * source_rate
+        index = np.floor(position).astype(np.int64)
+        fraction = position - index
+        inside = (index >= 0) & (index + 1 < len(source))
+        index = np.clip(index, 0, len(source) - 2)
+        part = source[index] * (1.0 - fraction) + source[index + 1] * fraction
+        part[~inside] = 0.0
+        out[at:at + len(part)] = part
+    return out
+
+
+class Prompts:
+    """Speech prompts, each handed out once: a talk, a crowd and the devices' babble never share
+    one, or their recordings would rightly match."""
+
+    def __init__(self, rng, folder):
+        names = sorted(os.path.join(r, f) for r, _, fs in os.walk(folder) for f in fs
+                       if f.endswith(".wav"))
+        self.names = [str(n) for n in rng.permutation(names)]
+        self.next = 0
+
+    def take(self, rate=48000):
+        if self.next == len(self.names):
+            sys.exit(f"simulate: the {len(self.names)} speech prompts are used up")
+        self.next += 1
+        return decode(self.names[self.next - 1], rate)
+
+
+def field_pink(rng, count):
+    """As pink(), with scipy's FFT: several times faster on the long devices."""
+    spectrum = scipy_fft.rfft(rng.standard_normal(count))
+    spectrum[1:] /= np.sqrt(np.arange(1, len(spectrum)))
+    noise = scipy_fft.irfft(spectrum, count)
+    return noise / (np.std(noise) + 1e-12)
+
+
+def stretch(clip, factor):
+    """Pitch and speed together, as a talker of another voice."""
+    return np.interp(np.arange(0, len(clip) - 1, factor), np.arange(len(clip)), clip)
+
+
+def talk(rng, prompts, seconds, rate):
+    """Prompts one after another with pauses of 0.2 to 1.5 s, spoken by one to three speakers
+    taking turns of a few prompts; the second and third are the same voice at a pitch, speed and
+    level of their own."""
+    speakers = [(1.0, 1.0)]
+    for _ in range(int(rng.integers(0, 3))):
+        speakers.append((rng.uniform(0.8, 1.25), 10 ** (rng.uniform(-4, 4) / 20)))
+    pieces, total, turn = [], 0, 0
+    target = int(seconds * rate)
+    while total < target:
+        if turn == 0:
+            factor, gain = speakers[int(rng.integers(len(speakers)))]
+            turn = int(rng.integers(2, 9))
+        pieces.append(gain * stretch(prompts.take(rate), factor))
+        pieces.append(np.zeros(int(rng.uniform(0.2, 1.5) * rate)))
+        total += len(pieces[-2]) + len(pieces[-1])
+        turn -= 1
+    speech = np.concatenate(pieces)[:target]
+    return speech / (np.std(speech) + 1e-12), len(speakers)
+
+
+def crowd(rng, prompts, count, rate):
+    """Eight to sixteen talkers at voices and levels of their own, each speaking clips of the
+    party's own pool with pauses."""
+    pool = [prompts.take(rate) for _ in range(30)]
+    talkers = int(rng.integers(8, 17))
+    out = np.zeros(count)
+    for _ in range(talkers):
+        factor, gain = rng.uniform(0.8, 1.25), rng.uniform(0.3, 1.0)
+        position = int(rng.integers(0, 2 * rate))
+        while position < count:
+            clip = stretch(pool[int(rng.integers(len(pool)))], factor)
+            take = min(len(clip), count - position)
+            out[position:position + take] += gain * clip[:take]
+            position += take + int(rng.uniform(0.2, 1.5) * rate)
+    return out / (np.std(out) + 1e-12), talkers
+
+
+def field_room_response(rng, rate, t60, drr):
+    """Unit direct sound at 0, then six early reflections within 30 ms and an exponentially
+    decaying tail that together carry the energy the direct-to-reverberant ratio leaves them.
+    A reflection travels further than the direct sound: it stays below half of it, and far from
+    the source the tail carries most of the reverberant energy."""
+    length = max(int(t60 * rate), int(0.04 * rate))
+    t = np.arange(length) / rate
+    tail = rng.standard_normal(length) * np.exp(-6.9 * t / t60)
+    tail[: int(0.005 * rate)] = 0.0
+    tail /= np.sqrt(np.sum(tail ** 2))
+    early = np.zeros(length)
+    for _ in range(6):
+        at = int(rng.uniform(0.002, 0.03) * rate)
+        early[at] += rng.uniform(0.1, 0.5) * rng.choice([-1.0, 1.0])
+    budget = 10 ** (-drr / 10)
+    # Near the source the reflections get at most half of what the ratio leaves.
+    early *= min(1.0, np.sqrt(0.5 * budget / np.sum(early ** 2)))
+    response = early + tail * np.sqrt(budget - np.sum(early ** 2))
+    response[0] = 1.0
+    return response
+
+
+def event_source(rng, kind, tracks, music, prompts, rate, seconds=None):
+    """The sound of one event: a concert is music, a talk speech, a party quieter music with a
+    crowd. Returns the sources, the tracks it used and a description."""
+    if kind == "talk":
+        speech, speakers = talk(rng, prompts, seconds or rng.uniform(150, 330), rate)
+        return dict(stage=speech), 0, f"talk, {speakers} speaker{'s' if speakers > 1 else ''}"
+    event = decode(os.path.join(music, tracks[0]), rate)
+    if kind == "concert":
+        return dict(stage=event / (np.std(event) + 1e-12)), 1, f"concert: {tracks[0]}"
+    noise, talkers = crowd(rng, prompts, len(event), rate)
+    # Music against crowd, both at a metre.
+    music_db = rng.uniform(-3.0, 6.0)
+    return (dict(stage=event / (np.std(event) + 1e-12) * 10 ** (music_db / 20), crowd=noise), 1,
+            f"party: {tracks[0]} at {music_db:+.1f} dB, crowd of {talkers}")
+
+
+def field_device(rng, sources, source_rate, start, seconds, room, spec, clips, drift):
+    """One device of a field corpus: its channels at 8000 Hz, notes and the truth's facts."""
+    field = spec["field"]
+    rate = int(rng.choice([44100, 48000]))
+    count = int(seconds * rate)
+    distance = float(np.exp(rng.uniform(0.0, np.log(30.0))))
+    drr = float(np.clip(20 * np.log10(room["critical"] / distance), -15.0, 10.0))
+    delay = distance / SPEED_OF_SOUND
+    mics = 2 if rng.random() < field["two_mics"] else 1
+    spacing = rng.uniform(0.02, 0.15)
+    # How much later the second microphone hears the direct sound (earlier when negative).
+    lag = spacing * np.cos(rng.uniform(0.0, np.pi)) / SPEED_OF_SOUND
+    notes = [f"{rate} Hz", f"{distance:.1f} m", f"DRR {drr:.1f} dB", f"T60 {room['t60']:.2f} s"]
+    if mics == 2:
+        notes.append(f"2 mics {100 * spacing:.0f} cm apart, second {1000 * lag:+.3f} ms")
+    if "crowd" in sources:
+        # The crowd is around the device, through a room path of its own; its direct sound comes
+        # with the stage's delay so that one acoustic start holds for both.
+        crowd_distance = rng.uniform(1.0, 4.0)
+        crowd_drr = float(np.clip(20 * np.log10(room["critical"] / crowd_distance), -15.0, 10.0))
+        notes.append(f"crowd at {crowd_distance:.1f} m")
+    # Enough sound before the start for the reverberation that is already there at sample 0.
+    before = int(room["t60"] * rate) + 1
+    step = 1.0 / (rate * (1.0 + drift))
+    channels = []
+    for m in range(mics):
+        first = start - delay - (lag if m else 0.0) - before * step
+        heard = np.zeros(count)
+        for name, at in (("stage", distance), ("crowd", None)):
+            if name not in sources:
+                continue
+            at = at or crowd_distance
+            ratio = drr if name == "stage" else crowd_drr
+            dry = sample_at(sources[name], source_rate, first, step, before + count)
+            response = field_room_response(rng, rate, room["t60"], ratio)
+            heard += signal.oaconvolve(dry, response)[before:before + count] / at
+        channels.append(heard)
+    level = np.std(channels[0]) + 1e-12
+    snr = rng.uniform(*spec["snr"])
+    use_pink = rng.random() < 0.5
+    for c in channels:
+        noise = field_pink(rng, count) if use_pink else babble(rng, count, rate, clips)
+        c += noise * level / (10 ** (snr / 20))
+    notes.append(f"SNR {snr:.1f} dB {'pink' if use_pink else 'babble'}")
+    if spec["eq"] and rng.random() < 0.4:
+        sos = signal.butter(4, [300, 3400], btype="bandpass", fs=rate, output="sos")
+        channels = [signal.sosfilt(sos, c) for c in channels]
+        notes.append("phone EQ")
+    peak = max(np.max(np.abs(c)) for c in channels) + 1e-12
+    gain = rng.uniform(0.2, 1.4) / peak
+    channels = [c * gain for c in channels]
+    if gain * peak > 1.0:
+        notes.append("clipped")
+    channels = [np.clip(c, -1.0, 1.0) for c in channels]
+    channels, what = codec_round_trip_channels(channels, rate, rng)
+    notes.append(what)
+    if drift:
+        notes.append(f"drift {drift * 1e6:+.3f} ppm")
+    g = np.gcd(8000, rate)
+    channels = [signal.resample_poly(c, 8000 // g, rate // g) for c in channels]
+    return channels, ", ".join(notes), dict(drift=drift, drr=drr, distance=distance), delay
+
+
+def field_main(args, spec):
+    field = spec["field"]
+    rng = np.random.default_rng(args.seed)
+    rate = 48000
+    tracks = usable_tracks(args.music)
+    rng.shuffle(tracks)
+    prompts = Prompts(rng, args.babble)
+    clips = [prompts.take() for _ in range(60)]
+    kinds = list(field["kinds"]) * spec["events"]
+    kinds = [str(k) for k in rng.permutation(kinds[:spec["events"]])]
+
+    audio = os.path.join(args.out, "audio")
+    os.makedirs(audio, exist_ok=True)
+    truth, listing = ["<truth>"], []
+    used = 0
+
+    def room():
+        return dict(t60=rng.uniform(0.3, 1.5), critical=rng.uniform(3.0, 6.0))
+
+    def record(name, sources, start, length, place, drift, what):
+        channels, notes, facts, delay = field_device(rng, sources, rate, start, length, place,
+                                                     spec, clips, drift)
+        write_channels(os.path.join(audio, name), channels)
+        listing.append(f"{name}	{what}	start {start:.4f} s	acoustic start "
+                       f"{start - delay:.6f} s	length {length:.1f} s	{notes}")
+        return facts, start - delay
+
+    for e in range(spec["events"]):
+        if "event_seconds" in field:
+            # One long event of joined tracks.
+            target = rng.uniform(*field["event_seconds"])
+            parts = []
+            while sum(len(p) for p in parts) < target * rate:
+                if used == len(tracks):
+                    sys.exit("simulate: not enough music for the long event")
+                parts.append(decode(os.path.join(args.music, tracks[used]), rate))
+                used += 1
+            event = np.concatenate(parts)[:int(target * rate)]
+            sources = dict(stage=event / (np.std(event) + 1e-12))
+            what = f"concert: {used} tracks joined"
+        else:
+            sources, took, what = event_source(rng, kinds[e], tracks[used:], args.music, prompts,
+                                               rate)
+            used += took
+            if used > len(tracks):
+                sys.exit("simulate: not enough distinct tracks")
+        seconds = len(sources["stage"]) / rate
+        place = room()
+        count = int(rng.integers(spec["devices"][0], spec["devices"][1] + 1))
+        spans = windows(rng, seconds, count, spec["window"])
+        drifts = [0.0] * count
+        if "one_drifting" in field:
+            long_ones = [d for d, (_, length) in enumerate(spans) if length >= 600] or list(range(count))
+            drifts[int(rng.choice(long_ones))] = field["one_drifting"] * 1e-6
+        else:
+            for d in range(count):
+                if rng.random() < field["drifting"]:
+                    drifts[d] = rng.uniform(-field["drift"], field["drift"]) * 1e-6
+        names, facts, acoustic = [], [], []
+        for d, (start, length) in enumerate(spans):
+            names.append(f"e{e + 1:02d}_dev{d + 1}.wav")
+            fact, begins = record(names[-1], sources, start, length, place, drifts[d], what)
+            facts.append(fact)
+            acoustic.append((begins, length))
+        for group in overlap_components(acoustic):
+            earliest = min(acoustic[i][0] for i in group)
+            truth.append("  <cluster>")
+            for i in group:
+                truth.append(f'    <file name="{names[i]}" offset="{acoustic[i][0] - earliest:.6f}"'
+                             f'{attributes(facts[i])}/>')
+            truth.append("  </cluster>")
+    for u in range(spec["unrelated"]):
+        kind = str(rng.choice(field["kinds"]))
+        length = rng.uniform(30, 120)
+        sources, took, what = event_source(rng, kind, tracks[used:], args.music, prompts, rate,
+                                           seconds=length + 1.0)
+        used += took
+        if used > len(tracks):
+            sys.exit("simulate: not enough distinct tracks")
+        length = min(length, len(sources["stage"]) / rate)
+        drift = 0.0
+        if "drifting" in field and rng.random() < field["drifting"]:
+            drift = rng.uniform(-field["drift"], field["drift"]) * 1e-6
+        name = f"unrelated{u + 1}.wav"
+        fact, _ = record(name, sources, 0.0, length, room(), drift, what)
+        truth.append(f'  <cluster>\n    <file name="{name}" offset="0.000000"{attributes(fact)}/>'
+                     "\n  </cluster>")
+    truth.append("</truth>")
+    with open(os.path.join(args.out, "truth.xml"), "w") as out:
+        out.write("\n".join(truth) + "\n")
+    with open(os.path.join(args.out, "devices.tsv"), "w") as out:
+        out.write("\n".join(listing) + "\n")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--corpus", required=True, choices=sorted(CORPORA))
@@ -210,17 +566,17 @@ def main():
     parser.add_argument("--babble", default=BABBLE)
     args = parser.parse_args()
     spec = CORPORA[args.corpus]
+    audio = os.path.join(args.out, "audio")
+    if os.path.exists(os.path.join(args.out, "truth.xml")) or (os.path.isdir(audio)
+                                                                and os.listdir(audio)):
+        sys.exit(f"simulate: {args.out} already holds a corpus; give an empty or new folder")
+    if "field" in spec:
+        field_main(args, spec)
+        return
     rng = np.random.default_rng(args.seed)
     event_rate = 48000
 
-    tracks = sorted(t for t in os.listdir(args.music) if t.endswith(".ogg") and t not in EXCLUDED)
-    lengths = {}
-    for t in tracks:
-        info = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format=duration",
-                               "-of", "csv=p=0", os.path.join(args.music, t)],
-                              check=True, capture_output=True, text=True).stdout
-        lengths[t] = float(info)
-    tracks = [t for t in tracks if lengths[t] >= MIN_TRACK_SECONDS]
+    tracks = usable_tracks(args.music)
     rng.shuffle(tracks)
     per_event = spec.get("tracks_per_event", 1)
     needed = spec["events"] * per_event + spec["unrelated"]
@@ -237,6 +593,7 @@ def main():
     os.makedirs(audio, exist_ok=True)
     truth = ["<truth>"]
     listing = []
+    facts = {}
     used = 0
     for e in range(spec["events"]):
         parts = tracks[used:used + per_event]
@@ -248,7 +605,8 @@ def main():
         names = []
         for d, (start, length) in enumerate(spans):
             name = f"e{e + 1:02d}_dev{d + 1}.wav"
-            samples, notes = device_recording(rng, event, event_rate, start, length, spec, clips)
+            samples, notes, facts[name] = device_recording(rng, event, event_rate, start, length,
+                                                           spec, clips)
             write_wav(os.path.join(audio, name), samples)
             names.append(name)
             listing.append(f"{name}\t{'+'.join(parts)}\tstart {start:.4f} s\tlength {length:.1f} s\t{notes}")
@@ -256,7 +614,8 @@ def main():
             earliest = min(spans[i][0] for i in group)
             truth.append("  <cluster>")
             for i in group:
-                truth.append(f'    <file name="{names[i]}" offset="{spans[i][0] - earliest:.6f}"/>')
+                truth.append(f'    <file name="{names[i]}" offset="{spans[i][0] - earliest:.6f}"'
+                             f'{attributes(facts[names[i]]) if spec.get("facts") else ""}/>')
             truth.append("  </cluster>")
     for u in range(spec["unrelated"]):
         part = tracks[used]
@@ -264,10 +623,12 @@ def main():
         source = decode(os.path.join(args.music, part), event_rate)
         length = min(len(source) / event_rate, rng.uniform(30, 120))
         name = f"unrelated{u + 1}.wav"
-        samples, notes = device_recording(rng, source, event_rate, 0.0, length, spec, clips)
+        samples, notes, facts[name] = device_recording(rng, source, event_rate, 0.0, length, spec,
+                                                       clips)
         write_wav(os.path.join(audio, name), samples)
         listing.append(f"{name}\t{part}\tstart 0 s\tlength {length:.1f} s\t{notes}")
-        truth.append(f'  <cluster>\n    <file name="{name}" offset="0.000000"/>\n  </cluster>')
+        extra = attributes(facts[name]) if spec.get("facts") else ""
+        truth.append(f'  <cluster>\n    <file name="{name}" offset="0.000000"{extra}/>\n  </cluster>')
     truth.append("</truth>")
     with open(os.path.join(args.out, "truth.xml"), "w") as out:
         out.write("\n".join(truth) + "\n")
