@@ -466,8 +466,15 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
             continue;
         }
         if (is(flag, "-driftcorrect")) {
+#if TRELIS_WITH_MEDIA
             std::cout << "DRIFT CORRECTION: on" << std::endl;
             options.driftCorrect = true;
+#else
+            std::cerr << "[ERROR]: -driftcorrect needs FFmpeg's resampler, and this Trelis was "
+                         "built without it"
+                      << std::endl;
+            std::exit(1);
+#endif
             continue;
         }
         if (i + 1 >= argc) {

@@ -42,6 +42,8 @@ const char* statusName(MemberAlignment::Status status) {
             return "reference";
         case MemberAlignment::Status::Refined:
             return "refined";
+        case MemberAlignment::Status::Grouped:
+            return "grouped";
         case MemberAlignment::Status::Unrefined:
             break;
     }
@@ -61,6 +63,10 @@ Json memberJson(const ReportMember& m, const std::string& name) {
         out["confidence"] = 0.0;
         out["offsetError"] = nullptr;
         return out;
+    }
+    if (a.status == MemberAlignment::Status::Grouped) {
+        out["reason"] = describe(a.reason);
+        out["groupReference"] = a.groupReference;
     }
     out["driftPpm"] = a.driftMeasured ? Json(toItsError(a.driftPpm, a.driftError)) : Json();
     out["driftPpmError"] = a.driftMeasured ? Json(twoDigits(a.driftError)) : Json();

@@ -166,10 +166,11 @@ std::map<const ClusterSet*, ClusterAlignment> alignClusters(
 }
 
 // After the refined offsets: the members that kept their frame-accurate offsets, with the
-// reason, and the clock drifts that were measured, each on one line, when there are any.
+// reason; those refined only within a group that is not linked to the reference; and the clock
+// drifts that were measured; each on one line, when there are any.
 void printAlignmentNotes(std::ostream& out, const ClusterResult& clusters,
                          const std::map<const ClusterSet*, ClusterAlignment>& aligned) {
-    std::ostringstream kept, drifts;
+    std::ostringstream kept, grouped, drifts;
     for (const ClusterSet* cluster : clusters) {
         std::map<int, std::string> names;
         for (const MCClusterElem* elem : *cluster) {
@@ -179,6 +180,8 @@ void printAlignmentNotes(std::ostream& out, const ClusterResult& clusters,
             if (m.status == MemberAlignment::Status::Unrefined) {
                 kept << (kept.tellp() > 0 ? ", " : "") << names[m.fileId] << " ("
                      << describe(m.reason) << ")";
+            } else if (m.status == MemberAlignment::Status::Grouped) {
+                grouped << (grouped.tellp() > 0 ? ", " : "") << names[m.fileId];
             } else if (m.status == MemberAlignment::Status::Refined && m.driftMeasured &&
                        std::fabs(m.driftPpm) >= std::max(1.0, 3.0 * m.driftError)) {
                 // One decimal when the error allows it.
@@ -190,6 +193,11 @@ void printAlignmentNotes(std::ostream& out, const ClusterResult& clusters,
     }
     if (kept.tellp() > 0) {
         out << "Not refined, frame-accurate offsets kept: " << kept.str() << std::endl;
+    }
+    if (grouped.tellp() > 0) {
+        out << "Refined only within their own group, each group placed at its frame-accurate "
+               "offset: "
+            << grouped.str() << std::endl;
     }
     if (drifts.tellp() > 0) {
         out << "Clock drift against the cluster's reference: " << drifts.str() << std::endl;
@@ -311,7 +319,8 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
                 }
             }
         }
-        if (writeSyncedClusters(outputFolder, *clusters, files->idToPath, refined, report.str())) {
+        if (writeSyncedClusters(outputFolder, *clusters, files->idToPath, refined, report.str(),
+                                drifts)) {
             std::cout << "Synchronized files written to " << outputFolder << std::endl;
         } else {
             status = 1;

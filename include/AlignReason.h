@@ -29,7 +29,7 @@ inline const char* describe(AlignReason reason) {
         case AlignReason::NoAgreement:
             return "no window agreed";
         case AlignReason::NotLinked:
-            return "not linked to the reference";
+            return "measured only against members not linked to the reference";
         case AlignReason::Outlier:
             return "does not close with the other pairs";
         case AlignReason::Disabled:

@@ -5,9 +5,13 @@
 // could not be measured keeps `frameOffset`, the frame-accurate offset of clustering, placed
 // against the reference as clustering placed it, and says why in `reason`. `driftPpm` is how
 // much faster the member's clock runs than the reference's; it is known only when
-// `driftMeasured`, that is when the member's overlaps tell it to within 10 ppm. Errors are one
-// standard deviation against the reference. `confidence`, in [0, 1], is that of the weakest
-// measured pair on the member's strongest path to the reference (1 for the reference itself).
+// `driftMeasured`, that is when the member's overlaps tell it to within 10 ppm. A Grouped member
+// was measured only against members that are not linked to the reference (the cluster joined two
+// events): it is sample-accurate against its own group, and the group sits where the
+// frame-accurate offsets put it on average; its error is against its group's first member.
+// Errors are one standard deviation against the reference. `confidence`, in [0, 1], is that of the
+// weakest measured pair on the member's strongest path to the reference (1 for the reference
+// itself).
 #pragma once
 
 #include "AlignReason.h"
@@ -15,7 +19,7 @@
 namespace Trelis {
 
 struct MemberAlignment {
-    enum class Status { Reference, Refined, Unrefined };
+    enum class Status { Reference, Refined, Grouped, Unrefined };
 
     int fileId = 0;
     Status status = Status::Unrefined;
@@ -27,6 +31,7 @@ struct MemberAlignment {
     double driftPpm = 0.0;
     double driftError = 0.0;  // ppm
     double confidence = 0.0;
+    int groupReference = -1;  // for a Grouped member: the file id whose clock its group is on
 };
 
 }  // namespace Trelis

@@ -18,6 +18,10 @@ constexpr double kRateModel = 0.05e-6;
 constexpr double kOutlierSpread = 5.0;
 constexpr double kOffsetFloor = 0.2e-3;  // seconds
 constexpr double kRateFloor = 1e-6;
+// Pairs that fit worse than this many standard deviations may switch to another of their lines,
+// and the misfit (sum of squares) that the evidence a line gives up against the best is worth.
+constexpr double kSwitchMisfit = 1.5;
+constexpr double kEvidenceWeight = 25.0;
 
 // Solves the symmetric positive definite system `a` x = b (n x n, row major) in place by
 // Cholesky; `a` then holds the inverse. False when the matrix is not positive definite.
@@ -87,6 +91,11 @@ ClusterSolver::ClusterSolver(int count, std::vector<int> preference, double prio
       index_(static_cast<std::size_t>(count), -1) {}
 
 int ClusterSolver::solve(std::vector<Pair>& pairs) {
+    std::vector<double> misfit;
+    const auto outliers = [](const std::vector<double>& m) {
+        return std::count_if(m.begin(), m.end(), [](double x) { return x > kOutlierSpread; });
+    };
+    int anchor = -1;
     for (;;) {
         // The groups the used pairs link; the largest wins, then the one with the most preferred
         // member.
@@ -101,7 +110,7 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
         for (int m = 0; m < count_; ++m) {
             ++size[findRoot(parent, m)];
         }
-        int anchor = -1;
+        anchor = -1;
         for (int m : preference_) {
             if (anchor < 0 || size[findRoot(parent, m)] > size[findRoot(parent, anchor)]) {
                 anchor = m;
@@ -115,136 +124,198 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
         unknowns_ = 0;
         for (int m = 0; m < count_; ++m) {
             index_[m] = (findRoot(parent, m) == group && m != anchor) ? unknowns_++ : -1;
-            members_[m].linked = findRoot(parent, m) == group;
         }
-        const int n = unknowns_;
-        const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
-
-        // Log rates, each held near 0 by the prior.
-        std::vector<double> matrix(static_cast<std::size_t>(n * n), 0.0);
-        std::vector<double> rhs(static_cast<std::size_t>(n), 0.0);
-        const auto addEquation = [&](int a, int b, double value, double weight) {
-            // x_a - x_b = value
-            const int i = index_[a], j = index_[b];
-            if (i >= 0) {
-                matrix[at(i, i)] += weight;
-                rhs[i] += weight * value;
-            }
-            if (j >= 0) {
-                matrix[at(j, j)] += weight;
-                rhs[j] -= weight * value;
-            }
-            if (i >= 0 && j >= 0) {
-                matrix[at(i, j)] -= weight;
-                matrix[at(j, i)] -= weight;
-            }
-        };
+        double chi = 0.0;
+        if (!solveGroup(pairs, anchor, misfit, chi)) {
+            return -1;
+        }
+        // Another line of a pair that fits poorly may close the cycles it is in: the switch that
+        // lowers the misfit most, counting the evidence a line gives up against the best, wins.
+        double given = 0.0;
         for (const Pair& p : pairs) {
-            if (p.used && members_[p.a].linked && std::isfinite(p.logRateVariance)) {
-                addEquation(p.a, p.b, p.logRate,
-                            1.0 / (p.logRateVariance + kRateModel * kRateModel));
-            }
+            given += p.used ? 1.0 - p.line().share : 0.0;
         }
-        for (int i = 0; i < n; ++i) {
-            matrix[at(i, i)] += 1.0 / priorVariance_;
-        }
-        if (!invertAndSolve(matrix, rhs, n)) {
-            return -1;
-        }
-        for (int m = 0; m < count_; ++m) {
-            if (index_[m] >= 0) {
-                members_[m].logRate = rhs[index_[m]];
-                members_[m].logRateVariance = matrix[at(index_[m], index_[m])];
-            }
-        }
-
-        // Offsets, with the rates' uncertainty carried into each pair's.
-        std::vector<double> constraint(pairs.size(), 0.0), variance(pairs.size(), 0.0);
-        std::fill(matrix.begin(), matrix.end(), 0.0);
-        std::fill(rhs.begin(), rhs.end(), 0.0);
+        double bestCost = chi + kEvidenceWeight * given;
+        std::size_t bestPair = 0;
+        int bestLine = -1;
+        std::vector<double> trial;
+        const std::vector<double> fit = standardized_;  // the trials overwrite it
         for (std::size_t k = 0; k < pairs.size(); ++k) {
-            const Pair& p = pairs[k];
-            if (!p.used || !members_[p.a].linked) {
+            Pair& p = pairs[k];
+            if (!p.used || !members_[p.a].linked || fit[k] < kSwitchMisfit) {
                 continue;
             }
-            const Member& a = members_[p.a];
-            const Member& b = members_[p.b];
-            const double ta = std::exp(a.logRate) * p.atA;
-            const double tb = std::exp(b.logRate) * p.atB;
-            constraint[k] = ta - tb;  // offset_b - offset_a
-            variance[k] = p.sigma * p.sigma + kOffsetModel * kOffsetModel +
-                          ta * ta * a.logRateVariance + tb * tb * b.logRateVariance;
-            addEquation(p.b, p.a, constraint[k], 1.0 / variance[k]);
-        }
-        if (!invertAndSolve(matrix, rhs, n)) {
-            return -1;
-        }
-        for (int m = 0; m < count_; ++m) {
-            if (index_[m] >= 0) {
-                members_[m].offset = rhs[index_[m]];
-            }
-        }
-        offsetCovariance_ = std::move(matrix);
-
-        // The pair that least closes with the others, if any is off enough to be dropped.
-        int worst = -1;
-        double worstScore = 0.0;
-        for (std::size_t k = 0; k < pairs.size(); ++k) {
-            const Pair& p = pairs[k];
-            if (!p.used || !members_[p.a].linked) {
-                continue;
-            }
-            const Member& a = members_[p.a];
-            const Member& b = members_[p.b];
-            double score = 0.0;
-            const double miss = b.offset - a.offset - constraint[k];
-            if (std::fabs(miss) > kOffsetFloor) {
-                score = std::fabs(miss) / std::sqrt(variance[k]);
-            }
-            if (std::isfinite(p.logRateVariance)) {
-                const double rateMiss = a.logRate - b.logRate - p.logRate;
-                if (std::fabs(rateMiss) > kRateFloor) {
-                    score =
-                        std::max(score, std::fabs(rateMiss) /
-                                            std::sqrt(p.logRateVariance + kRateModel * kRateModel));
+            for (int line = 0; line < static_cast<int>(p.lines.size()); ++line) {
+                if (line == p.chosen) {
+                    continue;
+                }
+                const int held = p.chosen;
+                const double before = 1.0 - p.line().share;
+                p.chosen = line;
+                double trialChi = 0.0;
+                const bool solved = solveGroup(pairs, anchor, trial, trialChi);
+                const double cost =
+                    trialChi + kEvidenceWeight * (given - before + 1.0 - p.line().share);
+                p.chosen = held;
+                if (solved && cost < bestCost) {
+                    bestCost = cost;
+                    bestPair = k;
+                    bestLine = line;
                 }
             }
-            if (score > kOutlierSpread && score > worstScore) {
-                worst = static_cast<int>(k);
-                worstScore = score;
-            }
         }
-        if (worst >= 0) {
-            pairs[worst].used = false;
+        if (bestLine >= 0) {
+            pairs[bestPair].chosen = bestLine;
             continue;
         }
-
-        // Confidence: the widest path from the anchor, the weakest pair along it.
-        std::vector<bool> done(static_cast<std::size_t>(count_), false);
-        members_[anchor].confidence = 1.0;
-        for (;;) {
-            int next = -1;
-            for (int m = 0; m < count_; ++m) {
-                if (!done[m] && members_[m].linked &&
-                    (next < 0 || members_[m].confidence > members_[next].confidence)) {
-                    next = m;
-                }
-            }
-            if (next < 0) {
-                break;
-            }
-            done[next] = true;
-            for (const Pair& p : pairs) {
-                if (p.used && (p.a == next || p.b == next)) {
-                    const int other = p.a == next ? p.b : p.a;
-                    members_[other].confidence =
-                        std::max(members_[other].confidence,
-                                 std::min(members_[next].confidence, p.confidence));
-                }
+        if (!solveGroup(pairs, anchor, misfit, chi)) {
+            return -1;
+        }
+        if (outliers(misfit) == 0) {
+            break;
+        }
+        // No line helps: the pair furthest off goes.
+        std::size_t worst = 0;
+        for (std::size_t k = 1; k < misfit.size(); ++k) {
+            if (misfit[k] > misfit[worst]) {
+                worst = k;
             }
         }
-        return anchor;
+        pairs[worst].used = false;
     }
+
+    // Confidence: the widest path from the anchor, the weakest pair along it.
+    std::vector<bool> done(static_cast<std::size_t>(count_), false);
+    members_[anchor].confidence = 1.0;
+    for (;;) {
+        int next = -1;
+        for (int m = 0; m < count_; ++m) {
+            if (!done[m] && members_[m].linked &&
+                (next < 0 || members_[m].confidence > members_[next].confidence)) {
+                next = m;
+            }
+        }
+        if (next < 0) {
+            break;
+        }
+        done[next] = true;
+        for (const Pair& p : pairs) {
+            if (p.used && (p.a == next || p.b == next)) {
+                const int other = p.a == next ? p.b : p.a;
+                members_[other].confidence = std::max(
+                    members_[other].confidence, std::min(members_[next].confidence, p.confidence));
+            }
+        }
+    }
+    return anchor;
+}
+
+bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,
+                               std::vector<double>& misfit, double& chi) {
+    const int n = unknowns_;
+    const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
+    for (int m = 0; m < count_; ++m) {
+        members_[m] = Member();
+        members_[m].linked = index_[m] >= 0 || m == anchor;
+    }
+    const auto inGroup = [&](const Pair& p) { return p.used && members_[p.a].linked; };
+
+    // Log rates, each held near 0 by the prior.
+    std::vector<double> matrix(static_cast<std::size_t>(n * n), 0.0);
+    std::vector<double> rhs(static_cast<std::size_t>(n), 0.0);
+    const auto addEquation = [&](int a, int b, double value, double weight) {
+        // x_a - x_b = value
+        const int i = index_[a], j = index_[b];
+        if (i >= 0) {
+            matrix[at(i, i)] += weight;
+            rhs[i] += weight * value;
+        }
+        if (j >= 0) {
+            matrix[at(j, j)] += weight;
+            rhs[j] -= weight * value;
+        }
+        if (i >= 0 && j >= 0) {
+            matrix[at(i, j)] -= weight;
+            matrix[at(j, i)] -= weight;
+        }
+    };
+    for (const Pair& p : pairs) {
+        if (inGroup(p) && std::isfinite(p.line().logRateVariance)) {
+            addEquation(p.a, p.b, p.line().logRate,
+                        1.0 / (p.line().logRateVariance + kRateModel * kRateModel));
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        matrix[at(i, i)] += 1.0 / priorVariance_;
+    }
+    if (!invertAndSolve(matrix, rhs, n)) {
+        return false;
+    }
+    for (int m = 0; m < count_; ++m) {
+        if (index_[m] >= 0) {
+            members_[m].logRate = rhs[index_[m]];
+            members_[m].logRateVariance = matrix[at(index_[m], index_[m])];
+        }
+    }
+
+    // Offsets, with the rates' uncertainty carried into each pair's.
+    std::vector<double> constraint(pairs.size(), 0.0), variance(pairs.size(), 0.0);
+    std::fill(matrix.begin(), matrix.end(), 0.0);
+    std::fill(rhs.begin(), rhs.end(), 0.0);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const Pair& p = pairs[k];
+        if (!inGroup(p)) {
+            continue;
+        }
+        const Member& a = members_[p.a];
+        const Member& b = members_[p.b];
+        const double ta = std::exp(a.logRate) * p.line().atA;
+        const double tb = std::exp(b.logRate) * p.line().atB;
+        constraint[k] = ta - tb;  // offset_b - offset_a
+        variance[k] = p.line().sigma * p.line().sigma + kOffsetModel * kOffsetModel +
+                      ta * ta * a.logRateVariance + tb * tb * b.logRateVariance;
+        addEquation(p.b, p.a, constraint[k], 1.0 / variance[k]);
+    }
+    if (!invertAndSolve(matrix, rhs, n)) {
+        return false;
+    }
+    for (int m = 0; m < count_; ++m) {
+        if (index_[m] >= 0) {
+            members_[m].offset = rhs[index_[m]];
+        }
+    }
+    offsetCovariance_ = std::move(matrix);
+
+    misfit.assign(pairs.size(), 0.0);
+    standardized_.assign(pairs.size(), 0.0);
+    chi = 0.0;
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const Pair& p = pairs[k];
+        if (!inGroup(p)) {
+            continue;
+        }
+        const Member& a = members_[p.a];
+        const Member& b = members_[p.b];
+        const double miss = b.offset - a.offset - constraint[k];
+        const double z = std::fabs(miss) / std::sqrt(variance[k]);
+        double worst = z;
+        chi += z * z;
+        if (std::fabs(miss) > kOffsetFloor) {
+            misfit[k] = z;
+        }
+        if (std::isfinite(p.line().logRateVariance)) {
+            const double rateMiss = a.logRate - b.logRate - p.line().logRate;
+            const double zr =
+                std::fabs(rateMiss) / std::sqrt(p.line().logRateVariance + kRateModel * kRateModel);
+            worst = std::max(worst, zr);
+            chi += zr * zr;
+            if (std::fabs(rateMiss) > kRateFloor) {
+                misfit[k] = std::max(misfit[k], zr);
+            }
+        }
+        standardized_[k] = worst;
+    }
+    return true;
 }
 
 double ClusterSolver::offsetDifferenceVariance(int x, int y) const {

@@ -7,9 +7,11 @@
 // members that the pairs link (ties: the one holding the most preferred member), fixes its most
 // preferred member at offset 0 and rate 1, and solves the log rates, then the offsets, by
 // weighted least squares; a member's log rate is also held near 0 by a prior, which decides it
-// where the pairs can't. It then drops the pair that least closes with the others, when it is
-// more than five standard deviations and a fifth of a millisecond (or 1 ppm) off, and solves
-// again, until every pair closes.
+// where the pairs can't. A pair that is more than five standard deviations and a fifth of a
+// millisecond (or 1 ppm) off does not close with the others. Before dropping any, the solver
+// tries the other lines of the pairs that fit poorly and takes a switch when it lowers the total
+// misfit by more than the evidence the line gives up is worth; when no switch helps, it drops
+// the pair furthest off. It solves again until every pair closes.
 #pragma once
 
 #include <vector>
@@ -18,16 +20,24 @@ namespace Trelis {
 
 class ClusterSolver {
 public:
-    struct Pair {
-        int a = 0;
-        int b = 0;
+    // One line a pair's measurement allows; `share` is its evidence against the pair's best.
+    struct Line {
         double atA = 0.0;
         double atB = 0.0;
         double sigma = 0.0;  // seconds
         double logRate = 0.0;
         double logRateVariance = 0.0;  // infinite when the pair does not tell
+        double share = 1.0;
+    };
+
+    struct Pair {
+        int a = 0;
+        int b = 0;
+        std::vector<Line> lines;  // the best first; never empty
+        int chosen = 0;           // the line the solve uses
         double confidence = 0.0;
         bool used = true;  // false once dropped
+        const Line& line() const { return lines[static_cast<std::size_t>(chosen)]; }
     };
 
     struct Member {
@@ -51,12 +61,19 @@ public:
     double offsetDifferenceVariance(int x, int y) const;
 
 private:
+    // One solve of the group holding `anchor`; `misfit` gets every used pair's misfit in
+    // standard deviations (0 within the floors), `chi` their sum of squares without the floors.
+    // False when the system can't be solved.
+    bool solveGroup(const std::vector<Pair>& pairs, int anchor, std::vector<double>& misfit,
+                    double& chi);
+
     int count_;
     std::vector<int> preference_;
     double priorVariance_;
     std::vector<Member> members_;
     std::vector<int> index_;  // member -> unknown in the anchor's group, -1 for the anchor
     std::vector<double> offsetCovariance_;  // dense, over the unknowns
+    std::vector<double> standardized_;      // each pair's misfit of the last solve, no floors
     int unknowns_ = 0;
 };
 

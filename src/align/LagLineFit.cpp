@@ -13,8 +13,11 @@ namespace {
 constexpr float kCandidate = 3.5f;
 // Candidate peaks per window, and in all: enough for the true line to pass through two of them
 // when a few windows are strong, few enough that the lines stay cheap to score.
-constexpr int kPerWindow = 3;
-constexpr std::size_t kCandidates = 32;
+constexpr int kPerWindow = 4;
+constexpr std::size_t kCandidates = 48;
+// Lines returned at most, and the least evidence an alternative line must have against the best.
+constexpr std::size_t kLines = 3;
+constexpr double kAlternativeShare = 0.5;
 // Evidence a window adds to a line: its peak near the line, less what noise alone reaches.
 constexpr float kNoiseLevel = 3.0f;
 // Standard deviation of a window's lag, in samples, times its peak height; and its floor (the
@@ -32,6 +35,13 @@ struct Candidate {
     std::size_t window;
     double lag;
     float z;
+};
+
+struct Hypothesis {
+    double score;
+    double x;
+    double lag;
+    double slope;
 };
 
 struct Agreeing {
@@ -59,8 +69,8 @@ float bestNear(const std::vector<float>& z, long long m, double lag, double tole
 
 }  // namespace
 
-LagLineFit::Line LagLineFit::fit(const std::vector<Window>& windows, long long m) const {
-    Line line;
+std::vector<LagLineFit::Line> LagLineFit::fit(const std::vector<Window>& windows,
+                                              long long m) const {
     // The strongest local peaks of every window.
     std::vector<Candidate> candidates;
     for (std::size_t w = 0; w < windows.size(); ++w) {
@@ -81,7 +91,7 @@ LagLineFit::Line LagLineFit::fit(const std::vector<Window>& windows, long long m
                      [](const Candidate& x, const Candidate& y) { return x.z > y.z; });
     candidates.resize(std::min(candidates.size(), kCandidates));
     if (candidates.empty()) {
-        return line;
+        return {};
     }
 
     // Score lines through one candidate (level) or two (sloped).
@@ -95,15 +105,9 @@ LagLineFit::Line LagLineFit::fit(const std::vector<Window>& windows, long long m
         }
         return total;
     };
-    double bestScore = -1.0, bestX = 0.0, bestLag = 0.0, bestSlope = 0.0;
+    std::vector<Hypothesis> hypotheses;
     const auto consider = [&](double x0, double lag0, double slope) {
-        const double s = score(x0, lag0, slope);
-        if (s > bestScore || (s == bestScore && std::fabs(slope) < std::fabs(bestSlope))) {
-            bestScore = s;
-            bestX = x0;
-            bestLag = lag0;
-            bestSlope = slope;
-        }
+        hypotheses.push_back({score(x0, lag0, slope), x0, lag0, slope});
     };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const Candidate& ci = candidates[i];
@@ -122,6 +126,46 @@ LagLineFit::Line LagLineFit::fit(const std::vector<Window>& windows, long long m
             }
         }
     }
+    // Most evidence first; among equals the flatter line, then the first found.
+    std::stable_sort(hypotheses.begin(), hypotheses.end(),
+                     [](const Hypothesis& x, const Hypothesis& y) {
+                         return x.score > y.score ||
+                                (x.score == y.score && std::fabs(x.slope) < std::fabs(y.slope));
+                     });
+
+    // The best line, and the next best that run apart from it and from each other: a strong
+    // early reflection draws a line of its own beside the true one, and only the other pairs
+    // of the cluster can tell which is which.
+    double middle = 0.0;
+    for (const Window& w : windows) {
+        middle += w.centre / static_cast<double>(windows.size());
+    }
+    std::vector<Line> lines;
+    std::vector<const Hypothesis*> taken;
+    for (const Hypothesis& h : hypotheses) {
+        if (taken.size() == kLines || h.score < kAlternativeShare * hypotheses.front().score) {
+            break;
+        }
+        const auto at = [middle](const Hypothesis& x) { return x.lag + x.slope * (middle - x.x); };
+        const bool apart = std::all_of(taken.begin(), taken.end(), [&](const Hypothesis* t) {
+            return std::fabs(at(*t) - at(h)) > 2.0 * tolerance_;
+        });
+        if (!apart) {
+            continue;
+        }
+        taken.push_back(&h);
+        Line line = refine(windows, m, h.x, h.lag, h.slope);
+        if (line.found) {
+            line.score = h.score;
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+LagLineFit::Line LagLineFit::refine(const std::vector<Window>& windows, long long m, double bestX,
+                                    double bestLag, double bestSlope) const {
+    Line line;
 
     // Refit to the windows that agree with the line, twice.
     std::vector<Agreeing> agreeing;
@@ -147,7 +191,7 @@ LagLineFit::Line LagLineFit::fit(const std::vector<Window>& windows, long long m
             agreeing.push_back({w.centre, static_cast<double>(at - m) + fraction, peak});
         }
         if (agreeing.empty()) {
-            return line;
+            return Line();
         }
         double sw = 0.0, sx = 0.0, sl = 0.0;
         for (const Agreeing& a : agreeing) {
@@ -164,9 +208,10 @@ LagLineFit::Line LagLineFit::fit(const std::vector<Window>& windows, long long m
             sxx += w * (a.centre - xbar) * (a.centre - xbar);
             sxl += w * (a.centre - xbar) * (a.lag - lbar);
         }
-        // A slope needs windows apart; otherwise the line stays level.
-        const double slope =
-            sxx > 0.0 && agreeing.size() >= 2 ? std::clamp(sxl / sxx, -maxSlope_, maxSlope_) : 0.0;
+        // The prior keeps the slope near 0 where the windows lie close together.
+        const double precision = slopePrior_ > 0.0 ? 1.0 / (slopePrior_ * slopePrior_)
+                                                   : std::numeric_limits<double>::infinity();
+        const double slope = std::clamp(sxl / (sxx + precision), -maxSlope_, maxSlope_);
         bestX = xbar;
         bestLag = lbar;
         bestSlope = slope;
@@ -185,9 +230,10 @@ LagLineFit::Line LagLineFit::fit(const std::vector<Window>& windows, long long m
         const double freedom = static_cast<double>(agreeing.size()) - 2.0;
         const double inflate = freedom > 0.0 ? std::max(1.0, chi / freedom) : 1.0;
         line.deltaVariance = inflate / sw;
-        line.slopeVariance = sxx > 0.0 && agreeing.size() >= 2
-                                 ? inflate / sxx
-                                 : std::numeric_limits<double>::infinity();
+        line.slopeVariance = inflate / (sxx + precision);
+        line.slopeDataVariance = sxx > 0.0 && agreeing.size() >= 3
+                                     ? inflate / sxx
+                                     : std::numeric_limits<double>::infinity();
     }
     line.found = true;
     return line;

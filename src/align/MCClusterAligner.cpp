@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -28,6 +29,11 @@ struct Member {
     long long start = 0;       // samples on the frame-accurate time line
     long long length = 0;      // samples; -1 when unreadable
     std::string error;
+};
+
+struct Group {
+    ClusterSolver solver;
+    int anchor;
 };
 
 struct Planned {
@@ -117,6 +123,8 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
     // The named pairs, then every overlapping pair of a member they leave unmeasured.
     std::vector<PairAlignment> reports;
     std::vector<ClusterSolver::Pair> solved;
+    std::vector<std::size_t> solvedReport;                      // report of each solved pair
+    std::map<std::size_t, std::vector<PairAlignment>> choices;  // every line of a measured pair
     std::set<std::pair<int, int>> tried;
     std::vector<bool> measured(members.size(), false);
     const auto round = [&](const std::vector<std::pair<int, int>>& wanted) {
@@ -145,20 +153,20 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
             PairAlignment report = results[k].alignment;
             report.first = members[planned[k].a].id;
             report.second = members[planned[k].b].id;
-            reports.push_back(report);
             if (report.measured) {
-                measured[planned[k].a] = measured[planned[k].b] = true;
                 ClusterSolver::Pair p;
                 p.a = planned[k].a;
                 p.b = planned[k].b;
-                p.atA = results[k].atA;
-                p.atB = results[k].atB;
-                p.sigma = results[k].sigma;
-                p.logRate = results[k].logRate;
-                p.logRateVariance = results[k].logRateVariance;
+                for (const PairMeasurement::Line& line : results[k].lines) {
+                    p.lines.push_back({line.atA, line.atB, line.sigma, line.logRate,
+                                       line.logRateVariance, line.share});
+                    choices[reports.size()].push_back(line.alignment);
+                }
                 p.confidence = report.confidence;
+                solvedReport.push_back(reports.size());
                 solved.push_back(p);
             }
+            reports.push_back(report);
         }
     };
     std::vector<std::pair<int, int>> named;
@@ -184,33 +192,77 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
     std::sort(fallback.begin(), fallback.end());
     round(fallback);
 
-    // The solve: the earliest member by the frame-accurate offsets is preferred as anchor.
+    // The solve: the earliest member by the frame-accurate offsets is preferred as anchor. The
+    // largest group the pairs link is solved first and holds the reference; members the pairs
+    // link only among themselves (a cluster that joined two events) are solved as groups of
+    // their own.
     std::vector<int> preference(members.size());
     for (std::size_t m = 0; m < members.size(); ++m) {
         preference[m] = static_cast<int>(m);
     }
     std::stable_sort(preference.begin(), preference.end(),
                      [&](int x, int y) { return members[x].start < members[y].start; });
-    ClusterSolver solver(static_cast<int>(members.size()), preference, kPriorPpm);
-    const int anchor = solver.solve(solved);
-    const std::vector<ClusterSolver::Member>& solution = solver.members();
-
-    // The reference is the earliest measured member; its clock becomes the cluster's.
-    int reference = anchor;
-    for (std::size_t m = 0; m < members.size(); ++m) {
-        if (anchor >= 0 && solution[m].linked && solution[m].offset < solution[reference].offset) {
-            reference = static_cast<int>(m);
+    std::vector<Group> groups;
+    std::vector<int> groupOf(members.size(), -1);
+    for (;;) {
+        std::vector<int> left;
+        std::copy_if(preference.begin(), preference.end(), std::back_inserter(left),
+                     [&](int m) { return groupOf[m] < 0; });
+        std::vector<std::size_t> taken;
+        std::vector<ClusterSolver::Pair> subset;
+        for (std::size_t k = 0; k < solved.size(); ++k) {
+            if (groupOf[solved[k].a] < 0 && groupOf[solved[k].b] < 0) {
+                taken.push_back(k);
+                subset.push_back(solved[k]);
+            }
         }
+        Group group{ClusterSolver(static_cast<int>(members.size()), left, kPriorPpm), -1};
+        group.anchor = group.solver.solve(subset);
+        if (group.anchor < 0) {
+            break;
+        }
+        for (std::size_t k = 0; k < taken.size(); ++k) {
+            solved[taken[k]] = subset[k];
+        }
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            if (group.solver.members()[m].linked) {
+                groupOf[m] = static_cast<int>(groups.size());
+            }
+        }
+        groups.push_back(std::move(group));
     }
+
+    // The reference is the earliest member of the first group; its clock becomes the cluster's.
+    // Other groups are placed where the frame-accurate offsets put them on average.
+    int reference = -1;
     ClusterAlignment result;
     std::vector<double> offsets(members.size(), 0.0);
-    if (reference >= 0) {
-        result.reference = members[reference].id;
-        const double scale = std::exp(-solution[reference].logRate);
+    if (!groups.empty()) {
+        const std::vector<ClusterSolver::Member>& main = groups.front().solver.members();
         for (std::size_t m = 0; m < members.size(); ++m) {
-            offsets[m] = solution[m].linked
-                             ? (solution[m].offset - solution[reference].offset) * scale
-                             : members[m].frameOffset - members[reference].frameOffset;
+            if (groupOf[m] == 0 && (reference < 0 || main[m].offset < main[reference].offset)) {
+                reference = static_cast<int>(m);
+            }
+        }
+        result.reference = members[reference].id;
+        const double scale = std::exp(-main[reference].logRate);
+        std::vector<double> shift(groups.size(), 0.0), count(groups.size(), 0.0);
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            const double frame = members[m].frameOffset - members[reference].frameOffset;
+            if (groupOf[m] < 0) {
+                offsets[m] = frame;
+                continue;
+            }
+            const ClusterSolver::Member& own = groups[groupOf[m]].solver.members()[m];
+            offsets[m] =
+                groupOf[m] == 0 ? (own.offset - main[reference].offset) * scale : own.offset;
+            shift[groupOf[m]] += frame - offsets[m];
+            count[groupOf[m]] += 1.0;
+        }
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            if (groupOf[m] > 0) {
+                offsets[m] += shift[groupOf[m]] / count[groupOf[m]];
+            }
         }
     } else {
         for (std::size_t m = 0; m < members.size(); ++m) {
@@ -223,10 +275,23 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
     const double earliest =
         offsets.empty() ? 0.0 : *std::min_element(offsets.begin(), offsets.end());
 
-    // Which pairs the solve kept, and why each unmeasured member stayed where it was.
-    std::map<std::pair<int, int>, bool> kept;
-    for (const ClusterSolver::Pair& p : solved) {
-        kept[{members[p.a].id, members[p.b].id}] = p.used;
+    // The line the solve chose for each measured pair, whether it kept the pair, and why each
+    // unmeasured member stayed where it was.
+    for (std::size_t k = 0; k < solved.size(); ++k) {
+        PairAlignment& report = reports[solvedReport[k]];
+        const PairAlignment chosen =
+            choices[solvedReport[k]][static_cast<std::size_t>(solved[k].chosen)];
+        report.offset = chosen.offset;
+        report.offsetError = chosen.offsetError;
+        report.driftPpm = chosen.driftPpm;
+        report.driftError = chosen.driftError;
+        report.agreeing = chosen.agreeing;
+        report.strength = chosen.strength;
+        report.confidence = chosen.confidence;
+        report.used = solved[k].used;
+        if (!report.used) {
+            report.reason = AlignReason::Outlier;
+        }
     }
     // What says most about a member: it was measured but not linked, then an outlier, then no
     // agreement, then too short; a pair with an unreadable member says nothing.
@@ -245,13 +310,7 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
         }
     };
     std::vector<AlignReason> why(members.size(), AlignReason::NoPartner);
-    for (PairAlignment& report : reports) {
-        if (report.measured) {
-            report.used = kept[{report.first, report.second}];
-            if (!report.used) {
-                report.reason = AlignReason::Outlier;
-            }
-        }
+    for (const PairAlignment& report : reports) {
         const AlignReason reason = report.used ? AlignReason::NotLinked : report.reason;
         for (int id : {report.first, report.second}) {
             AlignReason& held = why[indexOf[id]];
@@ -274,18 +333,27 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
             out.status = MemberAlignment::Status::Reference;
             out.driftMeasured = members.size() > 1;
             out.confidence = 1.0;
-        } else if (reference >= 0 && solution[m].linked) {
-            const double logRate = solution[m].logRate - solution[reference].logRate;
-            const double rateVariance =
-                solution[m].logRateVariance + solution[reference].logRateVariance;
+        } else if (groupOf[m] == 0) {
+            const ClusterSolver& solver = groups.front().solver;
+            const ClusterSolver::Member& own = solver.members()[m];
+            const ClusterSolver::Member& ref = solver.members()[reference];
             out.status = MemberAlignment::Status::Refined;
             out.offsetError =
                 std::sqrt(solver.offsetDifferenceVariance(static_cast<int>(m), reference));
             // A member whose clock is fast counts more of its own seconds per reference second.
-            out.driftPpm = std::expm1(-logRate) * 1e6;
-            out.driftError = std::sqrt(rateVariance) * 1e6;
+            out.driftPpm = std::expm1(ref.logRate - own.logRate) * 1e6;
+            out.driftError = std::sqrt(own.logRateVariance + ref.logRateVariance) * 1e6;
             out.driftMeasured = out.driftError <= kDriftKnownPpm;
-            out.confidence = solution[m].confidence;
+            out.confidence = own.confidence;
+        } else if (groupOf[m] > 0) {
+            // Measured against its own group only: its drift against the reference is unknown.
+            const Group& group = groups[static_cast<std::size_t>(groupOf[m])];
+            out.status = MemberAlignment::Status::Grouped;
+            out.reason = AlignReason::NotLinked;
+            out.offsetError =
+                std::sqrt(group.solver.offsetDifferenceVariance(static_cast<int>(m), group.anchor));
+            out.confidence = group.solver.members()[m].confidence;
+            out.groupReference = members[static_cast<std::size_t>(group.anchor)].id;
         } else {
             out.status = MemberAlignment::Status::Unrefined;
             out.reason = readable(static_cast<int>(m)) ? why[m] : AlignReason::Unreadable;

@@ -73,9 +73,11 @@ PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA,
         }
         return;
     }
-    const long long count = std::clamp<long long>(
-        static_cast<long long>(static_cast<double>(usable) / (kShortestWindowSeconds * rate)), 1,
-        kShortWindows);
+    // Shorter overlaps are cut into windows that cover them: as many of the usual length as
+    // fit, and at least three when each can still be a second long, so a slope can be fitted.
+    const long long shortest = std::llround(kShortestWindowSeconds * rate);
+    const long long count =
+        std::max({(usable + length - 1) / length, std::min(kShortWindows, usable / shortest), 1LL});
     const long long each = usable / count;
     const long long used = fitted(each, margin_);
     for (long long i = 0; i < count; ++i) {
@@ -113,41 +115,54 @@ PairMeasurement::Result PairMeasurement::measure(const RecordingWindows& a,
         }
     }
     out.windows = static_cast<int>(fitted.size());
+    out.reason = AlignReason::NoAgreement;
     const double tolerance = std::max(kToleranceSamples, kToleranceSeconds * rate);
-    const LagLineFit fit(params_.getMaxDriftPpm() * 1e-6, params_.getMinPeak(), tolerance);
-    const LagLineFit::Line line = fit.fit(fitted, margin_);
-    out.agreeing = line.agreeing;
-    out.strength = line.strength;
-    const bool single =
-        out.windows == 1 && line.agreeing == 1 && line.strength >= 2.0 * params_.getMinPeak();
-    const bool several =
-        line.agreeing >= 2 && line.agreeing >= std::ceil(kAgreeingShare * out.windows);
-    if (!line.found || !(single || several)) {
-        out.reason = AlignReason::NoAgreement;
-        return result;
-    }
-
-    // Sample x of the first member holds what sample x - expected + lag(x) of the second does.
-    const double epsilon = line.slope;
-    const double centre = line.centre;
-    const double atB = centre - static_cast<double>(expected_) + line.delta;
-    // A slope that one window can't tell is taken as no drift, give or take half the largest.
+    // Clocks drift little more often than much: a slope is held near 0 by a prior of half the
+    // largest, which decides it where two or three windows close together cannot.
     const double prior = 0.5 * params_.getMaxDriftPpm() * 1e-6;
-    const double slopeVariance = std::min(line.slopeVariance, prior * prior);
-    out.measured = true;
-    out.offset =
-        (static_cast<double>(expected_) - line.delta + epsilon * centre) / (1.0 + epsilon) / rate;
-    out.offsetError = std::sqrt(line.deltaVariance + atB * atB * slopeVariance) / rate;
-    out.driftPpm = epsilon * 1e6;
-    out.driftError = std::isfinite(line.slopeVariance) ? std::sqrt(line.slopeVariance) * 1e6
-                                                       : std::numeric_limits<double>::infinity();
-    out.confidence = static_cast<double>(line.agreeing) / out.windows *
-                     std::max(0.0, 1.0 - params_.getMinPeak() / line.strength);
-    result.atA = centre / rate;
-    result.atB = atB / rate;
-    result.sigma = std::sqrt(line.deltaVariance) / rate;
-    result.logRate = std::log1p(epsilon);
-    result.logRateVariance = line.slopeVariance;
+    const LagLineFit fit(params_.getMaxDriftPpm() * 1e-6, prior, params_.getMinPeak(), tolerance);
+    const std::vector<LagLineFit::Line> lines = fit.fit(fitted, margin_);
+    if (!lines.empty()) {
+        out.agreeing = lines.front().agreeing;
+        out.strength = lines.front().strength;
+    }
+    for (const LagLineFit::Line& line : lines) {
+        const bool single =
+            out.windows == 1 && line.agreeing == 1 && line.strength >= 2.0 * params_.getMinPeak();
+        const bool several =
+            line.agreeing >= 2 && line.agreeing >= std::ceil(kAgreeingShare * out.windows);
+        if (!(single || several)) {
+            continue;
+        }
+        // Sample x of the first member holds what sample x - expected + lag(x) of the second
+        // does.
+        Line measured;
+        PairAlignment& p = measured.alignment;
+        const double epsilon = line.slope;
+        const double atB = line.centre - static_cast<double>(expected_) + line.delta;
+        p.measured = true;
+        p.windows = out.windows;
+        p.agreeing = line.agreeing;
+        p.strength = line.strength;
+        p.offset = (static_cast<double>(expected_) - line.delta + epsilon * line.centre) /
+                   (1.0 + epsilon) / rate;
+        p.offsetError = std::sqrt(line.deltaVariance + atB * atB * line.slopeVariance) / rate;
+        p.driftPpm = epsilon * 1e6;
+        p.driftError = std::sqrt(line.slopeVariance) * 1e6;
+        p.confidence = static_cast<double>(line.agreeing) / out.windows *
+                       std::max(0.0, 1.0 - params_.getMinPeak() / line.strength);
+        measured.atA = line.centre / rate;
+        measured.atB = atB / rate;
+        measured.sigma = std::sqrt(line.deltaVariance) / rate;
+        measured.logRate = std::log1p(epsilon);
+        // The solve weighs what the windows tell, not the prior.
+        measured.logRateVariance = line.slopeDataVariance;
+        measured.share = line.score / lines.front().score;
+        result.lines.push_back(measured);
+    }
+    if (!result.lines.empty()) {
+        out = result.lines.front().alignment;
+    }
     return result;
 }
 

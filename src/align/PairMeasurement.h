@@ -7,8 +7,9 @@
 // cluster uses the same stretches of a member, which keeps the stretches read small); overlaps
 // shorter than three grid steps are cut into up to three windows that cover them. Each window of
 // the first member is searched against the second's over the lags the frame grid and the largest
-// drift allow (LagLineFit); a pair is measured when two windows, and a fifth of them, agree, or
-// when its one window peaks twice as high as one window must.
+// drift allow (LagLineFit); a line passes when two windows, and a fifth of them, agree on it, or
+// when the pair's one window peaks on it twice as high as one window must. A pair may yield up to
+// three such lines (an early reflection beside the direct sound); the cluster's solve picks.
 #pragma once
 
 #include <vector>
@@ -23,16 +24,25 @@ class RecordingWindows;
 
 class PairMeasurement {
 public:
-    // What the cluster's solve needs besides the report: one instant on both clocks, `atA`
-    // seconds after the start of the first member and `atB` after the start of the second, with
-    // its error, and the log of how many seconds the second counts per second of the first.
-    struct Result {
+    // One line the windows' lags follow, as the report gives it and as the cluster's solve needs
+    // it: one instant on both clocks, `atA` seconds after the start of the first member and
+    // `atB` after the start of the second, with its error, and the log of how many seconds the
+    // second counts per second of the first. `share` is the line's evidence against the best's.
+    struct Line {
         PairAlignment alignment;
         double atA = 0.0;
         double atB = 0.0;
         double sigma = 0.0;  // seconds
         double logRate = 0.0;
-        double logRateVariance = 0.0;  // infinite when one window can't tell
+        double logRateVariance = 0.0;  // infinite when the windows can't tell
+        double share = 1.0;
+    };
+
+    // The lines that pass, the best first; `alignment` is the best line's, or says why none
+    // passed.
+    struct Result {
+        PairAlignment alignment;
+        std::vector<Line> lines;
     };
 
     PairMeasurement(const MCAlignParams& params, long long lengthA, long long lengthB,
