@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
-.PHONY: build test bench bench-accuracy fuzz demo format clean
+.PHONY: build test bench bench-accuracy bench-alignment fuzz demo format clean
 
 build:
 	scripts/bootstrap.sh
@@ -27,6 +27,12 @@ bench:
 bench-accuracy: build
 	scripts/bootstrap.sh accuracy
 	scripts/bench-accuracy.sh $(BUILD_DIR)
+
+# Sample-accurate alignment on the field, day, drift, noisy and reverb-codec corpora, on the
+# tuning set (seed 1) and the held-out set (seed 2).
+bench-alignment: build
+	scripts/bootstrap.sh accuracy
+	scripts/bench-alignment.sh $(BUILD_DIR)
 
 # Fuzzes the WAVE reader for FUZZ_SECONDS with libFuzzer, AddressSanitizer and UBSan.
 fuzz:

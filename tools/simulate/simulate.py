@@ -515,8 +515,9 @@ def field_main(args, spec):
         spans = windows(rng, seconds, count, spec["window"])
         drifts = [0.0] * count
         if "one_drifting" in field:
-            long_ones = [d for d, (_, length) in enumerate(spans) if length >= 600] or list(range(count))
-            drifts[int(rng.choice(long_ones))] = field["one_drifting"] * 1e-6
+            # A device of ten minutes or more, so that its clock shows.
+            long_ones = [d for d, (_, length) in enumerate(spans) if length >= 600]
+            drifts[int(rng.choice(long_ones or list(range(count))))] = field["one_drifting"] * 1e-6
         else:
             for d in range(count):
                 if rng.random() < field["drifting"]:
@@ -628,7 +629,8 @@ def main():
         write_wav(os.path.join(audio, name), samples)
         listing.append(f"{name}\t{part}\tstart 0 s\tlength {length:.1f} s\t{notes}")
         extra = attributes(facts[name]) if spec.get("facts") else ""
-        truth.append(f'  <cluster>\n    <file name="{name}" offset="0.000000"{extra}/>\n  </cluster>')
+        truth.append(f'  <cluster>\n    <file name="{name}" offset="0.000000"{extra}/>\n'
+                     '  </cluster>')
     truth.append("</truth>")
     with open(os.path.join(args.out, "truth.xml"), "w") as out:
         out.write("\n".join(truth) + "\n")
