@@ -158,3 +158,59 @@ TEST_F(CameraFolder, TimelinesTakeTheCamerasFrameRateAndGiveItAVideoTrack) {
     EXPECT_EQ(json["files"][1]["status"], "ok");
     EXPECT_NEAR(json["files"][1]["duration"].get<double>(), 30.0, 0.05);
 }
+
+// A camera whose clock runs 80 ppm fast over 80 s: its drift is measured, reported, and with
+// -driftcorrect its synchronized file is resampled onto the reference clock (80 s lose 51
+// samples at 8000 Hz) behind its padding.
+TEST(MediaRun, DriftIsMeasuredReportedAndCorrectedInTheSynchronizedFiles) {
+    TempDir dir;
+    fs::create_directories(dir.path("in"));
+    const auto event = TrelisSynth::musicLike(17, 100.0);
+    TrelisSynth::writeWav(dir.path("in/cam1.wav"), event);
+    const std::vector<float> fast =
+        TrelisSynth::resample(event, 10.0 * 8000, 80 * 8000, 1.0 / (1.0 + 80e-6));
+    TrelisSynth::writeWav(dir.path("in/cam2.wav"), fast);
+    const std::string out = dir.path("out");
+    const Outcome o =
+        TrelisTest::run(TRELIS_APP, {"-f", dir.path("in"), "-o", out, "-driftcorrect"}, dir);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(contains(o.out, "DRIFT CORRECTION: on\n"));
+    EXPECT_TRUE(contains(o.out, "\nClock drift against the cluster's reference: cam2 +80"))
+        << o.out;
+    EXPECT_TRUE(contains(o.out, "name: cam2 offset:10.0000")) << o.out;
+    const fs::path folder = fs::path(out) / "cluster_1";
+    Trelis::wavfile_t written((folder / "cam2.wav").string(), 1, 1, 16000);
+    const double expected = 10.0 * 8000 + 80.0 * 8000 / (1.0 + 80e-6);
+    EXPECT_NEAR(static_cast<double>(written.numFrames), expected, 2.0);
+    Trelis::wavfile_t reference((folder / "cam1.wav").string(), 1, 1, 16000);
+    EXPECT_EQ(reference.numFrames, event.size());
+}
+
+// An MP4 whose sound has a timestamp gap (one AAC packet stamped 544 samples longer than it
+// lasts, as some cameras write) is placed exactly where its WAVE twin is: the alignment reads
+// every recording straight through.
+TEST(MediaRun, ATimestampGapMovesNothing) {
+    TempDir dir;
+    fs::create_directories(dir.path("in"));
+    const auto event = TrelisSynth::musicLike(23, 60.0, 48000);
+    TrelisSynth::writeWav(dir.path("in/cam1.wav"),
+                          std::vector<float>(event.begin(), event.begin() + 50 * 48000), 48000);
+    TrelisSynth::writeWav(dir.path("cam2.wav"),
+                          std::vector<float>(event.begin() + 408000, event.end()), 48000);
+    ASSERT_TRUE(
+        ffmpeg("-i " + dir.path("cam2.wav") + " -c:a aac -b:a 128k " + dir.path("plain.mp4")));
+    ASSERT_TRUE(ffmpeg("-i " + dir.path("plain.mp4") +
+                       " -c copy -bsf:a \"setts=ts=if(gte(N\\,800)\\,PTS+544\\,PTS)\" " +
+                       dir.path("in/cam2.mp4")));
+    const Outcome o =
+        TrelisTest::run(TRELIS_APP, {"-f", dir.path("in"), "-media", "all", "-json", "-"}, dir);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const nlohmann::json json = nlohmann::json::parse(o.out);
+    ASSERT_EQ(json["clusters"].size(), 1u) << o.out;
+    for (const auto& m : json["clusters"][0]["members"]) {
+        EXPECT_NE(m["status"], "unrefined") << m.dump();
+        if (m["name"] == "cam2") {
+            EXPECT_NEAR(m["refinedOffset"].get<double>(), 8.5, 1e-4);
+        }
+    }
+}

@@ -1,0 +1,127 @@
+// The cluster's solve on measured pairs made by hand: offsets and clock rates from pairs that
+// agree, a pair's other line taken when its best does not close a cycle, a pair dropped when no
+// line of it does, and the anchor's choice.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "align/ClusterSolver.h"
+
+using Trelis::ClusterSolver;
+
+namespace {
+
+// Member m starts at start[m] seconds on the reference clock and counts rate[m] reference seconds
+// per second of its own. The pair (a, b) observed at `atA` seconds into a, as its measurement
+// would give it, shifted by `error` seconds.
+ClusterSolver::Line observed(const std::vector<double>& start, const std::vector<double>& rate,
+                             int a, int b, double atA, double error = 0.0) {
+    const double instant = start[a] + rate[a] * atA;
+    ClusterSolver::Line line;
+    line.atA = atA;
+    line.atB = (instant - start[b]) / rate[b] + error;
+    line.sigma = 20e-6;
+    line.logRate = std::log(rate[a] / rate[b]);
+    line.logRateVariance = 1e-14;  // 0.1 ppm
+    return line;
+}
+
+ClusterSolver::Pair pair(int a, int b, std::vector<ClusterSolver::Line> lines) {
+    ClusterSolver::Pair p;
+    p.a = a;
+    p.b = b;
+    p.lines = std::move(lines);
+    p.confidence = 0.9;
+    return p;
+}
+
+}  // namespace
+
+// Four members, one of them 40 ppm fast (it counts fewer reference seconds per own second); every
+// pair measured once, all consistent: offsets and rates come back exactly, anchored at the most
+// preferred member.
+TEST(ClusterSolver, RecoversOffsetsAndRatesOnTheAnchorsClock) {
+    const std::vector<double> start = {0.0, 12.5, 30.25, 61.0};
+    const std::vector<double> rate = {1.0, 1.0, 1.0 / (1.0 + 40e-6), 1.0};
+    std::vector<ClusterSolver::Pair> pairs;
+    for (int a = 0; a < 4; ++a) {
+        for (int b = a + 1; b < 4; ++b) {
+            pairs.push_back(pair(a, b, {observed(start, rate, a, b, 70.0)}));
+        }
+    }
+    ClusterSolver solver(4, {0, 1, 2, 3}, 50.0);
+    ASSERT_EQ(solver.solve(pairs), 0);
+    for (int m = 0; m < 4; ++m) {
+        EXPECT_TRUE(solver.members()[m].linked);
+        EXPECT_NEAR(solver.members()[m].offset, start[m], 1e-6) << m;
+        EXPECT_NEAR(solver.members()[m].logRate, std::log(rate[m]), 1e-8) << m;
+    }
+    for (const auto& p : pairs) {
+        EXPECT_TRUE(p.used);
+        EXPECT_EQ(p.chosen, 0);
+    }
+    EXPECT_DOUBLE_EQ(solver.members()[0].confidence, 1.0);
+    EXPECT_NEAR(solver.offsetDifferenceVariance(1, 0), 0.0, 1e-8);
+}
+
+// A reflection 1.4 ms late outscored the direct sound in one pair of a triangle: the solve takes
+// the pair's second line, which closes the cycle, rather than drop a pair or spread the error.
+TEST(ClusterSolver, TakesThePairsOtherLineThatClosesTheCycle) {
+    const std::vector<double> start = {0.0, 4.0, 9.0};
+    const std::vector<double> rate = {1.0, 1.0, 1.0};
+    std::vector<ClusterSolver::Pair> pairs = {
+        pair(0, 1, {observed(start, rate, 0, 1, 20.0)}),
+        pair(1, 2, {observed(start, rate, 1, 2, 20.0)}),
+        pair(0, 2, {observed(start, rate, 0, 2, 20.0, 1.4e-3), observed(start, rate, 0, 2, 20.0)}),
+    };
+    pairs[2].lines[1].share = 0.8;
+    ClusterSolver solver(3, {0, 1, 2}, 50.0);
+    ASSERT_EQ(solver.solve(pairs), 0);
+    EXPECT_EQ(pairs[2].chosen, 1);
+    EXPECT_TRUE(pairs[2].used);
+    EXPECT_NEAR(solver.members()[2].offset, 9.0, 1e-6);
+}
+
+// With four members every pair lies on two cycles, so the one pair 1.4 ms off with no other line
+// stands out: it is dropped, and the offsets are those of the others.
+TEST(ClusterSolver, DropsThePairThatClosesNoCycle) {
+    const std::vector<double> start = {0.0, 4.0, 9.0, 11.0};
+    const std::vector<double> rate(4, 1.0);
+    std::vector<ClusterSolver::Pair> pairs;
+    for (int a = 0; a < 4; ++a) {
+        for (int b = a + 1; b < 4; ++b) {
+            const double error = a == 0 && b == 2 ? 1.4e-3 : 0.0;
+            pairs.push_back(pair(a, b, {observed(start, rate, a, b, 20.0, error)}));
+        }
+    }
+    ClusterSolver solver(4, {0, 1, 2, 3}, 50.0);
+    ASSERT_EQ(solver.solve(pairs), 0);
+    for (const auto& p : pairs) {
+        EXPECT_EQ(p.used, !(p.a == 0 && p.b == 2)) << p.a << "-" << p.b;
+    }
+    EXPECT_NEAR(solver.members()[2].offset, 9.0, 1e-6);
+}
+
+// Two groups that no pair links: the larger is solved, anchored at its most preferred member,
+// even when a member of the smaller one is preferred; members outside it are not linked. With no
+// pair at all there is nothing to solve.
+TEST(ClusterSolver, SolvesTheLargestLinkedGroup) {
+    const std::vector<double> start = {0.0, 2.0, 3.0, 5.0, 8.0};
+    const std::vector<double> rate(5, 1.0);
+    std::vector<ClusterSolver::Pair> pairs = {
+        pair(0, 1, {observed(start, rate, 0, 1, 10.0)}),
+        pair(2, 3, {observed(start, rate, 2, 3, 10.0)}),
+        pair(3, 4, {observed(start, rate, 3, 4, 10.0)}),
+    };
+    ClusterSolver solver(5, {0, 1, 3, 2, 4}, 50.0);
+    ASSERT_EQ(solver.solve(pairs), 3);
+    EXPECT_FALSE(solver.members()[0].linked);
+    EXPECT_TRUE(solver.members()[2].linked);
+    EXPECT_NEAR(solver.members()[4].offset - solver.members()[2].offset, 5.0, 1e-6);
+
+    std::vector<ClusterSolver::Pair> none;
+    ClusterSolver empty(2, {0, 1}, 50.0);
+    EXPECT_EQ(empty.solve(none), -1);
+}
