@@ -73,6 +73,27 @@ bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n) {
     return true;
 }
 
+// Triangles: a line of pair (a, b) closes with lines of (a, c) and (c, b) when the three agree
+// to within this, or three standard deviations of the three if more.
+constexpr double kClosure = 0.25e-3;  // seconds
+
+// Where the second member of a pair starts on the first's clock, and how many of its seconds
+// pass per second of the first, for one line; from either side.
+struct Placement {
+    double start;
+    double rate;
+    double sigma;
+};
+
+Placement place(const ClusterSolver::Line& line, bool reversed) {
+    const double rate = std::exp(line.logRate);
+    const double start = line.atA - line.atB / rate;  // b's start on a's clock
+    if (!reversed) {
+        return {start, rate, line.sigma};
+    }
+    return {-start * rate, 1.0 / rate, line.sigma * rate};
+}
+
 int findRoot(std::vector<int>& parent, int x) {
     while (parent[x] != x) {
         parent[x] = parent[parent[x]];
@@ -90,7 +111,64 @@ ClusterSolver::ClusterSolver(int count, std::vector<int> preference, double prio
       members_(static_cast<std::size_t>(count)),
       index_(static_cast<std::size_t>(count), -1) {}
 
+void ClusterSolver::chooseLines(std::vector<Pair>& pairs) const {
+    // The pair of each two members, and which way round it is stored.
+    std::vector<int> pairOf(static_cast<std::size_t>(count_ * count_), -1);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        pairOf[static_cast<std::size_t>(pairs[k].a * count_ + pairs[k].b)] = static_cast<int>(k);
+        pairOf[static_cast<std::size_t>(pairs[k].b * count_ + pairs[k].a)] = static_cast<int>(k);
+    }
+    const auto placements = [&](int x, int y) {
+        std::vector<Placement> out;
+        const int k = pairOf[static_cast<std::size_t>(x * count_ + y)];
+        if (k >= 0) {
+            for (const Line& line : pairs[static_cast<std::size_t>(k)].lines) {
+                out.push_back(place(line, pairs[static_cast<std::size_t>(k)].a != x));
+            }
+        }
+        return out;
+    };
+    for (Pair& p : pairs) {
+        if (p.lines.size() < 2) {
+            continue;
+        }
+        std::vector<double> support(p.lines.size(), 0.0);
+        for (int c = 0; c < count_; ++c) {
+            if (c == p.a || c == p.b) {
+                continue;
+            }
+            const std::vector<Placement> ac = placements(p.a, c);
+            const std::vector<Placement> cb = placements(c, p.b);
+            for (std::size_t l = 0; l < p.lines.size(); ++l) {
+                const Placement ab = place(p.lines[l], false);
+                bool closes = false;
+                for (const Placement& first : ac) {
+                    for (const Placement& second : cb) {
+                        // b's start on a's clock by way of c.
+                        const double via = first.start + second.start / first.rate;
+                        const double spread =
+                            std::sqrt(ab.sigma * ab.sigma + first.sigma * first.sigma +
+                                      second.sigma * second.sigma);
+                        closes =
+                            closes || std::fabs(via - ab.start) <= std::max(kClosure, 3.0 * spread);
+                    }
+                }
+                support[l] += closes ? 1.0 : 0.0;
+            }
+        }
+        // Most triangles closed first, then the most evidence.
+        std::size_t chosen = 0;
+        for (std::size_t l = 1; l < p.lines.size(); ++l) {
+            if (support[l] > support[chosen]) {
+                chosen = l;
+            }
+        }
+        p.chosen = static_cast<int>(chosen);
+    }
+}
+
 int ClusterSolver::solve(std::vector<Pair>& pairs) {
+    chooseLines(pairs);
     std::vector<double> misfit;
     const auto outliers = [](const std::vector<double>& m) {
         return std::count_if(m.begin(), m.end(), [](double x) { return x > kOutlierSpread; });

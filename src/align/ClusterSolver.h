@@ -61,6 +61,10 @@ public:
     double offsetDifferenceVariance(int x, int y) const;
 
 private:
+    // Each pair's line, chosen by the triangles it closes with the lines of the pairs through a
+    // third member (ties: the pair's own best line).
+    void chooseLines(std::vector<Pair>& pairs) const;
+
     // One solve of the group holding `anchor`; `misfit` gets every used pair's misfit in
     // standard deviations (0 within the floors), `chi` their sum of squares without the floors.
     // False when the system can't be solved.

@@ -20,10 +20,11 @@ constexpr std::size_t kLines = 3;
 constexpr double kAlternativeShare = 0.5;
 // Evidence a window adds to a line: its peak near the line, less what noise alone reaches.
 constexpr float kNoiseLevel = 3.0f;
-// Standard deviation of a window's lag, in samples, times its peak height; and its floor (the
-// bias of the parabolic interpolation).
-constexpr double kLagSpread = 1.0;
-constexpr double kLagFloor = 0.02;
+// Standard deviation of a window's lag, in samples, times its peak height, and its floor: in
+// reverberant rooms, a window's peak is lopsided and its interpolated lag scatters by a tenth
+// or two of a sample, several times what the noise alone would give.
+constexpr double kLagSpread = 2.5;
+constexpr double kLagFloor = 0.05;
 
 // Inverse variance of a window's lag.
 double weight(float z) {

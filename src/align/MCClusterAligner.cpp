@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "align/ClusterSolver.h"
 #include "align/PairMeasurement.h"
@@ -74,15 +75,33 @@ std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& plan
         }
         source.close(input);
     }
-    std::vector<PairMeasurement::Result> results(planned.size());
+    // Every window of every pair, in the order of the time line: the pairs that meet there share
+    // their members' windows, and the correlator transforms each one once.
+    std::vector<std::vector<std::vector<float>>> correlations(planned.size());
+    std::vector<std::tuple<long long, std::size_t, std::size_t>> order;
+    for (std::size_t k = 0; k < planned.size(); ++k) {
+        const PairMeasurement& m = planned[k].measurement;
+        correlations[k].resize(m.windowCount());
+        for (std::size_t i = 0; i < m.windowCount(); ++i) {
+            order.emplace_back(m.windowTime(i), k, i);
+        }
+    }
+    std::sort(order.begin(), order.end());
     PhaseCorrelator correlator;
+    for (const auto& [time, k, i] : order) {
+        const Planned& p = planned[k];
+        if (loaded[p.a] && loaded[p.b]) {
+            p.measurement.correlate(i, windows[p.a], windows[p.b], correlator, correlations[k][i]);
+        }
+    }
+    std::vector<PairMeasurement::Result> results(planned.size());
     for (std::size_t k = 0; k < planned.size(); ++k) {
         const Planned& p = planned[k];
         if (!loaded[p.a] || !loaded[p.b]) {
             results[k].alignment.reason = AlignReason::Unreadable;
             continue;
         }
-        results[k] = p.measurement.measure(windows[p.a], windows[p.b], correlator);
+        results[k] = p.measurement.fit(correlations[k]);
     }
     return results;
 }

@@ -47,7 +47,7 @@ double floorDiv(double x, double step) {
 
 PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA, long long lengthB,
                                  long long startA, long long startB)
-    : params_(params), expected_(startB - startA), margin_(0) {
+    : params_(params), startA_(startA), expected_(startB - startA), margin_(0) {
     const double rate = params.getSampleRate();
     const long long lo = std::max(0LL, expected_);
     const long long hi = std::min(lengthA, expected_ + lengthB);
@@ -58,7 +58,13 @@ PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA,
     // The frame-accurate offset may hold at either end of the overlap when the clocks drift.
     const double drift = std::min(params.getMaxDriftPpm() * 1e-6 * static_cast<double>(usable),
                                   kLongestDriftSeconds * rate);
-    margin_ = static_cast<long long>(std::ceil(params.getSearchSeconds() * rate + drift));
+    // A power of two, so that the pairs of a cluster mostly share their margins, hence the
+    // lengths of their windows, and a member's window is transformed once for all its pairs.
+    const auto needed = static_cast<long long>(std::ceil(params.getSearchSeconds() * rate + drift));
+    margin_ = 1;
+    while (margin_ < needed) {
+        margin_ *= 2;
+    }
 
     const long long length = fitted(std::llround(params.getWindowSeconds() * rate), margin_);
     const double step = std::max(params.getWindowSpacing(), params.getWindowSeconds()) * rate;
@@ -93,9 +99,34 @@ void PairMeasurement::require(RecordingWindows& a, RecordingWindows& b) const {
     }
 }
 
+long long PairMeasurement::windowTime(std::size_t i) const {
+    return windows_[i].start + startA_;
+}
+
+bool PairMeasurement::correlate(std::size_t i, const RecordingWindows& a, const RecordingWindows& b,
+                                PhaseCorrelator& correlator, std::vector<float>& z) const {
+    const Window& w = windows_[i];
+    const float* x = a.at(w.start, w.length);
+    const float* y = b.at(w.start - expected_ - margin_, w.length + 2 * margin_);
+    if (!correlator.correlate(x, w.length, y, margin_, z)) {
+        z.clear();
+        return false;
+    }
+    return true;
+}
+
 PairMeasurement::Result PairMeasurement::measure(const RecordingWindows& a,
                                                  const RecordingWindows& b,
                                                  PhaseCorrelator& correlator) const {
+    std::vector<std::vector<float>> correlations(windows_.size());
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        correlate(i, a, b, correlator, correlations[i]);
+    }
+    return fit(correlations);
+}
+
+PairMeasurement::Result PairMeasurement::fit(
+    const std::vector<std::vector<float>>& correlations) const {
     Result result;
     PairAlignment& out = result.alignment;
     if (windows_.empty()) {
@@ -103,13 +134,10 @@ PairMeasurement::Result PairMeasurement::measure(const RecordingWindows& a,
         return result;
     }
     const double rate = params_.getSampleRate();
-    std::vector<std::vector<float>> correlations(windows_.size());
     std::vector<LagLineFit::Window> fitted;
     for (std::size_t i = 0; i < windows_.size(); ++i) {
-        const Window& w = windows_[i];
-        const float* x = a.at(w.start, w.length);
-        const float* y = b.at(w.start - expected_ - margin_, w.length + 2 * margin_);
-        if (correlator.correlate(x, w.length, y, margin_, correlations[i])) {
+        if (!correlations[i].empty()) {
+            const Window& w = windows_[i];
             fitted.push_back({static_cast<double>(w.start) + 0.5 * static_cast<double>(w.length),
                               &correlations[i]});
         }

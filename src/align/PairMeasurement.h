@@ -54,8 +54,18 @@ public:
     // Asks both members' stretches for every window.
     void require(RecordingWindows& a, RecordingWindows& b) const;
 
+    // Correlates every window and fits the lines.
     Result measure(const RecordingWindows& a, const RecordingWindows& b,
                    PhaseCorrelator& correlator) const;
+
+    // The same in steps, so that the windows of many pairs can be correlated in the order of the
+    // cluster's time line: each window's correlation (empty when no transform could be made),
+    // then the fit of all of them.
+    std::size_t windowCount() const { return windows_.size(); }
+    long long windowTime(std::size_t i) const;  // on the frame-accurate time line
+    bool correlate(std::size_t i, const RecordingWindows& a, const RecordingWindows& b,
+                   PhaseCorrelator& correlator, std::vector<float>& z) const;
+    Result fit(const std::vector<std::vector<float>>& correlations) const;
 
 private:
     struct Window {
@@ -64,6 +74,7 @@ private:
     };
 
     MCAlignParams params_;
+    long long startA_;
     long long expected_;  // samples of the first member at which the second starts
     long long margin_;    // lags searched either side
     std::vector<Window> windows_;

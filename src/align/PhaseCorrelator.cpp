@@ -14,6 +14,9 @@ namespace {
 // energy (above a recording's bandwidth) carry noise, not phase.
 constexpr double kFloor = 1e-3;
 constexpr std::uint32_t kLanes = 8;
+// Spectra kept for reuse: the windows of the members that one stretch of a cluster's time line
+// holds, for clusters of a few dozen members.
+constexpr std::size_t kSpectra = 64;
 
 }  // namespace
 
@@ -59,6 +62,36 @@ PhaseCorrelator::Plan* PhaseCorrelator::planFor(long long size) {
     return slot.get();
 }
 
+const float* PhaseCorrelator::spectrum(Plan& plan, const float* samples, long long count) {
+    ++uses_;
+    for (Spectrum& entry : spectra_) {
+        if (entry.samples == samples && entry.count == count && entry.size == plan.size) {
+            entry.lastUse = uses_;
+            return entry.values.data();
+        }
+    }
+    // The least recently used entry makes room; a new one while there is room.
+    Spectrum* slot = nullptr;
+    if (spectra_.size() < kSpectra) {
+        spectra_.emplace_back();
+        slot = &spectra_.back();
+    } else {
+        slot = &*std::min_element(
+            spectra_.begin(), spectra_.end(),
+            [](const Spectrum& x, const Spectrum& y) { return x.lastUse < y.lastUse; });
+    }
+    slot->samples = samples;
+    slot->count = count;
+    slot->size = plan.size;
+    slot->lastUse = uses_;
+    slot->values.resize(plan.size + 4);
+    float* buffer = slot->values.data();
+    std::copy(samples, samples + count, buffer);
+    std::fill(buffer + count, buffer + plan.size + 4, 0.0f);
+    fftForwardInPlace(buffer, plan.spec, plan.work.data);
+    return buffer;
+}
+
 bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, long long m,
                                 std::vector<float>& z) {
     const long long span = 2 * m + 1;
@@ -69,24 +102,20 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
         return false;
     }
     const std::uint32_t size = plan->size;
+    const float* sa = spectrum(*plan, a, n);
+    const float* sb = spectrum(*plan, b, n + 2 * m);
     float* fa = plan->fa.data;
     float* fb = plan->fb.data;
-    std::copy(a, a + n, fa);
-    std::fill(fa + n, fa + size + 4, 0.0f);
-    std::copy(b, b + n + 2 * m, fb);
-    std::fill(fb + n + 2 * m, fb + size + 4, 0.0f);
-    fftForwardInPlace(fa, plan->spec, plan->work.data);
-    fftForwardInPlace(fb, plan->spec, plan->work.data);
 
     // conj(A) B into the first buffer, its power into the second; then each bin weighted by
     // |C|^-0.75: the full phase transform (|C|^-1) lets bins with little energy add as much
     // noise to the peak as the strong ones add signal. Simple loops over plain arrays, so that
     // they vectorize; sums run in a fixed number of lanes, so their order is fixed too.
     const std::uint32_t bins = size / 2 + 1;
-    float* power = fb + bins + 1;  // past the power, fb is no longer needed
+    float* power = fb;
     for (std::uint32_t k = 0; k < bins; ++k) {
-        const float ar = fa[2 * k], ai = fa[2 * k + 1];
-        const float br = fb[2 * k], bi = fb[2 * k + 1];
+        const float ar = sa[2 * k], ai = sa[2 * k + 1];
+        const float br = sb[2 * k], bi = sb[2 * k + 1];
         fa[2 * k] = ar * br + ai * bi;
         fa[2 * k + 1] = ar * bi - ai * br;
     }

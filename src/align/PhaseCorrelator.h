@@ -6,10 +6,13 @@
 // frequency of the cross spectrum weighted by its magnitude to the power -0.75, which keeps the
 // peak sharp under reverberation and coloured noise without raising empty bands to full
 // weight), and sigma is the root mean square of the correlation at the lags outside the searched
-// range. Transform plans and buffers are made once per size and reused; one correlator per
-// thread.
+// range. Transform plans and buffers are made once per size and reused, and the spectra of the
+// last windows correlated are kept: a window of a member that several pairs share (the same
+// samples, by address and length) is transformed once while it is in use. The caller keeps the
+// samples where they are for the correlator's lifetime. One correlator per thread.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <vector>
@@ -32,9 +35,21 @@ public:
 
 private:
     struct Plan;
+    struct Spectrum {
+        const float* samples = nullptr;
+        long long count = 0;
+        std::uint32_t size = 0;
+        std::uint64_t lastUse = 0;
+        std::vector<float> values;  // packed, size + 4 floats
+    };
     Plan* planFor(long long size);
+    // The packed spectrum of `count` samples zero-padded to the plan's size, from the cache when
+    // it holds it.
+    const float* spectrum(Plan& plan, const float* samples, long long count);
 
     std::map<int, std::unique_ptr<Plan>> plans_;
+    std::vector<Spectrum> spectra_;
+    std::uint64_t uses_ = 0;
 };
 
 }  // namespace Trelis
