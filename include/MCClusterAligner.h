@@ -10,11 +10,11 @@
 // and say why (MemberAlignment).
 //
 // Pairs are those the caller names (the accepted matches of clustering); a member that none of
-// them measures is then tried against every other member it overlaps. Recordings are read
-// straight through, each once per call, through MCInput sources at the sample rate of the
-// parameters; only the windows are kept in memory. The aligner keeps no state between calls and
-// prints nothing. Allocation failures propagate; a recording that can't be opened or read leaves
-// its member unrefined.
+// them measures is then tried against every other member it overlaps. Each recording is opened
+// once per call, through an MCInput source at the sample rate of the parameters, and read
+// straight through (a second time for such a member); only the windows are kept in memory. The
+// aligner keeps no state between calls and prints nothing. Allocation failures propagate; a
+// recording that can't be opened or read leaves its member unrefined.
 #pragma once
 
 #include <utility>

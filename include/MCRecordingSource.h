@@ -2,8 +2,10 @@
 //
 // open() returns a new input positioned at the first sample, delivering mono samples at the
 // alignment's sample rate (MCAlignParams), or null with the reason in `error`. close() destroys
-// what open() returned: inputs are destroyed through their own type. The aligner reads each
-// input straight through, once, and closes it before it returns; it never closes null.
+// what open() returned: inputs are destroyed through their own type. The aligner opens each
+// member once, reads it straight through from a rewind (once, or twice when it needs more of it),
+// keeps it open meanwhile, and closes it before it returns, also when it throws; it never closes
+// null.
 #pragma once
 
 #include <string>

@@ -30,6 +30,28 @@ struct Member {
     long long start = 0;       // samples on the frame-accurate time line
     long long length = 0;      // samples; -1 when unreadable
     std::string error;
+    MCInput* input = nullptr;  // open for the whole alignment
+};
+
+// Closes every input the alignment opened, however it ends.
+class OpenInputs {
+public:
+    OpenInputs(std::vector<Member>& members, MCRecordingSource& source)
+        : members_(members), source_(source) {}
+    ~OpenInputs() {
+        for (Member& m : members_) {
+            if (m.input != nullptr) {
+                source_.close(m.input);
+                m.input = nullptr;
+            }
+        }
+    }
+    OpenInputs(const OpenInputs&) = delete;
+    OpenInputs& operator=(const OpenInputs&) = delete;
+
+private:
+    std::vector<Member>& members_;
+    MCRecordingSource& source_;
 };
 
 struct Group {
@@ -45,9 +67,7 @@ struct Planned {
 
 // Reads every member's stretches that the planned pairs need, and measures the pairs.
 std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& planned,
-                                                std::vector<Member>& members,
-                                                const std::vector<const MCClusterElem*>& elems,
-                                                MCRecordingSource& source) {
+                                                std::vector<Member>& members) {
     std::vector<RecordingWindows> windows(members.size());
     std::vector<bool> needed(members.size(), false);
     for (const Planned& p : planned) {
@@ -59,21 +79,16 @@ std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& plan
         if (!needed[m]) {
             continue;
         }
-        std::string error;
-        MCInput* input = source.open(elems[m]->fileId, error);
-        if (input == nullptr) {
-            members[m].length = -1;
-            members[m].error = error;
+        if (members[m].input == nullptr) {
             continue;
         }
         try {
-            windows[m].load(*input, static_cast<std::uint64_t>(members[m].length));
+            windows[m].load(*members[m].input, static_cast<std::uint64_t>(members[m].length));
             loaded[m] = true;
         } catch (const std::exception& e) {
             members[m].length = -1;
             members[m].error = e.what();
         }
-        source.close(input);
     }
     // Every window of every pair, in the order of the time line: the pairs that meet there share
     // their members' windows, and the correlator transforms each one once.
@@ -123,18 +138,13 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
         members[m].start = std::llround(static_cast<double>(elems[m]->offset) * rate);
         indexOf[elems[m]->fileId] = static_cast<int>(m);
     }
-    // Lengths first: every input is opened again, one at a time, to read it.
+    // Every input stays open until the end: its length plans the windows, and a member the
+    // named pairs leave unmeasured is read again for its other pairs.
+    const OpenInputs closer(members, source);
     if (members.size() >= 2) {
-        for (std::size_t m = 0; m < members.size(); ++m) {
-            std::string error;
-            MCInput* input = source.open(members[m].id, error);
-            if (input == nullptr) {
-                members[m].length = -1;
-                members[m].error = error;
-                continue;
-            }
-            members[m].length = static_cast<long long>(input->getNumSamples());
-            source.close(input);
+        for (Member& m : members) {
+            m.input = source.open(m.id, m.error);
+            m.length = m.input != nullptr ? static_cast<long long>(m.input->getNumSamples()) : -1;
         }
     }
     const auto readable = [&](int m) { return members[m].length >= 0; };
@@ -166,8 +176,7 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
             }
             planned.push_back({a, b, std::move(measurement)});
         }
-        const std::vector<PairMeasurement::Result> results =
-            measureAll(planned, members, elems, source);
+        const std::vector<PairMeasurement::Result> results = measureAll(planned, members);
         for (std::size_t k = 0; k < planned.size(); ++k) {
             PairAlignment report = results[k].alignment;
             report.first = members[planned[k].a].id;
