@@ -247,19 +247,24 @@ def usable_tracks(music):
     return [t for t in tracks if lengths[t] >= MIN_TRACK_SECONDS]
 
 
-def write_channels(path, channels, rate=8000):
-    pcm = np.clip(np.round(np.stack(channels, axis=1) * 32768.0), -32768, 32767).astype("<i2")
+def write_channels(path, channels, rate=8000, block=1 << 20):
+    """16-bit WAVE of the channels, a block at a time (a long device is gigabytes as floats)."""
     with wave.open(path, "wb") as out:
         out.setnchannels(len(channels))
         out.setsampwidth(2)
         out.setframerate(rate)
-        out.writeframes(pcm.tobytes())
+        for at in range(0, len(channels[0]), block):
+            part = np.stack([c[at:at + block] for c in channels], axis=1) * 32768.0
+            out.writeframes(np.clip(np.round(part), -32768, 32767).astype("<i2").tobytes())
 
 
 def decode_channels(path, rate, count):
-    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-ac", str(count), "-ar", str(rate),
-                          "-f", "f32le", "-"], check=True, capture_output=True).stdout
-    data = np.frombuffer(raw, dtype=np.float32).reshape(-1, count)
+    """Through a file: a pipe's bytes would be held twice."""
+    raw = path + ".f32"
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-i", path, "-ac", str(count), "-ar", str(rate),
+                    "-f", "f32le", raw], check=True)
+    data = np.fromfile(raw, dtype=np.float32).reshape(-1, count)
+    os.remove(raw)
     return [data[:, c].astype(np.float64) for c in range(count)]
 
 
@@ -317,6 +322,16 @@ def field_pink(rng, count):
     spectrum[1:] /= np.sqrt(np.arange(1, len(spectrum)))
     noise = scipy_fft.irfft(spectrum, count)
     return noise / (np.std(noise) + 1e-12)
+
+
+def convolve_long(x, h, block=1 << 22):
+    """x convolved with h, as long as x, a block at a time: at once, the FFTs of a device of
+    three quarters of an hour take over ten gigabytes."""
+    out = np.zeros(len(x) + len(h) - 1)
+    for at in range(0, len(x), block):
+        part = signal.oaconvolve(x[at:at + block], h)
+        out[at:at + len(part)] += part
+    return out[:len(x)]
 
 
 def stretch(clip, factor):
@@ -435,25 +450,30 @@ def field_device(rng, sources, source_rate, start, seconds, room, spec, clips, d
             ratio = drr if name == "stage" else crowd_drr
             dry = sample_at(sources[name], source_rate, first, step, before + count)
             response = field_room_response(rng, rate, room["t60"], ratio)
-            heard += signal.oaconvolve(dry, response)[before:before + count] / at
+            heard += convolve_long(dry, response)[before:before + count] / at
+            del dry
         channels.append(heard)
     level = np.std(channels[0]) + 1e-12
     snr = rng.uniform(*spec["snr"])
     use_pink = rng.random() < 0.5
     for c in channels:
         noise = field_pink(rng, count) if use_pink else babble(rng, count, rate, clips)
-        c += noise * level / (10 ** (snr / 20))
+        noise *= level / (10 ** (snr / 20))
+        c += noise
+        del noise
     notes.append(f"SNR {snr:.1f} dB {'pink' if use_pink else 'babble'}")
     if spec["eq"] and rng.random() < 0.4:
         sos = signal.butter(4, [300, 3400], btype="bandpass", fs=rate, output="sos")
-        channels = [signal.sosfilt(sos, c) for c in channels]
+        for c in range(len(channels)):
+            channels[c] = signal.sosfilt(sos, channels[c])
         notes.append("phone EQ")
     peak = max(np.max(np.abs(c)) for c in channels) + 1e-12
     gain = rng.uniform(0.2, 1.4) / peak
-    channels = [c * gain for c in channels]
+    for c in channels:
+        c *= gain
+        np.clip(c, -1.0, 1.0, out=c)
     if gain * peak > 1.0:
         notes.append("clipped")
-    channels = [np.clip(c, -1.0, 1.0) for c in channels]
     channels, what = codec_round_trip_channels(channels, rate, rng)
     notes.append(what)
     if drift:
@@ -501,7 +521,9 @@ def field_main(args, spec):
                 parts.append(decode(os.path.join(args.music, tracks[used]), rate))
                 used += 1
             event = np.concatenate(parts)[:int(target * rate)]
-            sources = dict(stage=event / (np.std(event) + 1e-12))
+            del parts
+            event /= np.std(event) + 1e-12
+            sources = dict(stage=event)
             what = f"concert: {used} tracks joined"
         else:
             sources, took, what = event_source(rng, kinds[e], tracks[used:], args.music, prompts,
