@@ -79,6 +79,15 @@ std::vector<TruthFile> readTruth(const std::string& path) {
                 }
                 entry.offset = offset;
             }
+            if (file->Attribute("drift") != nullptr) {
+                double ppm = 0.0;
+                if (file->QueryDoubleAttribute("drift", &ppm) != tinyxml2::XML_SUCCESS ||
+                    !std::isfinite(ppm)) {
+                    throw truthError(
+                        path, line + ": the drift of " + entry.name + " is not a number of ppm");
+                }
+                entry.drift = ppm * 1e-6;
+            }
             files.push_back(entry);
         }
         ++clusterIndex;
@@ -130,8 +139,11 @@ void printEvaluation(const std::vector<TruthFile>& truth, const std::vector<Foun
             if (together && placed && ti->offset && tj->offset) {
                 const double want = *ti->offset - *tj->offset;
                 frameErrors.push_back(1000.0 * std::fabs(fi->frameOffset - fj->frameOffset - want));
-                refinedErrors.push_back(1000.0 *
-                                        std::fabs(fi->refinedOffset - fj->refinedOffset - want));
+                const auto reference = truthByName.find(fi->reference);
+                const double clock =
+                    reference != truthByName.end() ? 1.0 + reference->second->drift : 1.0;
+                refinedErrors.push_back(
+                    1000.0 * std::fabs(fi->refinedOffset - fj->refinedOffset - want * clock));
             }
         }
     }

@@ -298,10 +298,18 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     if (!truthFile.empty()) {
         std::vector<FoundFile> found;
         int index = 0;
+        const auto fileName = [&](int id) {
+            return fs::path(files->idToPath[id]).filename().string();
+        };
         for (const ClusterSet* cluster : *clusters) {
-            for (const MCClusterElem* elem : *cluster) {
-                found.push_back({fs::path(files->idToPath[elem->fileId]).filename().string(), index,
-                                 elem->offset, refined.at(elem->fileId)});
+            // Each member's refined offset is on its cluster's reference clock, or on its
+            // group's.
+            for (const MemberAlignment& m : aligned.at(cluster).members) {
+                const int clock = m.status == MemberAlignment::Status::Grouped
+                                      ? m.groupReference
+                                      : aligned.at(cluster).reference;
+                found.push_back({fileName(m.fileId), index, m.frameOffset, m.offset,
+                                 clock >= 0 ? fileName(clock) : std::string()});
             }
             ++index;
         }

@@ -94,6 +94,13 @@ TEST_F(DemoRun, BadTruthFilesAreNamedWithTheProblem) {
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(contains(o.err, bad + ": line 1: a <file> without a name")) << o.err;
 
+    std::ofstream(bad)
+        << "<truth><cluster><file name=\"cam1.wav\" drift=\"fast\"/></cluster></truth>";
+    o = trelis({"-f", event, "-t", bad}, dir);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(contains(o.err, bad + ": line 1: the drift of cam1.wav is not a number of ppm"))
+        << o.err;
+
     std::ofstream(bad) << "<truth><cluster>";
     o = trelis({"-f", event, "-t", bad}, dir);
     EXPECT_EQ(o.status, 1);
