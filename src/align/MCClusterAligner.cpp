@@ -182,6 +182,7 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
             report.first = members[planned[k].a].id;
             report.second = members[planned[k].b].id;
             if (report.measured) {
+                measured[planned[k].a] = measured[planned[k].b] = true;
                 ClusterSolver::Pair p;
                 p.a = planned[k].a;
                 p.b = planned[k].b;
