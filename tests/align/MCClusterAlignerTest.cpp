@@ -185,6 +185,10 @@ TEST(MCClusterAligner, SolvesAClusterOnTheReferenceClockAndSaysWhatItCouldNot) {
                   std::make_pair(a.pairs[k].first, a.pairs[k].second));
     }
     EXPECT_TRUE(a.pairs.front().used);  // (1, 2)
+    // 1 and 3 are measured through the named pairs: their own pair is not measured.
+    for (const PairAlignment& p : a.pairs) {
+        EXPECT_FALSE(p.first == 1 && p.second == 3);
+    }
 }
 
 // A cluster of one is its own reference; a cluster in which nothing can be read keeps its
