@@ -24,6 +24,8 @@ import xml.etree.ElementTree as ET
 import numpy as np
 
 PLACED = ("refined", "reference")
+# Members refined against their own group only: measured against each other, on the group's clock.
+GROUPED = "grouped"
 # Drift is judged where a member shares this much sound with a measured partner.
 LONG_SECONDS = 300.0
 
@@ -69,7 +71,9 @@ def read_result(result, source="the JSON result"):
                          "predates the alignment report")
         reference = names.get(cluster["reference"])
         for m in cluster["members"]:
-            members[m["name"]] = dict(cluster=index, reference=reference,
+            # A member refined only within its group is on its group's clock.
+            clock = names.get(m["groupReference"]) if "groupReference" in m else reference
+            members[m["name"]] = dict(cluster=index, reference=clock,
                                       status=m.get("status", "unrefined"),
                                       offset=float(m["offset"]),
                                       refined=float(m.get("refinedOffset", m["offset"])),
@@ -112,7 +116,10 @@ def offset_errors(truth, placed):
             if ta["cluster"] != tb["cluster"] or pa["cluster"] != pb["cluster"]:
                 continue
             want = (ta["offset"] - tb["offset"]) * (1.0 + drift_of(truth, pa["reference"]))
-            if pa["status"] in PLACED and pb["status"] in PLACED:
+            measured = pa["status"] in PLACED and pb["status"] in PLACED
+            grouped = (pa["status"] == pb["status"] == GROUPED
+                       and pa["reference"] == pb["reference"])
+            if measured or grouped:
                 error = 1000 * abs(pa["refined"] - pb["refined"] - want)
                 low = [d for d in (ta["drr"], tb["drr"]) if d is not None and d < 0.0]
                 (far if low else near).append(error)
@@ -172,10 +179,19 @@ def unmeasured_refined(stdout, placed):
         m = re.match(r"name: (.*) offset:(\S+)$", line)
         if m:
             lines[os.path.splitext(m.group(1))[0]] = float(m.group(2))
-    # The frame offset as the JSON gives it (microseconds), the REFINED line with six decimals.
+    # An unrefined member keeps its frame-accurate offset against its cluster's reference (the
+    # earliest member at 0 may move the whole cluster): the frame offsets as the JSON gives them
+    # (microseconds), the REFINED lines with six decimals.
+    def unmeasured(name, p):
+        reference = p["reference"]
+        if name not in lines or reference not in lines or reference not in placed:
+            return False
+        printed = lines[name] - lines[reference]
+        frame = p["offset"] - placed[reference]["offset"]
+        return abs(printed - frame) > 3e-6
+
     return sum(1 for name, p in placed.items()
-               if p["status"] == "unrefined" and name in lines
-               and abs(lines[name] - p["offset"]) > 1.5e-6)
+               if p["status"] == "unrefined" and unmeasured(name, p))
 
 
 def run(trelis, folder, work, options=(), truth=None):
