@@ -107,10 +107,11 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
     float* fa = plan->fa.data;
     float* fb = plan->fb.data;
 
-    // conj(A) B into the first buffer, its power into the second; then each bin weighted by
-    // |C|^-0.75: the full phase transform (|C|^-1) lets bins with little energy add as much
-    // noise to the peak as the strong ones add signal. Simple loops over plain arrays, so that
-    // they vectorize; sums run in a fixed number of lanes, so their order is fixed too.
+    // conj(A) B into the first buffer, its power into the second; then each bin divided by its
+    // magnitude (the phase transform): every frequency counts alike, so a room's colouring does
+    // not widen the peak, and the direct sound stands above early reflections that a partly
+    // whitened correlation lets outgrow it. Simple loops over plain arrays, so that they
+    // vectorize; sums run in a fixed number of lanes, so their order is fixed too.
     const std::uint32_t bins = size / 2 + 1;
     float* power = fb;
     for (std::uint32_t k = 0; k < bins; ++k) {
@@ -138,8 +139,7 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
     }
     const float floor = static_cast<float>(kFloor * total / bins) + 1e-30f;
     for (k = 0; k < bins; ++k) {
-        const float root = std::sqrt(std::sqrt(power[k]) + floor);
-        power[k] = 1.0f / (root * std::sqrt(root));
+        power[k] = 1.0f / (std::sqrt(power[k]) + floor);
     }
     for (k = 0; k < bins; ++k) {
         fa[2 * k] *= power[k];

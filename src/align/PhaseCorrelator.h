@@ -3,13 +3,13 @@
 //
 // For a of length n and b of length n + 2m, it gives z[l] = c(l - m) / sigma for l = 0 .. 2m,
 // where c(lag) = sum over k of a[k] b[k + m + lag] after both are whitened together (each
-// frequency of the cross spectrum weighted by its magnitude to the power -0.75, which keeps the
-// peak sharp under reverberation and coloured noise without raising empty bands to full
-// weight), and sigma is the root mean square of the correlation at the lags outside the searched
-// range. Transform plans and buffers are made once per size and reused, and the spectra of the
-// last windows correlated are kept: a window of a member that several pairs share (the same
-// samples, by address and length) is transformed once while it is in use. The caller keeps the
-// samples where they are for the correlator's lifetime. One correlator per thread.
+// frequency of the cross spectrum divided by its magnitude, with a floor that keeps empty bands
+// from full weight, so the peak stays sharp under reverberation and coloured noise), and sigma is
+// the root mean square of the correlation at the lags outside the searched range. Transform plans
+// and buffers are made once per size and reused, and the spectra of the last windows correlated are
+// kept: a window of a member that several pairs share (the same samples, by address and length) is
+// transformed once while it is in use. The caller keeps the samples where they are for the
+// correlator's lifetime. One correlator per thread.
 #pragma once
 
 #include <cstdint>
