@@ -14,9 +14,10 @@ namespace {
 // energy (above a recording's bandwidth) carry noise, not phase.
 constexpr double kFloor = 1e-3;
 constexpr std::uint32_t kLanes = 8;
-// Spectra kept for reuse: the windows of the members that one stretch of a cluster's time line
-// holds, for clusters of a few dozen members.
-constexpr std::size_t kSpectra = 64;
+// Memory for the spectra kept for reuse: at the default rate, the windows of the members that one
+// stretch of a cluster's time line holds, for clusters of a few dozen members; beyond it, the
+// cache would cost more in memory traffic than the transforms it saves.
+constexpr std::size_t kSpectrumBytes = std::size_t{16} << 20;
 
 }  // namespace
 
@@ -72,7 +73,9 @@ const float* PhaseCorrelator::spectrum(Plan& plan, const float* samples, long lo
     }
     // The least recently used entry makes room; a new one while there is room.
     Spectrum* slot = nullptr;
-    if (spectra_.size() < kSpectra) {
+    const std::size_t room =
+        std::max<std::size_t>(2, kSpectrumBytes / (sizeof(float) * (plan.size + 4)));
+    if (spectra_.size() < room) {
         spectra_.emplace_back();
         slot = &spectra_.back();
     } else {
