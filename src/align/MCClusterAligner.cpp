@@ -29,7 +29,6 @@ struct Member {
     double frameOffset = 0.0;  // seconds
     long long start = 0;       // samples on the frame-accurate time line
     long long length = 0;      // samples; -1 when unreadable
-    std::string error;
     MCInput* input = nullptr;  // open for the whole alignment
 };
 
@@ -85,9 +84,8 @@ std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& plan
         try {
             windows[m].load(*members[m].input, static_cast<std::uint64_t>(members[m].length));
             loaded[m] = true;
-        } catch (const std::exception& e) {
+        } catch (const std::exception&) {  // a read that fails leaves the member unreadable
             members[m].length = -1;
-            members[m].error = e.what();
         }
     }
     // Every window of every pair, in the order of the time line: the pairs that meet there share
@@ -143,7 +141,8 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
     const OpenInputs closer(members, source);
     if (members.size() >= 2) {
         for (Member& m : members) {
-            m.input = source.open(m.id, m.error);
+            std::string error;  // a member that can't be opened is reported unreadable
+            m.input = source.open(m.id, error);
             m.length = m.input != nullptr ? static_cast<long long>(m.input->getNumSamples()) : -1;
         }
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "align/LagLineFit.h"
 #include "align/PhaseCorrelator.h"
@@ -39,10 +38,6 @@ long long fitted(long long length, long long margin) {
     return 4 * shorter >= 3 * length ? shorter : length;
 }
 
-double floorDiv(double x, double step) {
-    return std::floor(x / step);
-}
-
 }  // namespace
 
 PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA, long long lengthB,
@@ -72,7 +67,7 @@ PairMeasurement::PairMeasurement(const MCAlignParams& params, long long lengthA,
         // Grid windows: cluster time k * step, inside the overlap; of many, every stride-th, so
         // that pairs with the same stride share their stretches too.
         const double first = std::ceil((static_cast<double>(lo + startA)) / step);
-        const double last = floorDiv(static_cast<double>(hi - length + startA), step);
+        const double last = std::floor(static_cast<double>(hi - length + startA) / step);
         const double stride = std::ceil((last - first + 1.0) / kMostWindows);
         for (double k = std::ceil(first / stride) * stride; k <= last; k += stride) {
             windows_.push_back({std::llround(k * step) - startA, length});
