@@ -334,6 +334,19 @@ bool parseClusterFlag(int& index, const char* flag, const char* value,
 }
 
 void printRunHelp() {
+    std::cout << "\n\nOPTIONAL MATCHING FLAGS:\n\n"
+                 "-match <spec|verified>\n\n"
+                 "       How two recordings are judged to share an event. spec (the default)\n"
+                 "       accepts a pair by the thresholds above, on its best offset alone: quick,\n"
+                 "       and sure on clean, close recordings of music, but it misses far\n"
+                 "       cameras, speech, noisy or short clips and drifting clocks. verified\n"
+                 "       keeps the few offsets of every pair that stand out from chance, checks\n"
+                 "       each on the audio itself, and links a pair only when the sound agrees\n"
+                 "       over the whole overlap; pairs with two equally good offsets (repeated\n"
+                 "       material) are left unlinked and named in the JSON. Choose verified for\n"
+                 "       recordings made in the field; it reads the audio a second time, so it\n"
+                 "       takes longer. The acceptance thresholds above do not apply to it.\n"
+                 "\n\n";
     std::cout << "\n\nOPTIONAL MEDIA FLAGS:\n\n"
                  "-media all\n\n"
                  "       Takes every file of the folder that FFmpeg decodes: camera and phone\n"
@@ -413,6 +426,13 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
             value, "FRAME RATE: ", "Invalid FRAME RATE.  Must be between 1 and 240.\n",
             [](double v) { return v >= 1.0 && v <= 240.0; }, [&](double v) { options.fps = v; },
             [&] { return options.fps; });
+    } else if (is(flag, "-match")) {
+        if (is(value, "spec") || is(value, "verified")) {
+            options.verified = is(value, "verified");
+            std::cout << "MATCH: " << value << std::endl;
+        } else {
+            std::cout << "Invalid MATCH.  Must be spec or verified.\nDefault is spec" << std::endl;
+        }
     } else if (is(flag, "-refine")) {
         if (is(value, "off") || is(value, "on")) {
             options.refine = is(value, "on");

@@ -25,6 +25,7 @@ struct RunOptions {
     bool refine = true;           // -refine off: frame-accurate offsets only
     double maxDriftPpm = 200.0;   // -maxdrift: largest clock drift the refinement searches for
     bool driftCorrect = false;    // -driftcorrect: -o resamples members onto the reference clock
+    bool verified = false;        // -match verified: links checked on the audio
 };
 
 // Returns 0; does not return when no folder was given. Takes the RunOptions flags too, and drops

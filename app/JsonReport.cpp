@@ -95,6 +95,26 @@ Json alignmentJson(const PairAlignment& p) {
     return out;
 }
 
+// A verified pair: where and how surely the audio placed it, and how its votes stood out.
+Json verifiedJson(const PairMatch& m) {
+    const PairAlignment& a = m.alignment;
+    Json out = {{"first", m.first},
+                {"second", m.second},
+                {"offset", microseconds(a.offset)},
+                {"offsetError", twoDigits(a.offsetError)}};
+    const bool drift = std::isfinite(a.driftError);
+    out["driftPpm"] = drift ? Json(toItsError(a.driftPpm, a.driftError)) : Json();
+    out["driftPpmError"] = drift ? Json(twoDigits(a.driftError)) : Json();
+    out["votes"] = m.votes;
+    out["chanceVotes"] = twoDigits(m.chanceVotes);
+    out["surprise"] = std::round(m.surprise * 10.0) / 10.0;
+    out["windows"] = a.windows;
+    out["agreeing"] = a.agreeing;
+    out["strength"] = std::round(a.strength * 10.0) / 10.0;
+    out["confidence"] = std::round(a.confidence * 1e3) / 1e3;
+    return out;
+}
+
 // A float setting as the double written the way it was given (0.2, not 0.20000000298023224).
 double shortest(float value) {
     char text[32];
@@ -128,6 +148,7 @@ Json settings(const RunReport& report) {
     out["refine"] = report.refine;
     out["maxDriftPpm"] = report.maxDriftPpm;
     out["driftCorrect"] = report.driftCorrect;
+    out["match"] = report.verified ? "verified" : "spec";
     return out;
 }
 
@@ -162,6 +183,9 @@ void writeJsonReport(const RunReport& report, std::ostream& out) {
             members.push_back(memberJson(m, names[m.id]));
         }
         Json pairs = Json::array();
+        for (const PairMatch& m : cluster.linked) {
+            pairs.push_back(verifiedJson(m));
+        }
         for (const ReportPair& p : cluster.pairs) {
             pairs.push_back({{"first", p.first},
                              {"second", p.second},
@@ -183,6 +207,17 @@ void writeJsonReport(const RunReport& report, std::ostream& out) {
     }
     root["clusters"] = std::move(clusters);
     root["unmatched"] = report.unmatched;
+    if (report.verified) {
+        // Pairs whose sound agreed at two offsets alike: left unlinked rather than guessed.
+        Json ambiguous = Json::array();
+        for (const PairMatch& m : report.ambiguous) {
+            Json entry = verifiedJson(m);
+            entry["rivalOffset"] = microseconds(m.rival.offset);
+            entry["rivalStrength"] = std::round(m.rival.strength * 10.0) / 10.0;
+            ambiguous.push_back(std::move(entry));
+        }
+        root["ambiguous"] = std::move(ambiguous);
+    }
     out << root.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 

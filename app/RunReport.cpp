@@ -15,7 +15,8 @@ double matchConfidence(const MCMatchStats& stats) {
 
 std::vector<ReportCluster> reportClusters(
     const ClusterResult& clusters, const std::map<const ClusterSet*, ClusterAlignment>& aligned,
-    const std::vector<MCMatchStats>& accepted, double framesPerSecond) {
+    const std::vector<MCMatchStats>& accepted, const std::vector<PairMatch>& linked,
+    double framesPerSecond) {
     std::vector<ReportCluster> report;
     std::map<int, std::size_t> clusterOf;
     for (const ClusterSet* cluster : clusters) {
@@ -49,6 +50,12 @@ std::vector<ReportCluster> reportClusters(
             {stats.id1, stats.id2, stats.offset / framesPerSecond, stats.matchCount,
              stats.overlapLength / framesPerSecond, stats.templateLength / framesPerSecond,
              matchConfidence(stats)});
+    }
+    for (const PairMatch& pair : linked) {  // ordered by first, then second
+        const auto found = clusterOf.find(pair.first);
+        if (found != clusterOf.end() && pair.status == PairMatch::Status::Linked) {
+            report[found->second].linked.push_back(pair);
+        }
     }
     return report;
 }

@@ -12,6 +12,7 @@
 #include "ClusterResult.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
+#include "PairMatch.h"
 #include "sync/MCMatchStats.h"
 
 namespace Trelis {
@@ -56,7 +57,8 @@ struct ReportPair {
 struct ReportCluster {
     int reference = -1;  // the member whose clock the refined offsets are on
     std::vector<ReportMember> members;
-    std::vector<ReportPair> pairs;
+    std::vector<ReportPair> pairs;          // the accepted pairs, by the thresholds
+    std::vector<PairMatch> linked;          // or the verified pairs, with -match verified
     std::vector<PairAlignment> alignments;  // every pair the refinement measured
 };
 
@@ -68,9 +70,11 @@ struct RunReport {
     bool refine = true;
     double maxDriftPpm = 0.0;
     bool driftCorrect = false;
+    bool verified = false;         // -match verified
     std::vector<InputFile> files;  // by id
     std::vector<ReportCluster> clusters;
-    std::vector<int> unmatched;  // files in a cluster of their own
+    std::vector<int> unmatched;        // files in a cluster of their own
+    std::vector<PairMatch> ambiguous;  // verified matching: pairs left unlinked
 };
 
 // How sure an accepted match is, in [0, 1]: 1 - 10 / z, where z is how many spreads the winning
@@ -79,11 +83,12 @@ struct RunReport {
 // z = 100 scores 0.9. Chance matches between unrelated recordings score below 0.1.
 double matchConfidence(const MCMatchStats& stats);
 
-// The clusters, their members and their accepted pairs in report order. `aligned` holds the
-// alignment of every cluster of `clusters`; `framesPerSecond` converts the statistics' frames to
-// seconds.
+// The clusters, their members and their accepted (or linked) pairs in report order. `aligned`
+// holds the alignment of every cluster of `clusters`; `framesPerSecond` converts the statistics'
+// frames to seconds.
 std::vector<ReportCluster> reportClusters(
     const ClusterResult& clusters, const std::map<const ClusterSet*, ClusterAlignment>& aligned,
-    const std::vector<MCMatchStats>& accepted, double framesPerSecond);
+    const std::vector<MCMatchStats>& accepted, const std::vector<PairMatch>& linked,
+    double framesPerSecond);
 
 }  // namespace Trelis

@@ -20,6 +20,7 @@
 #include "MCExtractParams.h"
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
+#include "MCVerifiedSync.h"
 #include "RecordingSource.h"
 #include "ResultFiles.h"
 #include "ResultReport.h"
@@ -139,7 +140,7 @@ ClusterAlignment unaligned(const ClusterSet& cluster, AlignReason reason) {
 // refinement rate. Clusters keep their frame-accurate offsets when refinement is off or the
 // refinement pass found no reference.
 std::map<const ClusterSet*, ClusterAlignment> alignClusters(
-    const ClusterResult& clusters, const std::vector<MCMatchStats>& accepted,
+    const ClusterResult& clusters, const std::vector<std::pair<int, int>>& pairs,
     const std::map<int, std::string>& idToPath, const MCExtractParams& extract,
     const RunOptions& options, bool referenced) {
     const unsigned int extractRate = extract.getSampleRate();
@@ -152,10 +153,6 @@ std::map<const ClusterSet*, ClusterAlignment> alignClusters(
         params.getSearchSeconds(), 3.0 * extract.getHopSize() / static_cast<double>(extractRate)));
     RecordingSource source(idToPath, params.getSampleRate(), options.allMedia);
     const MCClusterAligner aligner(params);
-    std::vector<std::pair<int, int>> pairs;
-    for (const MCMatchStats& stats : accepted) {
-        pairs.emplace_back(stats.id1, stats.id2);
-    }
     std::map<const ClusterSet*, ClusterAlignment> aligned;
     for (const ClusterSet* cluster : clusters) {
         aligned[cluster] = options.refine && referenced
@@ -163,6 +160,35 @@ std::map<const ClusterSet*, ClusterAlignment> alignClusters(
                                : unaligned(*cluster, AlignReason::Disabled);
     }
     return aligned;
+}
+
+// The clusters of verified matching, reading the recordings at the extraction rate; the linked and
+// ambiguous pairs go to `matched`.
+ClusterResult* verifiedClusters(const MCClusterSyncParams& clusterParams, MCFileSet& files,
+                                unsigned int rate, const RunOptions& options,
+                                std::vector<PairMatch>& matched, TerminalProgress& progress) {
+    MCVerifyParams verify;
+    MCAlignParams align;
+    align.setSampleRate(rate);
+    verify.setAlign(align);
+    verify.setMaxDriftPpm(options.maxDriftPpm);
+    RecordingSource source(files.idToPath, rate, options.allMedia);
+    return MCVerifiedSync(clusterParams, verify).run(&files, source, &progress, &matched);
+}
+
+// Pairs that verified at two offsets alike, left unlinked: one line, when there are any.
+void printAmbiguous(std::ostream& out, MCFileSet& files, const std::vector<PairMatch>& matched) {
+    std::ostringstream line;
+    for (const PairMatch& m : matched) {
+        if (m.status == PairMatch::Status::Ambiguous) {
+            line << (line.tellp() > 0 ? ", " : "") << files.idToName[m.first] << " and "
+                 << files.idToName[m.second] << " (" << std::fixed << std::setprecision(2)
+                 << m.alignment.offset << " s or " << m.rival.offset << " s)";
+        }
+    }
+    if (line.tellp() > 0) {
+        out << "Not linked, the sound agrees at two offsets: " << line.str() << std::endl;
+    }
 }
 
 // After the refined offsets: the members that kept their frame-accurate offsets, with the
@@ -274,15 +300,31 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     }
     TerminalProgress progress;
     std::vector<MCMatchStats> accepted;
-    std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(
-        runClustering(clusterParams, files.get(), &progress, &accepted), deleteClusterResult);
+    std::vector<PairMatch> matched;
+    std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(nullptr, deleteClusterResult);
+    if (options.verified) {
+        clusters.reset(verifiedClusters(clusterParams, *files, extractParams.getSampleRate(),
+                                        options, matched, progress));
+    } else {
+        clusters.reset(runClustering(clusterParams, files.get(), &progress, &accepted));
+    }
     printClusters(*clusters);
+    printAmbiguous(std::cout, *files, matched);
+    std::vector<std::pair<int, int>> linked;
+    for (const MCMatchStats& stats : accepted) {
+        linked.emplace_back(stats.id1, stats.id2);
+    }
+    for (const PairMatch& m : matched) {
+        if (m.status == PairMatch::Status::Linked) {
+            linked.emplace_back(m.first, m.second);
+        }
+    }
 
     SyncRefiner refiner(files->idToPath, clusters.get());
     const bool referenced = refiner.refineClusters();
     const unsigned int extractRate = extractParams.getSampleRate();
     const std::map<const ClusterSet*, ClusterAlignment> aligned =
-        alignClusters(*clusters, accepted, files->idToPath, extractParams, options, referenced);
+        alignClusters(*clusters, linked, files->idToPath, extractParams, options, referenced);
     std::map<int, double> refined;
     for (const auto& [cluster, alignment] : aligned) {
         for (const MemberAlignment& m : alignment.members) {
@@ -343,12 +385,15 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
         result.refine = options.refine;
         result.maxDriftPpm = options.maxDriftPpm;
         result.driftCorrect = options.driftCorrect;
+        result.verified = options.verified;
+        std::copy_if(matched.begin(), matched.end(), std::back_inserter(result.ambiguous),
+                     [](const PairMatch& m) { return m.status == PairMatch::Status::Ambiguous; });
         std::vector<std::string> taken;
         std::copy_if(paths.begin(), paths.end(), std::back_inserter(taken),
                      [&](const std::string& p) { return options.allMedia || isWavePath(p); });
         result.files = describeInputs(taken, *files, mediaErrors, extractRate);
-        result.clusters =
-            reportClusters(*clusters, aligned, accepted, clusterParams.getFramesPerSecond());
+        result.clusters = reportClusters(*clusters, aligned, accepted, matched,
+                                         clusterParams.getFramesPerSecond());
         for (const ReportCluster& cluster : result.clusters) {
             if (cluster.members.size() == 1) {
                 result.unmatched.push_back(cluster.members.front().id);

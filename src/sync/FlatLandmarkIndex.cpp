@@ -19,12 +19,6 @@ std::uint64_t packVote(std::int32_t offset, std::int32_t time) {
     const std::uint32_t t = static_cast<std::uint32_t>(time) ^ 0x80000000u;
     return (static_cast<std::uint64_t>(o) << 32) | t;
 }
-std::int32_t voteOffset(std::uint64_t vote) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote >> 32) ^ 0x80000000u);
-}
-std::int32_t voteTime(std::uint64_t vote) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote) ^ 0x80000000u);
-}
 
 // The scoring reports of the index: one per whole percent of the hashes held by two or more
 // landmarks, whether or not a hash is then dropped, so they follow from the count alone.
@@ -104,6 +98,14 @@ void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
 
 void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
     stats.reset(new MatchStatsMap());
+    visitPairs(files, progress,
+               [&](std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes) {
+                   pairStats(id1, id2, votes, files);
+               });
+}
+
+void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress,
+                                   const PairVisitor& visit) {
     collect(files, progress);
 
     // The distinct file ids, in increasing order, and each entry's place among them.
@@ -169,7 +171,7 @@ void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
         spans[first] = std::vector<VoteSpan>();
         std::sort(touched.begin(), touched.end());
         for (std::uint32_t second : touched) {
-            pairStats(ids[first], ids[second], votes[second], files);
+            visit(ids[first], ids[second], votes[second]);
             votes[second].clear();
         }
         touched.clear();

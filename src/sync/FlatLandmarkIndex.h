@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,21 @@ public:
     void run(MCFileSet* files, MCProgress* progress);
     // Hands the statistics of the last run to the caller (an empty map before any run).
     MatchStatsMap* takeMatchStats();
+
+    // The votes of one pair: each packs an offset (frame in the lower id's file minus frame in
+    // the higher id's) and the lower id's frame; the visitor may reorder them.
+    using PairVisitor =
+        std::function<void(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes)>;
+    // Indexes `files` as run does and hands every pair's votes to `visit`, pairs in key order,
+    // with the same progress reports; no statistics are made.
+    void visitPairs(MCFileSet* files, MCProgress* progress, const PairVisitor& visit);
+
+    static std::int32_t voteOffset(std::uint64_t vote) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote >> 32) ^ 0x80000000u);
+    }
+    static std::int32_t voteTime(std::uint64_t vote) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote) ^ 0x80000000u);
+    }
 
 private:
     struct Entry {

@@ -31,7 +31,10 @@ ClusterResult* MCClusterBuilder::buildClusters(MCFileSet* files, MatchStatsMap* 
             groups.joinComponents(record->id1, record->id2);
         }
     }
+    return collect(groups, stats);
+}
 
+ClusterResult* MCClusterBuilder::collect(FileGroups& groups, MatchStatsMap* stats) const {
     std::set<ClusterCandidate*> candidates = groups.buildCandidates(stats);
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> result(new ClusterResult(),
                                                                     deleteClusterResult);

@@ -13,6 +13,7 @@
 namespace Trelis {
 
 class MCClusterSyncParams;
+class FileGroups;
 class MCFileSet;
 
 class MCClusterBuilder {
@@ -22,6 +23,10 @@ public:
     // Marks the accepted pairs of `stats` and returns a new result holding every file of `files`
     // in exactly one cluster, every element named "TODO". Null when either argument is null.
     ClusterResult* buildClusters(MCFileSet* files, MatchStatsMap* stats);
+
+    // The clusters of the components of `groups`, offsets fixed from the accepted pairs of
+    // `stats`: what buildClusters returns once it has accepted the pairs.
+    ClusterResult* collect(FileGroups& groups, MatchStatsMap* stats) const;
 
     std::uint32_t acceptThreshold;
     float framesPerSecond;

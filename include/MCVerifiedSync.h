@@ -1,0 +1,47 @@
+// MCVerifiedSync: clustering that checks every link on the audio before it trusts it.
+//
+// Like MCClusterSync, it matches the landmarks of every pair of files; but instead of accepting
+// a pair by fixed thresholds on its best offset, it keeps the few offsets whose votes stand out
+// from what chance gives two unrelated recordings of those lengths (counted so that drifting
+// clocks still gather their votes), then measures each on the recordings themselves, at windows
+// over the whole overlap, searched near the offset. A pair links when its windows agree on one
+// offset and drift strongly enough; when two of its offsets verify alike (repeated material) it
+// is left unlinked as ambiguous. Linked pairs form the clusters as in MCClusterSync, the
+// strongest first, and members are placed at the verified offsets, to the sample rather than to
+// the frame. Recordings are read through the caller's source, one at a time, each straight
+// through once, only the windows kept. The stages and progress reports are MCClusterSync's,
+// verification running in stage 3. Allocation failures propagate; a recording that can't be
+// read links nothing.
+#pragma once
+
+#include <vector>
+
+#include "ClusterResult.h"
+#include "MCClusterSyncParams.h"
+#include "MCRecordingSource.h"
+#include "MCVerifyParams.h"
+#include "PairMatch.h"
+#include "TrelisExport.h"
+
+namespace Trelis {
+
+class MCFileSet;
+class MCProgress;
+
+class TRELIS_EXPORT MCVerifiedSync {
+public:
+    // `params` gives the frame rate and the popular-hash limit; its acceptance thresholds are not
+    // used. `source` must deliver samples at verify.getAlign().getSampleRate().
+    MCVerifiedSync(const MCClusterSyncParams& params, const MCVerifyParams& verify);
+
+    // Clusters the files of `fileSet` (not null); `progress` may be null. When `pairs` is not
+    // null it receives every linked and every ambiguous pair, ordered by first then second id.
+    ClusterResult* run(MCFileSet* fileSet, MCRecordingSource& source, MCProgress* progress,
+                       std::vector<PairMatch>* pairs = nullptr) const;
+
+private:
+    MCClusterSyncParams params;
+    MCVerifyParams verify;
+};
+
+}  // namespace Trelis

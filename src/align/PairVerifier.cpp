@@ -1,0 +1,75 @@
+#include "align/PairVerifier.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "MCProgress.h"
+#include "MCRecordingSource.h"
+#include "align/PhaseCorrelator.h"
+#include "align/RecordingWindows.h"
+
+namespace Trelis {
+
+PairVerifier::PairVerifier(const MCAlignParams& params, unsigned int maxWindows)
+    : params_(params), maxWindows_(std::max(1u, maxWindows)) {}
+
+std::vector<PairMeasurement::Result> PairVerifier::verify(const std::vector<Request>& requests,
+                                                          MCRecordingSource& source,
+                                                          MCProgress* progress) const {
+    const double rate = params_.getSampleRate();
+    std::vector<PairMeasurement> measurements;
+    measurements.reserve(requests.size());
+    std::map<int, RecordingWindows> windows;  // by file id, so files are read in id order
+    for (const Request& r : requests) {
+        MCAlignParams p = params_;
+        p.setSearchSeconds(r.search);
+        const long long startB = std::llround(r.offset * rate);
+        const long long overlap =
+            std::min(r.lengthFirst, startB + r.lengthSecond) - std::max(0LL, startB);
+        // Spread over the whole overlap, however long: a repeat that fits one stretch of it does
+        // not fit the rest.
+        const double spacing = static_cast<double>(std::max(0LL, overlap)) / rate / maxWindows_;
+        p.setWindowSpacing(std::max(p.getWindowSpacing(), spacing));
+        measurements.emplace_back(p, r.lengthFirst, r.lengthSecond, 0, startB);
+        measurements.back().require(windows[r.first], windows[r.second]);
+    }
+    const double steps = static_cast<double>(windows.size() + requests.size());
+    double done = 0.0;
+    const auto advance = [&]() {
+        done += 1.0;
+        if (progress != nullptr) {
+            progress->setProgress(static_cast<float>(done / steps));
+        }
+    };
+    std::map<int, bool> readable;
+    for (auto& [id, stretches] : windows) {
+        std::string error;
+        MCInput* input = source.open(id, error);
+        readable[id] = input != nullptr;
+        if (input != nullptr) {
+            try {
+                stretches.load(*input, input->getNumSamples());
+            } catch (const std::exception&) {  // a failed read leaves the file unverified
+                readable[id] = false;
+            }
+            source.close(input);
+        }
+        advance();
+    }
+    std::vector<PairMeasurement::Result> results(requests.size());
+    PhaseCorrelator correlator;
+    for (std::size_t k = 0; k < requests.size(); ++k) {
+        const Request& r = requests[k];
+        if (readable[r.first] && readable[r.second]) {
+            results[k] = measurements[k].measure(windows[r.first], windows[r.second], correlator);
+        } else {
+            results[k].alignment.reason = AlignReason::Unreadable;
+        }
+        advance();
+    }
+    return results;
+}
+
+}  // namespace Trelis

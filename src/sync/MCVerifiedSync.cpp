@@ -1,0 +1,121 @@
+#include "MCVerifiedSync.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+
+#include "MCFile.h"
+#include "MCFileSet.h"
+#include "MCProgress.h"
+#include "sync/FileGroups.h"
+#include "sync/MCClusterBuilder.h"
+#include "sync/VerifiedCandidates.h"
+
+namespace Trelis {
+
+namespace {
+
+// Verified offsets closer than this are one sound heard along paths of different lengths (sources
+// up to 80 m apart, or a reflection), not material that repeats.
+constexpr double kSameOffsetSeconds = 0.25;
+
+void announce(MCProgress* progress, int stage) {
+    if (progress != nullptr) {
+        progress->setStage(stage);
+    }
+}
+
+}  // namespace
+
+MCVerifiedSync::MCVerifiedSync(const MCClusterSyncParams& syncParams,
+                               const MCVerifyParams& verifyParams)
+    : params(syncParams), verify(verifyParams) {}
+
+ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source,
+                                   MCProgress* progress, std::vector<PairMatch>* pairs) const {
+    MCFileSet none;
+    if (fileSet == nullptr) {
+        fileSet = &none;
+    }
+    const double fps = params.getFramesPerSecond();
+    const std::vector<VerifiedCandidates::Entry> tried =
+        VerifiedCandidates(params, verify).run(*fileSet, source, progress);
+
+    // Per pair, the distinct offsets that verified, the strongest first.
+    std::map<std::pair<int, int>, std::vector<PairMatch>> verified;
+    for (const VerifiedCandidates::Entry& entry : tried) {
+        const PairAlignment& a = entry.measured.alignment;
+        if (!a.measured || a.strength < verify.getMinStrength()) {
+            continue;
+        }
+        PairMatch m;
+        m.first = entry.first;
+        m.second = entry.second;
+        m.votes = entry.candidate.votes;
+        m.chanceVotes = entry.candidate.chance;
+        m.surprise = entry.candidate.surprise;
+        m.alignment = a;
+        m.alignment.first = m.first;
+        m.alignment.second = m.second;
+        m.alignment.used = true;
+        auto& found = verified[{m.first, m.second}];
+        const auto same = std::find_if(found.begin(), found.end(), [&](const PairMatch& f) {
+            return std::fabs(f.alignment.offset - a.offset) < kSameOffsetSeconds;
+        });
+        if (same == found.end()) {
+            found.push_back(m);
+        } else if (a.strength > same->alignment.strength) {
+            *same = m;
+        }
+    }
+    std::vector<PairMatch> decided;
+    for (auto& [key, found] : verified) {
+        std::sort(found.begin(), found.end(), [](const PairMatch& x, const PairMatch& y) {
+            return x.alignment.strength > y.alignment.strength;
+        });
+        PairMatch m = found.front();
+        if (found.size() > 1) {
+            m.rival = found[1].alignment;
+            m.rival.used = false;
+            if (m.alignment.strength < verify.getClearMargin() * m.rival.strength) {
+                m.status = PairMatch::Status::Ambiguous;
+                m.alignment.used = false;
+            }
+        }
+        decided.push_back(m);
+    }
+
+    announce(progress, 4);
+    // The linked pairs as accepted statistics, weighed by their strength, for the clustering's
+    // strongest-first merge.
+    std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> links(new MatchStatsMap(),
+                                                                   deleteMatchStats);
+    FileGroups groups;
+    groups.initFromFiles(fileSet);
+    for (const PairMatch& m : decided) {
+        if (m.status == PairMatch::Status::Linked) {
+            auto* record = new MCMatchStats(nullptr);
+            (*links)[{m.first, m.second}] = record;
+            record->id1 = m.first;
+            record->id2 = m.second;
+            record->matchCount = static_cast<float>(m.alignment.strength);
+            record->offset = static_cast<float>(m.alignment.offset * fps);
+            record->accepted = true;
+            groups.joinComponents(m.first, m.second);
+        }
+    }
+    ClusterResult* result = MCClusterBuilder(params).collect(groups, links.get());
+    for (ClusterSet* cluster : *result) {
+        for (MCClusterElem* elem : *cluster) {
+            elem->name = fileSet->idToName[elem->fileId];
+        }
+    }
+    if (pairs != nullptr) {
+        *pairs = std::move(decided);
+    }
+    announce(progress, 5);
+    return result;
+}
+
+}  // namespace Trelis
