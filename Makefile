@@ -49,7 +49,7 @@ fuzz:
 demo: build
 	rm -rf $(BUILD_DIR)/demo
 	$(BUILD_DIR)/bin/make_demo $(BUILD_DIR)/demo/event
-	$(BUILD_DIR)/bin/Trelis -f $(BUILD_DIR)/demo/event -t $(BUILD_DIR)/demo/truth.xml \
+	$(BUILD_DIR)/bin/Trelis -f $(BUILD_DIR)/demo/event -match verified -t $(BUILD_DIR)/demo/truth.xml \
 	    -o $(BUILD_DIR)/demo/out -json $(BUILD_DIR)/demo/result.json \
 	    -timeline $(BUILD_DIR)/demo/timeline.otio
 

@@ -12,6 +12,13 @@
 
 namespace Trelis {
 
+namespace {
+
+// Candidates with this many windows or more are probed at two of them first.
+constexpr std::size_t kProbedFrom = 4;
+
+}  // namespace
+
 PairVerifier::PairVerifier(const MCAlignParams& params, unsigned int maxWindows)
     : params_(params), maxWindows_(std::max(1u, maxWindows)) {}
 
@@ -60,12 +67,38 @@ std::vector<PairMeasurement::Result> PairVerifier::verify(const std::vector<Requ
     }
     std::vector<PairMeasurement::Result> results(requests.size());
     PhaseCorrelator correlator;
+    std::vector<std::vector<float>> correlations;
     for (std::size_t k = 0; k < requests.size(); ++k) {
         const Request& r = requests[k];
-        if (readable[r.first] && readable[r.second]) {
-            results[k] = measurements[k].measure(windows[r.first], windows[r.second], correlator);
-        } else {
+        const PairMeasurement& m = measurements[k];
+        if (!readable[r.first] || !readable[r.second]) {
             results[k].alignment.reason = AlignReason::Unreadable;
+            advance();
+            continue;
+        }
+        const RecordingWindows& a = windows[r.first];
+        const RecordingWindows& b = windows[r.second];
+        const std::size_t n = m.windowCount();
+        correlations.assign(n, std::vector<float>());
+        // Most candidates are chance: two windows a quarter from either end of the overlap
+        // tell, and the rest is correlated only when one of them peaks as a window must to agree.
+        bool worthIt = n < kProbedFrom;
+        for (const std::size_t i : {n / 4, n - 1 - n / 4}) {
+            if (!worthIt && m.correlate(i, a, b, correlator, correlations[i])) {
+                worthIt = *std::max_element(correlations[i].begin(), correlations[i].end()) >=
+                          params_.getMinPeak();
+            }
+        }
+        if (worthIt) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (correlations[i].empty()) {
+                    m.correlate(i, a, b, correlator, correlations[i]);
+                }
+            }
+            results[k] = m.fit(correlations);
+        } else {
+            results[k].alignment.reason = AlignReason::NoAgreement;
+            results[k].alignment.windows = 2;
         }
         advance();
     }
