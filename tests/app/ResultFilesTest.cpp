@@ -129,6 +129,39 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
     EXPECT_EQ(trelis({"-f", dir.path("in folder"), "-json", "-"}).out, o.out);
 }
 
+// Verified matching finds the same clusters, places members at the audio's offsets before the
+// refinement, and lists what verified each link; nothing here repeats, so nothing is ambiguous.
+TEST_F(NamedEvent, VerifiedMatchingListsTheEvidenceOfEveryLink) {
+    const Outcome o = trelis({"-f", dir.path("in folder"), "-match", "verified", "-json", "-"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const Json json = Json::parse(o.out);
+    EXPECT_EQ(json["settings"]["match"], "verified");
+    EXPECT_EQ(json["files"][4]["status"], "error");
+    EXPECT_EQ(json["unmatched"], Json::array({4}));
+    EXPECT_EQ(json["ambiguous"], Json::array());
+    const Json& cluster = json["clusters"][0];
+    ASSERT_EQ(cluster["members"].size(), 3u);
+    std::map<int, double> offsets;
+    for (const Json& m : cluster["members"]) {
+        offsets[m["id"]] = m["offset"];
+    }
+    EXPECT_NEAR(offsets[1] - offsets[2], 6.5, 0.001);
+    EXPECT_NEAR(offsets[3] - offsets[2], 17.25, 0.001);
+    ASSERT_EQ(cluster["pairs"].size(), 3u);
+    for (const Json& p : cluster["pairs"]) {
+        EXPECT_NEAR(p["offset"].get<double>(), offsets[p["second"]] - offsets[p["first"]], 0.001)
+            << p.dump();
+        EXPECT_GT(p["votes"].get<double>(), p["chanceVotes"].get<double>());
+        EXPECT_GT(p["surprise"].get<double>(), 1.0);
+        EXPECT_GE(p["strength"].get<double>(), 13.0);
+        EXPECT_LE(p["agreeing"].get<int>(), p["windows"].get<int>());
+    }
+    // The default run says which mode it used, and has no ambiguous list.
+    const Json plain = Json::parse(trelis({"-f", dir.path("in folder"), "-json", "-"}).out);
+    EXPECT_EQ(plain["settings"]["match"], "spec");
+    EXPECT_FALSE(plain.contains("ambiguous"));
+}
+
 TEST_F(NamedEvent, WithoutRefinementOffsetsStayFrameAccurateAndSaySo) {
     const std::string json = dir.path("result.json");
     const Outcome o = trelis({"-f", dir.path("in folder"), "-refine", "off", "-json", json});
