@@ -11,10 +11,14 @@ namespace {
 
 const char* const kStages[] = {"preparing fingerprints", "matching landmarks", "match statistics",
                                "releasing histograms",   "forming clusters",   "done"};
+const char* const kVerifiedStages[] = {"preparing fingerprints", "matching landmarks",
+                                       "candidate offsets",      "verifying on the audio",
+                                       "forming clusters",       "done"};
 
 }  // namespace
 
-TerminalProgress::TerminalProgress() : enabled_(isatty(STDERR_FILENO) == 1) {}
+TerminalProgress::TerminalProgress(bool verified)
+    : enabled_(isatty(STDERR_FILENO) == 1), verified_(verified) {}
 
 bool TerminalProgress::setStage(int stage) {
     stage_ = stage;
@@ -45,7 +49,8 @@ void TerminalProgress::draw(float fraction) {
     const int filled = percent * width / 100;
     const std::string bar = std::string(filled, '#') + std::string(width - filled, ' ');
     const int index = stage_ < 0 ? 0 : (stage_ > 5 ? 5 : stage_);
-    std::fprintf(stderr, "\r[%d/5] %-24s [%s] %3d%%", index, kStages[index], bar.c_str(), percent);
+    std::fprintf(stderr, "\r[%d/5] %-24s [%s] %3d%%", index,
+                 (verified_ ? kVerifiedStages : kStages)[index], bar.c_str(), percent);
     std::fflush(stderr);
 }
 

@@ -8,13 +8,15 @@ namespace Trelis {
 
 class TerminalProgress : public MCProgress {
 public:
-    TerminalProgress();
+    // `verified`: the stages of verified matching, which checks candidates in stage 3.
+    explicit TerminalProgress(bool verified = false);
     bool setProgress(float fraction) override;
     bool setStage(int stage) override;
 
 private:
     void draw(float fraction);
     bool enabled_;
+    bool verified_;
     int stage_ = 0;
     int drawn_ = -1;  // last percentage drawn
 };

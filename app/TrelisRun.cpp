@@ -298,7 +298,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     if (!files) {
         files.reset(extractor.runAll(paths));
     }
-    TerminalProgress progress;
+    TerminalProgress progress(options.verified);
     std::vector<MCMatchStats> accepted;
     std::vector<PairMatch> matched;
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(nullptr, deleteClusterResult);
