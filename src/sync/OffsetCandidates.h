@@ -7,7 +7,9 @@
 // box over the shorter file, and each box is judged by how unlikely its count is under that
 // model: a Poisson tail whose spread is widened by the pair's own dispersion (music repeats, so
 // stray votes clump), less the number of boxes tried. The best few boxes apart from each other
-// are kept, so that a repeated chorus cannot hide the true offset behind its copy.
+// are kept, so that a repeated chorus cannot hide the true offset behind its copy. The model is a
+// floor: real stray votes clump beyond it (two tracks that share a drum sample, one voice's
+// syllables), so a surprise ranks candidates and bounds their number rather than deciding.
 #pragma once
 
 #include <cstdint>
