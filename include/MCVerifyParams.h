@@ -7,10 +7,10 @@
 // Verification: each candidate is measured on the audio (MCClusterAligner's pair measurement,
 // with `align`'s sample rate, windows and peak level, searched near the candidate) at up to
 // `maxWindows` windows; it verifies when its windows agree on one line of offset and drift whose
-// strength reaches `minStrength` noise spreads. When two candidates of a pair verify, the
-// stronger is taken only when it is `clearMargin` times as strong; otherwise the pair is left
-// unlinked, as ambiguous. Setters refuse values outside the ranges their comments give, return
-// false and keep the value they had.
+// strength reaches `minStrength` noise spreads, or when every one of three windows or more agrees.
+// When two candidates of a pair verify, the stronger is taken only when it is `clearMargin` times
+// as strong; otherwise the pair is left unlinked, as ambiguous. Setters refuse values outside the
+// ranges their comments give, return false and keep the value they had.
 #pragma once
 
 #include "MCAlignParams.h"

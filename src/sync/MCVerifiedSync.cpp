@@ -20,6 +20,11 @@ namespace {
 // up to 80 m apart, or a reflection), not material that repeats.
 constexpr double kSameOffsetSeconds = 0.25;
 
+// A short overlap whose every window agrees verifies below the strength asked of long ones: chance
+// lines up two windows of many, not all of three or more (no pair of unrelated recordings of the
+// tuning or held-out corpora did).
+constexpr int kUnanimousWindows = 3;
+
 void announce(MCProgress* progress, int stage) {
     if (progress != nullptr) {
         progress->setStage(stage);
@@ -46,7 +51,8 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
     std::map<std::pair<int, int>, std::vector<PairMatch>> verified;
     for (const VerifiedCandidates::Entry& entry : tried) {
         const PairAlignment& a = entry.measured.alignment;
-        if (!a.measured || a.strength < verify.getMinStrength()) {
+        const bool unanimous = a.windows >= kUnanimousWindows && a.agreeing == a.windows;
+        if (!a.measured || (a.strength < verify.getMinStrength() && !unanimous)) {
             continue;
         }
         PairMatch m;
