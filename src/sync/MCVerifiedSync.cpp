@@ -77,7 +77,7 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
     }
     std::vector<PairMatch> decided;
     for (auto& [key, found] : verified) {
-        std::sort(found.begin(), found.end(), [](const PairMatch& x, const PairMatch& y) {
+        std::stable_sort(found.begin(), found.end(), [](const PairMatch& x, const PairMatch& y) {
             return x.alignment.strength > y.alignment.strength;
         });
         PairMatch m = found.front();
