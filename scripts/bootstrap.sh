@@ -7,6 +7,7 @@
 #   bench:  FFTW (the yardstick of the FFT benchmark), real music and sox for the extraction ones
 #   fuzz:   clang with its libFuzzer runtime
 #   accuracy: the simulator's Python (numpy, scipy), ffmpeg, sox, the music and the speech it uses
+#           (a second music package for the corpus that confirms settings on other material)
 set -euo pipefail
 
 need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
@@ -17,7 +18,7 @@ for extra in "$@"; do
         bench) need+=(libfftw3-dev wesnoth-1.16-music sox ffmpeg) ;;
         fuzz) need+=(clang libclang-rt-dev) ;;
         accuracy) need+=(python3-numpy python3-scipy ffmpeg sox wesnoth-1.16-music
-                         asterisk-core-sounds-en-wav) ;;
+                         asterisk-core-sounds-en-wav ufoai-music) ;;
         *) echo "bootstrap: unknown extra '$extra'" >&2; exit 2 ;;
     esac
 done
