@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
-.PHONY: build test bench bench-accuracy bench-alignment fuzz demo format clean
+.PHONY: build test bench bench-accuracy bench-alignment bench-matching fuzz demo format clean
 
 build:
 	scripts/bootstrap.sh
@@ -33,6 +33,12 @@ bench-accuracy: build
 bench-alignment: build
 	scripts/bootstrap.sh accuracy
 	scripts/bench-alignment.sh $(BUILD_DIR)
+
+# Which recordings are matched, in the spec and the verified matching mode, on the field,
+# field-alt, hard, clip10, drift, noisy and reverb-codec corpora, tuning and held-out sets.
+bench-matching: build
+	scripts/bootstrap.sh accuracy
+	scripts/bench-matching.sh $(BUILD_DIR)
 
 # Fuzzes the WAVE reader for FUZZ_SECONDS with libFuzzer, AddressSanitizer and UBSan.
 fuzz:
