@@ -20,10 +20,13 @@ namespace {
 // up to 80 m apart, or a reflection), not material that repeats.
 constexpr double kSameOffsetSeconds = 0.25;
 
-// A short overlap whose every window agrees verifies below the strength asked of long ones: chance
-// lines up two windows of many, not all of three or more (no pair of unrelated recordings of the
-// tuning or held-out corpora did).
+// Short overlaps verify below the strength asked of long ones, where chance has few windows to line
+// up: when every one of three windows or more agrees, or when the windows agree at all and the
+// votes stand out this far (log10) from chance too. No pair of unrelated recordings of the tuning
+// or held-out corpora did either.
 constexpr int kUnanimousWindows = 3;
+constexpr int kShortWindows = 3;
+constexpr double kShortSurprise = 5.0;
 
 void announce(MCProgress* progress, int stage) {
     if (progress != nullptr) {
@@ -52,7 +55,9 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
     for (const VerifiedCandidates::Entry& entry : tried) {
         const PairAlignment& a = entry.measured.alignment;
         const bool unanimous = a.windows >= kUnanimousWindows && a.agreeing == a.windows;
-        if (!a.measured || (a.strength < verify.getMinStrength() && !unanimous)) {
+        const bool seconded =
+            a.windows <= kShortWindows && entry.candidate.surprise >= kShortSurprise;
+        if (!a.measured || (a.strength < verify.getMinStrength() && !unanimous && !seconded)) {
             continue;
         }
         PairMatch m;

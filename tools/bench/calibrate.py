@@ -9,8 +9,8 @@ is labelled: "true" when both files are in one truth cluster and the candidate's
 offset is within 0.1 s of the truth, "repeat" when they are in one cluster at another offset
 (repeated material), "unrelated" when they are not in one cluster of one corpus. Pairs of two
 corpora are left out: corpora draw on the same music, so their recordings may share sound.
-For each verification level (a short overlap whose every one of three windows or more agrees
-verifies whatever its strength, as in the program) it prints how many candidates of each kind would verify, and the
+For each verification level (with the program's rules for short overlaps: every one of three
+windows or more agreeing, or windows that agree at all with a surprise of 5) it prints how many candidates of each kind would verify, and the
 false-accept rate per pair of unrelated files: the pairs with a verified candidate over all
 unrelated pairs of the pooled files (pairs without any candidate cannot be linked).
 """
@@ -52,11 +52,13 @@ def label(row, truth):
 
 def verifies(row, level):
     """As verified matching decides: a strength of `level`, or every one of three windows or
-    more agreeing."""
+    more agreeing, or a short overlap (three windows at most) that agrees at all with votes 5
+    orders of magnitude above chance."""
     if row["measured"] != "1":
         return False
     windows, agreeing = int(row["windows"]), int(row["agreeing"])
-    return float(row["strength"]) >= level or (windows >= 3 and agreeing == windows)
+    return (float(row["strength"]) >= level or (windows >= 3 and agreeing == windows) or
+            (windows <= 3 and float(row["surprise"]) >= 5.0))
 
 
 def unrelated_pairs(truth):
@@ -87,7 +89,7 @@ def self_test():
     truth = {"c/audio/a.wav": ("c", 0, 0.0), "c/audio/b.wav": ("c", 0, 2.0),
              "c/audio/u.wav": ("c", 1, 0.0), "d/audio/a.wav": ("d", 0, 0.0)}
     row = dict(first="c/audio/a.wav", second="c/audio/b.wav", candidate="2.05", measured="0",
-               offset="0", strength="0", windows="5", agreeing="2")
+               offset="0", strength="0", windows="5", agreeing="2", surprise="0")
     assert label(row, truth) == "true"
     row["candidate"] = "7.0"
     assert label(row, truth) == "repeat"
@@ -101,6 +103,8 @@ def self_test():
     row.update(strength="11", label="unrelated")
     assert verifies(row, 10) and not verifies(row, 12)
     assert verifies(dict(row, windows="3", agreeing="3"), 12)
+    assert verifies(dict(row, windows="3", surprise="5.5"), 12)
+    assert not verifies(dict(row, windows="4", surprise="5.5"), 12)
     text = table([row], truth, [10, 12])
     assert "| 10 | 0 of 0 | 0 of 0 | 1 of 1 | 1 of 2 | 5.0e-01 |" in text, text
     assert "| 12 | 0 of 0 | 0 of 0 | 0 of 1 | 0 of 2 | < 1.5e+00 (none seen) |" in text, text
