@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "align/LagLineFit.h"
 #include "align/PhaseCorrelator.h"
@@ -187,6 +188,72 @@ PairMeasurement::Result PairMeasurement::fit(
         out = result.lines.front().alignment;
     }
     return result;
+}
+
+PairAlignment PairMeasurement::stack(const std::vector<std::vector<float>>& correlations) const {
+    PairAlignment out;
+    std::vector<std::size_t> used;
+    double mean = 0.0;
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        if (!correlations[i].empty()) {
+            used.push_back(i);
+            mean += static_cast<double>(windows_[i].start) + 0.5 * windows_[i].length;
+        }
+    }
+    out.windows = static_cast<int>(used.size());
+    out.reason = AlignReason::NoAgreement;
+    if (used.size() < 2) {
+        return out;
+    }
+    mean /= static_cast<double>(used.size());
+    std::vector<double> from(used.size());  // each window's centre from the mean, in samples
+    double farthest = 0.0;
+    for (std::size_t k = 0; k < used.size(); ++k) {
+        const Window& w = windows_[used[k]];
+        from[k] = static_cast<double>(w.start) + 0.5 * w.length - mean;
+        farthest = std::max(farthest, std::fabs(from[k]));
+    }
+    // Slopes a sample apart at the farthest window, up to the largest drift.
+    const long long steps = static_cast<long long>(
+        std::ceil(params_.getMaxDriftPpm() * 1e-6 * std::max(farthest, 1.0)));
+    const auto span = static_cast<long long>(correlations[used.front()].size());
+    double best = -std::numeric_limits<double>::infinity();
+    long long bestLag = 0;
+    double bestSlope = 0.0;
+    std::vector<double> sum(static_cast<std::size_t>(span));
+    for (long long j = -steps; j <= steps; ++j) {
+        const double slope = farthest > 0.0 ? static_cast<double>(j) / farthest : 0.0;
+        std::fill(sum.begin(), sum.end(), 0.0);
+        for (std::size_t k = 0; k < used.size(); ++k) {
+            const std::vector<float>& z = correlations[used[k]];
+            const long long shift = std::llround(slope * from[k]);
+            const long long lo = std::max(0LL, -shift);
+            const long long hi = std::min(span, span - shift);
+            for (long long l = lo; l < hi; ++l) {
+                sum[static_cast<std::size_t>(l)] += z[static_cast<std::size_t>(l + shift)];
+            }
+        }
+        for (long long l = 0; l < span; ++l) {
+            if (sum[static_cast<std::size_t>(l)] > best) {
+                best = sum[static_cast<std::size_t>(l)];
+                bestLag = l;
+                bestSlope = slope;
+            }
+        }
+    }
+    const double rate = params_.getSampleRate();
+    const double delta = static_cast<double>(bestLag - margin_);
+    out.measured = true;
+    out.reason = AlignReason::None;
+    out.agreeing = out.windows;
+    out.strength = best / std::sqrt(static_cast<double>(used.size()));
+    out.offset =
+        (static_cast<double>(expected_) - delta + bestSlope * mean) / (1.0 + bestSlope) / rate;
+    out.offsetError = std::sqrt(1.0 / 12.0) / rate;  // the lag is taken to the sample
+    out.driftPpm = bestSlope * 1e6;
+    out.driftError = std::numeric_limits<double>::infinity();
+    out.confidence = std::max(0.0, 1.0 - params_.getMinPeak() / out.strength);
+    return out;
 }
 
 }  // namespace Trelis

@@ -39,10 +39,11 @@ public:
     };
 
     // The lines that pass, the best first; `alignment` is the best line's, or says why none
-    // passed.
+    // passed. `stacked` is what stack() found, when asked.
     struct Result {
         PairAlignment alignment;
         std::vector<Line> lines;
+        PairAlignment stacked;
     };
 
     PairMeasurement(const MCAlignParams& params, long long lengthA, long long lengthB,
@@ -66,6 +67,11 @@ public:
     bool correlate(std::size_t i, const RecordingWindows& a, const RecordingWindows& b,
                    PhaseCorrelator& correlator, std::vector<float>& z) const;
     Result fit(const std::vector<std::vector<float>>& correlations) const;
+    // The windows' correlations added up along the best line of lag and drift, in noise spreads
+    // of the sum: evidence that no window holds alone, for short overlaps of faint, reverberant
+    // sound. Measured when two windows or more have a correlation; the drift is not told (its
+    // error is infinite) and `agreeing` counts the windows added.
+    PairAlignment stack(const std::vector<std::vector<float>>& correlations) const;
 
 private:
     struct Window {

@@ -6,7 +6,8 @@
 // that recordings of different corpora make pairs of unrelated audio too. Candidates are kept
 // down to S (default -2, far below the mode's default) and N per pair (default 8). One line per
 // candidate: both paths, the candidate (offset s, votes, chance votes, surprise) and the
-// measurement (windows, agreeing, strength, measured, offset s, drift ppm). Timings go to
+// measurement (windows, agreeing, strength, measured, offset s, drift ppm, and the strength of the
+// windows added up, for short overlaps). Timings go to
 // standard error.
 #include <algorithm>
 #include <chrono>
@@ -124,14 +125,14 @@ int main(int argc, char** argv) {
 
     const double fps = params.getFramesPerSecond();
     out << "first\tsecond\tcandidate\tvotes\tchance\tsurprise\twindows\tagreeing\tstrength\t"
-           "measured\toffset\tdrift\n";
+           "measured\toffset\tdrift\tstacked\n";
     for (const auto& e : entries) {
         const Trelis::PairAlignment& a = e.measured.alignment;
         out << files->idToPath[e.first] << '\t' << files->idToPath[e.second] << '\t'
             << e.candidate.offset / fps << '\t' << e.candidate.votes << '\t' << e.candidate.chance
             << '\t' << e.candidate.surprise << '\t' << a.windows << '\t' << a.agreeing << '\t'
             << a.strength << '\t' << (a.measured ? 1 : 0) << '\t' << a.offset << '\t' << a.driftPpm
-            << '\n';
+            << '\t' << e.measured.stacked.strength << '\n';
     }
     return 0;
 }
