@@ -7,9 +7,12 @@
 // Verification: each candidate is measured on the audio (MCClusterAligner's pair measurement,
 // with `align`'s sample rate, windows and peak level, searched near the candidate) at up to
 // `maxWindows` windows; it verifies when its windows agree on one line of offset and drift whose
-// strength reaches `minStrength` noise spreads, or when every one of three windows or more agrees.
-// When two candidates of a pair verify, the stronger is taken only when it is `clearMargin` times
-// as strong; otherwise the pair is left unlinked, as ambiguous. Setters refuse values outside the
+// strength reaches `minStrength` noise spreads. Short overlaps (four windows or fewer) verify on
+// less, by fixed rules calibrated on unrelated recordings: every one of three windows or more
+// agreeing, windows that agree with votes 5 orders of magnitude above chance, or the windows'
+// correlations added up along one line reaching 8.5 noise spreads with votes 3 orders above
+// chance. When two candidates of a pair verify, the stronger is taken only when it is
+// `clearMargin` times as strong; otherwise the pair is left unlinked, as ambiguous. Setters refuse values outside the
 // ranges their comments give, return false and keep the value they had.
 #pragma once
 
