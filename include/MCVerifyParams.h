@@ -12,8 +12,8 @@
 // agreeing, windows that agree with votes 5 orders of magnitude above chance, or the windows'
 // correlations added up along one line reaching 8.5 noise spreads with votes 3 orders above
 // chance. When two candidates of a pair verify, the stronger is taken only when it is
-// `clearMargin` times as strong; otherwise the pair is left unlinked, as ambiguous. Setters refuse values outside the
-// ranges their comments give, return false and keep the value they had.
+// `clearMargin` times as strong; otherwise the pair is left unlinked, as ambiguous. Setters refuse
+// values outside the ranges their comments give, return false and keep the value they had.
 #pragma once
 
 #include "MCAlignParams.h"
