@@ -238,6 +238,13 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     RunOptions options;
     parseArguments(argc, argv, folder, truthFile, outputFolder, extractParams, tuned, options);
     const MCClusterSyncParams clusterParams = finalClusterParams(extractParams, tuned);
+    if (extractParams.getHopSize() > extractParams.getFftSize()) {
+        std::cerr << "[ERROR]: The hop size (" << extractParams.getHopSize()
+                  << ") is larger than the FFT size (" << extractParams.getFftSize()
+                  << "): frames would skip sound between them; give -hopsize at most -fftsize"
+                  << std::endl;
+        return 1;
+    }
 
     std::vector<std::string> paths;
     std::string error;
@@ -421,7 +428,15 @@ int runTrelis(int argc, char** argv) {
     if (jsonToStandardOutput(argc, argv)) {
         std::cout.rdbuf(&discard);
     }
-    return runTrelisWith(argc, argv, standardOutput);
+    // A fault the library reports ends the run with its message rather than an abort, which
+    // would lose the buffered output too.
+    try {
+        return runTrelisWith(argc, argv, standardOutput);
+    } catch (const std::exception& e) {
+        std::cout << std::flush;
+        std::cerr << "[ERROR]: Trelis stopped: " << e.what() << std::endl;
+        return 1;
+    }
 }
 
 }  // namespace Trelis

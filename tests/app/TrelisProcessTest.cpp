@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/Process.h"
@@ -152,4 +153,24 @@ TEST(TrelisProgram, BrokenAndWrongRateFilesAreReportedAndTheRestGoesOn) {
         contains(o.out, "[ERROR]:" + dir.path("in/b.wav") + " has an incorrect sample rate\n"));
     EXPECT_TRUE(contains(o.out, "[ERROR]: Could not load: " + dir.path("in/c.wav") + "\n"));
     EXPECT_TRUE(contains(o.out, "REFINED\nCLUSTER\nname: a offset:0.000000\n")) << o.out;
+}
+
+// A hop longer than the frame would skip sound: refused before any file is read, the options
+// understood so far still printed, for either option given alone.
+TEST(TrelisProgram, AHopLongerThanTheFrameIsRefusedBeforeAnyWork) {
+    TempDir dir;
+    fs::create_directories(dir.path("in"));
+    TrelisSynth::writeWav(dir.path("in/a.wav"), TrelisSynth::musicLike(3, 5.0));
+    for (const auto& [flag, value, hop, fft] :
+         {std::tuple<const char*, const char*, int, int>{"-fftsize", "128", 256, 128},
+          {"-hopsize", "1024", 1024, 512}}) {
+        const Outcome o = trelis({"-f", dir.path("in"), flag, value}, dir);
+        EXPECT_EQ(o.status, 1) << flag;
+        EXPECT_TRUE(contains(o.err, "[ERROR]: The hop size (" + std::to_string(hop) +
+                                        ") is larger than the FFT size (" + std::to_string(fft) +
+                                        ")"))
+            << o.err;
+        EXPECT_TRUE(contains(o.out, std::string(flag) + " " + value + "\n")) << o.out;
+        EXPECT_FALSE(contains(o.out, "STARTING")) << o.out;
+    }
 }
