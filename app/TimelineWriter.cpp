@@ -166,6 +166,12 @@ void pushText(tinyxml2::XMLPrinter& xml, const char* name, const std::string& te
     xml.CloseElement();
 }
 
+// Every track says it is on and unlocked: importers index these elements without checking them.
+void pushTrackState(tinyxml2::XMLPrinter& xml) {
+    pushText(xml, "enabled", "TRUE");
+    pushText(xml, "locked", "FALSE");
+}
+
 // One clip item; the file is described in full where it first appears, referred to after.
 void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, const XmlRate& rate,
               bool audio, int& clipCount, std::map<int, bool>& described) {
@@ -331,6 +337,7 @@ void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
             if (file->info.hasVideo) {
                 xml.OpenElement("track");
                 pushClip(xml, *file, offset, rate, false, clipCount, described);
+                pushTrackState(xml);
                 xml.CloseElement();
             }
         }
@@ -339,6 +346,7 @@ void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
         for (const auto& [file, offset] : members) {
             xml.OpenElement("track");
             pushClip(xml, *file, offset, rate, true, clipCount, described);
+            pushTrackState(xml);
             xml.CloseElement();
         }
         xml.CloseElement();  // audio

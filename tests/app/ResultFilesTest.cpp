@@ -232,6 +232,11 @@ TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
         const auto* audio = sequence->FirstChildElement("media")->FirstChildElement("audio");
         for (const auto* track = audio->FirstChildElement("track"); track != nullptr;
              track = track->NextSiblingElement("track")) {
+            // Importers read these of every track.
+            ASSERT_NE(track->FirstChildElement("enabled"), nullptr);
+            EXPECT_STREQ(track->FirstChildElement("enabled")->GetText(), "TRUE");
+            ASSERT_NE(track->FirstChildElement("locked"), nullptr);
+            EXPECT_STREQ(track->FirstChildElement("locked")->GetText(), "FALSE");
             const auto* clip = track->FirstChildElement("clipitem");
             const std::string name = clip->FirstChildElement("name")->GetText();
             // The nearest frame; the printed offset is rounded to the microsecond.
