@@ -116,6 +116,19 @@ bool jsonToStandardOutput(int argc, char** argv) {
     return false;
 }
 
+// True when `folder` holds what -o writes (clusters.txt, cluster_<n> folders): a second run into
+// it would be refused file by file only after the whole analysis.
+bool holdsEarlierResults(const std::string& folder) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "clusters.txt" || name.rfind("cluster_", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Every member of `cluster` at its frame-accurate offset, unrefined for `reason` (a cluster of one
 // is its own reference).
 ClusterAlignment unaligned(const ClusterSet& cluster, AlignReason reason) {
@@ -272,6 +285,13 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     if (!outputFolder.empty() && sameFolder(outputFolder, folder)) {
         std::cerr << "[ERROR]: The output folder " << outputFolder
                   << " is the input folder; synchronized files go to a folder of their own"
+                  << std::endl;
+        return 1;
+    }
+    if (!outputFolder.empty() && holdsEarlierResults(outputFolder)) {
+        std::cerr << "[ERROR]: The output folder " << outputFolder
+                  << " holds the results of an earlier run (clusters.txt, cluster_<n>); they are "
+                     "not overwritten: give a new or empty folder"
                   << std::endl;
         return 1;
     }

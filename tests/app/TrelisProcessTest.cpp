@@ -73,11 +73,14 @@ TEST_F(DemoRun, ClustersRefinesEvaluatesAndWritesSynchronizedFiles) {
     }
     EXPECT_TRUE(fs::exists(fs::path(out) / "clusters.txt"));
 
-    // A second run into the same folder overwrites nothing.
+    // A second run into the same folder overwrites nothing, and is refused before the analysis.
     const auto before = fs::last_write_time(fs::path(out) / "clusters.txt");
     const Outcome again = trelis({"-f", event, "-o", out}, dir);
     EXPECT_EQ(again.status, 1);
-    EXPECT_TRUE(contains(again.err, "already exists; it is not overwritten")) << again.err;
+    EXPECT_TRUE(contains(
+        again.err, "[ERROR]: The output folder " + out + " holds the results of an earlier run"))
+        << again.err;
+    EXPECT_FALSE(contains(again.out, "STARTING")) << again.out;
     EXPECT_EQ(fs::last_write_time(fs::path(out) / "clusters.txt"), before);
 }
 
