@@ -3,7 +3,6 @@
 #include <exception>
 #include <iostream>
 
-#include "extract/PathNames.h"
 #include "wavfile_t.h"
 
 namespace Trelis {
@@ -25,10 +24,9 @@ bool SyncRefiner::refineClusters() {
             if (elem->offset == 0.0f) {
                 reference = elem->fileId;
             }
+            // Every member is opened as WAVE, decoded media too, which the aligner reads; those
+            // fail here with the reader's message.
             const std::string path = idToPath[elem->fileId];
-            if (!path.empty() && !isWavePath(path)) {
-                continue;  // decoded by the aligner, not a WAVE file to open here
-            }
             try {
                 auto* reader = new wavfile_t(path, 1, 1, 16000);
                 wavFiles.push_back(reader);
