@@ -1,8 +1,10 @@
 #include "CommandLine.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "MCClusterSyncParams.h"
@@ -39,6 +41,35 @@ void option(const char* value, const char* label, const char* refusal, Valid val
 
 bool is(const char* flag, const char* name) {
     return std::strcmp(flag, name) == 0;
+}
+
+// A whole number or decimal with nothing after it; NaN otherwise.
+double plainNumber(const std::string& text) {
+    std::istringstream in(text);
+    double value = 0.0;
+    char rest = 0;
+    if (!(in >> value) || (in >> rest)) {
+        return std::nan("");
+    }
+    return value;
+}
+
+// A frame rate as editors write it: 25, 29.97 or 30000/1001; NaN when it is none of these.
+double frameRate(const std::string& text) {
+    const auto slash = text.find('/');
+    if (slash == std::string::npos) {
+        return plainNumber(text);
+    }
+    const double denominator = plainNumber(text.substr(slash + 1));
+    return denominator > 0.0 ? plainNumber(text.substr(0, slash)) / denominator : std::nan("");
+}
+
+// A sample rate in Hz, or in kHz with a k: 48000, 48k, 44.1k; NaN otherwise.
+double sampleRate(const std::string& text) {
+    if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {
+        return plainNumber(text.substr(0, text.size() - 1)) * 1000.0;
+    }
+    return plainNumber(text);
 }
 
 }  // namespace
@@ -357,8 +388,8 @@ void printRunHelp() {
                  "\n\n";
     std::cout << "-refinerate <Hz>\n\n"
                  "       The sample rate of the sample-accurate refinement (default: the\n"
-                 "       extraction sample rate). 48000 aligns two recorders to a fraction of a\n"
-                 "       millisecond.\n"
+                 "       extraction sample rate), in Hz or kHz: 48000 or 48k aligns two recorders\n"
+                 "       to a fraction of a millisecond.\n"
                  "\n\n";
     std::cout << "-refine off\n\n"
                  "       Leaves out the sample-accurate refinement: every offset stays as\n"
@@ -387,7 +418,8 @@ void printRunHelp() {
                  "\n\n";
     std::cout
         << "-fps <rate>\n\n"
-           "       The frame rate of XML timelines whose members have no video (default 25).\n"
+           "       The frame rate of XML timelines whose members have no video (default 25),\n"
+           "       as a number or a ratio: 25, 29.97, 30000/1001.\n"
            "\n\n";
 }
 
@@ -422,10 +454,14 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
                       << std::endl;
         }
     } else if (is(flag, "-fps")) {
-        option<double>(
-            value, "FRAME RATE: ", "Invalid FRAME RATE.  Must be between 1 and 240.\n",
-            [](double v) { return v >= 1.0 && v <= 240.0; }, [&](double v) { options.fps = v; },
-            [&] { return options.fps; });
+        const double rate = frameRate(value);
+        if (rate >= 1.0 && rate <= 240.0) {
+            std::cout << "FRAME RATE: " << value << std::endl;
+            options.fps = rate;
+        } else {
+            std::cout << "Invalid FRAME RATE.  Must be between 1 and 240.\nDefault is "
+                      << options.fps << std::endl;
+        }
     } else if (is(flag, "-match")) {
         if (is(value, "spec") || is(value, "verified")) {
             options.verified = is(value, "verified");
@@ -446,15 +482,17 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
             [](double v) { return v >= 0.0 && v <= 2000.0; },
             [&](double v) { options.maxDriftPpm = v; }, [&] { return options.maxDriftPpm; });
     } else if (is(flag, "-refinerate")) {
-        option<int>(
-            value, "REFINE SAMPLE RATE: ",
-            "Invalid REFINE SAMPLE RATE.  Must be between 1000 and 384000.\n",
-            [](int v) { return v >= 1000 && v <= 384000; },
-            [&](int v) { options.refineRate = static_cast<unsigned>(v); },
-            [&] {
-                return options.refineRate == 0 ? std::string("the extraction sample rate")
-                                               : std::to_string(options.refineRate);
-            });
+        const double rate = sampleRate(value);
+        if (rate >= 1000.0 && rate <= 384000.0) {
+            options.refineRate = static_cast<unsigned>(std::lround(rate));
+            std::cout << "REFINE SAMPLE RATE: " << options.refineRate << std::endl;
+        } else {
+            std::cout << "Invalid REFINE SAMPLE RATE.  Must be between 1000 and 384000.\nDefault "
+                         "is "
+                      << (options.refineRate == 0 ? std::string("the extraction sample rate")
+                                                  : std::to_string(options.refineRate))
+                      << std::endl;
+        }
     } else {
         return false;
     }

@@ -95,12 +95,6 @@ bool sameFolder(const std::string& a, const std::string& b) {
     return fs::exists(a, code) && fs::exists(b, code) && fs::equivalent(a, b, code);
 }
 
-// Discards what is written to it: standard output's report, when the JSON goes there instead.
-class NullBuffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-};
-
 // Gives standard output its buffer back however the run ends.
 struct RestoreBuffer {
     std::streambuf* buffer;
@@ -441,12 +435,12 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
 }  // namespace
 
 int runTrelis(int argc, char** argv) {
-    // With -json -, standard output carries the JSON alone.
-    NullBuffer discard;
+    // With -json -, standard output carries the JSON alone, and what it would have carried goes
+    // to standard error, where the parser's refusals and the report stay in sight.
     const RestoreBuffer restore{std::cout.rdbuf()};
     std::ostream standardOutput(restore.buffer);
     if (jsonToStandardOutput(argc, argv)) {
-        std::cout.rdbuf(&discard);
+        std::cout.rdbuf(std::cerr.rdbuf());
     }
     // A fault the library reports ends the run with its message rather than an abort, which
     // would lose the buffered output too.

@@ -175,3 +175,28 @@ TEST(CommandLine, HelpTextFramesAndSections) {
     const std::string tail = "       files is low, the match is rejected.\n\n\n";
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
+
+// Rates as editors and recorders write them: ratios of frame rates, sample rates in kHz; what
+// is neither is refused and the default kept.
+TEST(CommandLine, FrameRatesAsRatiosAndSampleRatesInKilohertz) {
+    const auto runFlags = [](const std::vector<std::pair<const char*, const char*>>& flags) {
+        RunOptions options;
+        testing::internal::CaptureStdout();
+        for (const auto& [flag, value] : flags) {
+            int index = 0;
+            EXPECT_TRUE(parseRunFlag(index, flag, value, options)) << flag;
+        }
+        testing::internal::GetCapturedStdout();
+        return options;
+    };
+    RunOptions o = runFlags({{"-fps", "30000/1001"}, {"-refinerate", "48k"}});
+    EXPECT_NEAR(o.fps, 29.97003, 1e-5);
+    EXPECT_EQ(o.refineRate, 48000u);
+    o = runFlags({{"-fps", "29.97"}, {"-refinerate", "44.1k"}});
+    EXPECT_DOUBLE_EQ(o.fps, 29.97);
+    EXPECT_EQ(o.refineRate, 44100u);
+    o = runFlags(
+        {{"-fps", "30/0"}, {"-fps", "25fps"}, {"-refinerate", "48kHz"}, {"-refinerate", "4.8"}});
+    EXPECT_DOUBLE_EQ(o.fps, 25.0);
+    EXPECT_EQ(o.refineRate, 0u);
+}

@@ -58,10 +58,13 @@ protected:
 }  // namespace
 
 TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
-    const Outcome o = trelis({"-f", dir.path("in folder"), "-json", "-"});
+    const Outcome o = trelis({"-f", dir.path("in folder"), "-json", "-", "-bogus", "1"});
     ASSERT_EQ(o.status, 0) << o.err;
-    // Standard output holds the JSON and nothing else.
+    // Standard output holds the JSON and nothing else; the rest goes to standard error, the
+    // parser's refusals included.
     const Json json = Json::parse(o.out);
+    EXPECT_TRUE(TrelisTest::contains(o.err, "Unknown input arguments")) << o.err;
+    EXPECT_TRUE(TrelisTest::contains(o.err, "REFINED\nCLUSTER\n")) << o.err;
     EXPECT_EQ(json["version"], "0.1.0");
     EXPECT_EQ(json["settings"]["extraction"]["sampleRate"], 8000);
     EXPECT_EQ(json["settings"]["clustering"]["minPercentMatch"], 0.0025);
