@@ -1,5 +1,7 @@
 #include "MediaExtraction.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -64,23 +66,36 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
     return set.release();
 }
 
-int countSkippedMedia(const std::vector<std::string>& paths, unsigned int sampleRate) {
-    int skipped = 0;
+std::vector<std::pair<std::string, std::string>> skippedMedia(const std::vector<std::string>& paths,
+                                                              unsigned int sampleRate) {
+    std::vector<std::pair<std::string, std::string>> skipped;
     for (const std::string& path : mediaCandidates(paths)) {
         if (isWavePath(path)) {
             try {
                 const wavfile_t wave(path, 1, 1, 16000);
-                skipped += wave.sampleRate != sampleRate ? 1 : 0;
+                if (wave.sampleRate != sampleRate) {
+                    skipped.emplace_back(path,
+                                         "WAVE at " + std::to_string(wave.sampleRate) + " Hz");
+                }
                 continue;
             } catch (const std::exception&) {
                 // Not a WAVE file the reader takes; the decoder may still read it.
             }
         }
         try {
-            skipped += MediaDecoder::probe(path).hasAudio ? 1 : 0;
+            if (!MediaDecoder::probe(path).hasAudio) {
+                continue;
+            }
         } catch (const std::exception&) {
-            // Not media at all.
+            continue;  // not media at all
         }
+        std::string extension = extensionOf(path);
+        std::string lower = extension;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        skipped.emplace_back(path, lower == "wav" && extension != "wav"
+                                       ? "extension ." + extension + ": only .wav is taken"
+                                       : "not WAVE");
     }
     return skipped;
 }

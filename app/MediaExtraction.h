@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Trelis {
@@ -22,8 +23,10 @@ std::vector<std::string> mediaCandidates(const std::vector<std::string>& paths);
 MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths,
                         std::vector<std::string>* errors = nullptr);
 
-// How many of `paths` a plain run leaves out that -media all would take: other files with a
-// sound track, and WAVE files at another rate than `sampleRate`.
-int countSkippedMedia(const std::vector<std::string>& paths, unsigned int sampleRate);
+// The files of `paths` a plain run leaves out that -media all would take, each with why: other
+// files with a sound track (a WAVE file whose extension is not exactly "wav" among them), and
+// WAVE files at another rate than `sampleRate`.
+std::vector<std::pair<std::string, std::string>> skippedMedia(const std::vector<std::string>& paths,
+                                                              unsigned int sampleRate);
 
 }  // namespace Trelis

@@ -79,14 +79,20 @@ MCClusterSyncParams finalClusterParams(const MCExtractParams& extract,
 }
 
 #if TRELIS_WITH_MEDIA
-// One line on standard error when a plain run left out files that -media all would take.
+// One line on standard error when a plain run left out files that -media all would take, naming
+// each and why.
 void reportSkippedMedia(const std::vector<std::string>& paths, unsigned int sampleRate) {
-    const int skipped = countSkippedMedia(paths, sampleRate);
-    if (skipped > 0) {
-        std::cerr << "[NOTE]: " << skipped << (skipped == 1 ? " file was" : " files were")
-                  << " left out: other media, or WAVE at another sample rate than " << sampleRate
-                  << " Hz; -media all decodes them" << std::endl;
+    const auto skipped = skippedMedia(paths, sampleRate);
+    if (skipped.empty()) {
+        return;
     }
+    std::cerr << "[NOTE]: " << skipped.size() << (skipped.size() == 1 ? " file was" : " files were")
+              << " left out, -media all decodes them:";
+    for (std::size_t k = 0; k < skipped.size(); ++k) {
+        std::cerr << (k == 0 ? " " : ", ") << fs::path(skipped[k].first).filename().string() << " ("
+                  << skipped[k].second << ")";
+    }
+    std::cerr << std::endl;
 }
 #endif
 

@@ -100,9 +100,19 @@ TEST_F(CameraFolder, PlainRunsLeaveMediaOutAndSaySo) {
         o.out, "[ERROR]:" + dir.path("in/recorder.wav") + " has an incorrect sample rate\n"));
     EXPECT_FALSE(contains(o.out, "camera.mp4"));
     EXPECT_TRUE(contains(o.err,
-                         "[NOTE]: 3 files were left out: other media, or WAVE at another "
-                         "sample rate than 8000 Hz; -media all decodes them\n"))
+                         "[NOTE]: 3 files were left out, -media all decodes them: camera.mp4 "
+                         "(not WAVE), phone.mp3 (not WAVE), recorder.wav (WAVE at 48000 Hz)\n"))
         << o.err;
+
+    // A recorder's folder, its WAVE files named in capitals: none taken, and the note says why.
+    fs::create_directories(dir.path("zoom"));
+    TrelisSynth::writeWav(dir.path("zoom/ZOOM0001.WAV"), TrelisSynth::musicLike(5, 3.0));
+    const Outcome zoom = trelis({"-f", dir.path("zoom")});
+    EXPECT_EQ(zoom.status, 1);
+    EXPECT_TRUE(contains(zoom.err,
+                         "[NOTE]: 1 file was left out, -media all decodes them: "
+                         "ZOOM0001.WAV (extension .WAV: only .wav is taken)\n"))
+        << zoom.err;
 }
 
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
