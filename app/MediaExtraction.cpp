@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 
 #include "MCExtractParams.h"
 #include "MCFile.h"
@@ -17,7 +19,15 @@
 
 namespace Trelis {
 
+namespace fs = std::filesystem;
+
 namespace {
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 bool hidden(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -26,11 +36,35 @@ bool hidden(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> mediaCandidates(const std::vector<std::string>& paths) {
+std::vector<std::string> mediaCandidates(
+    const std::vector<std::string>& paths,
+    std::vector<std::pair<std::string, std::string>>* sidecars) {
+    std::set<std::string> stems;  // base names of the folder's other files
+    for (const std::string& path : paths) {
+        if (lowerCase(extensionOf(path)) != "xml") {
+            stems.insert(baseNameOf(path));
+        }
+    }
     std::vector<std::string> kept;
     for (const std::string& path : paths) {
-        if (!hidden(path)) {
+        const std::string extension = lowerCase(extensionOf(path));
+        const std::string name = fs::path(path).filename().string();
+        std::string kind;
+        if (name.rfind("._", 0) == 0) {
+            kind = "resource fork";
+        } else if (hidden(path)) {
+            continue;
+        } else if (extension == "lrv") {
+            kind = "proxy";
+        } else if (extension == "thm") {
+            kind = "thumbnail";
+        } else if (extension == "xml" && stems.count(baseNameOf(path)) != 0) {
+            kind = "clip metadata";
+        }
+        if (kind.empty()) {
             kept.push_back(path);
+        } else if (sidecars != nullptr) {
+            sidecars->emplace_back(path, kind);
         }
     }
     return kept;
@@ -89,11 +123,8 @@ std::vector<std::pair<std::string, std::string>> skippedMedia(const std::vector<
         } catch (const std::exception&) {
             continue;  // not media at all
         }
-        std::string extension = extensionOf(path);
-        std::string lower = extension;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        skipped.emplace_back(path, lower == "wav" && extension != "wav"
+        const std::string extension = extensionOf(path);
+        skipped.emplace_back(path, lowerCase(extension) == "wav" && extension != "wav"
                                        ? "extension ." + extension + ": only .wav is taken"
                                        : "not WAVE");
     }

@@ -11,9 +11,13 @@ namespace Trelis {
 class MCFileSet;
 class MCLandmarkExtract;
 
-// Files a -media all run considers: all but hidden ones (names starting with ".", such as the
-// resource forks that copies from some systems leave beside every clip).
-std::vector<std::string> mediaCandidates(const std::vector<std::string>& paths);
+// Files a -media all run considers: all but hidden ones (names starting with ".") and the files
+// cameras keep beside their clips, which are not recordings of their own: proxies (.LRV),
+// thumbnails (.THM), clip metadata (.XML named as another file) and resource forks ("._" names).
+// Those go to `sidecars`, when given, each with what it is.
+std::vector<std::string> mediaCandidates(
+    const std::vector<std::string>& paths,
+    std::vector<std::pair<std::string, std::string>>* sidecars = nullptr);
 
 // As MCLandmarkExtract::runAll, for every path rather than the .wav ones: the same STARTING and
 // FEATURE EXTRACTION COMPLETE lines, ids in list order, base names; each file decoded to mono at

@@ -40,8 +40,10 @@ namespace Trelis {
 
 namespace {
 
-// The regular files directly in `folder`, by name; an error message when it can't be listed.
-bool listFolder(const std::string& folder, std::vector<std::string>& paths, std::string& error) {
+// The regular files directly in `folder`, by name, and the names of its subfolders, which are
+// not searched; an error message when it can't be listed.
+bool listFolder(const std::string& folder, std::vector<std::string>& paths,
+                std::vector<std::string>& subfolders, std::string& error) {
     std::error_code code;
     if (!fs::is_directory(folder, code)) {
         error = code ? code.message() : (fs::exists(folder) ? "not a folder" : "no such folder");
@@ -53,8 +55,11 @@ bool listFolder(const std::string& folder, std::vector<std::string>& paths, std:
         std::error_code ignored;
         if (it->is_regular_file(ignored)) {
             named.emplace_back(it->path().filename().string(), it->path().string());
+        } else if (it->is_directory(ignored)) {
+            subfolders.push_back(it->path().filename().string());
         }
     }
+    std::sort(subfolders.begin(), subfolders.end());
     if (code) {
         error = code.message();
         return false;
@@ -259,17 +264,37 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
         return 1;
     }
 
-    std::vector<std::string> paths;
+    std::vector<std::string> paths, subfolders;
     std::string error;
-    if (!listFolder(folder, paths, error)) {
+    if (!listFolder(folder, paths, subfolders, error)) {
         std::cerr << "[ERROR]: Cannot read the folder " << folder << ": " << error << std::endl;
         return 1;
     }
+    if (!subfolders.empty()) {
+        std::cerr << "[NOTE]: " << subfolders.size()
+                  << (subfolders.size() == 1 ? " subfolder was" : " subfolders were")
+                  << " not searched, only the files directly in " << folder << ":";
+        for (std::size_t k = 0; k < subfolders.size(); ++k) {
+            std::cerr << (k == 0 ? " " : ", ") << subfolders[k];
+        }
+        std::cerr << std::endl;
+    }
 #if TRELIS_WITH_MEDIA
     if (options.allMedia) {
-        paths = mediaCandidates(paths);
+        std::vector<std::pair<std::string, std::string>> sidecars;
+        paths = mediaCandidates(paths, &sidecars);
+        if (!sidecars.empty()) {
+            std::cerr << "[NOTE]: Not recordings, left out:";
+            for (std::size_t k = 0; k < sidecars.size(); ++k) {
+                std::cerr << (k == 0 ? " " : ", ")
+                          << fs::path(sidecars[k].first).filename().string() << " ("
+                          << sidecars[k].second << ")";
+            }
+            std::cerr << std::endl;
+        }
         if (paths.empty()) {
-            std::cerr << "[ERROR]: No file in " << folder << std::endl;
+            std::cerr << "[ERROR]: No file in " << folder << " that could be a recording"
+                      << std::endl;
             return 1;
         }
     }

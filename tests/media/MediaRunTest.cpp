@@ -115,6 +115,33 @@ TEST_F(CameraFolder, PlainRunsLeaveMediaOutAndSaySo) {
         << zoom.err;
 }
 
+// A camera card: the proxy, thumbnail and metadata beside a clip are not recordings, and the card's
+// subfolder is not searched; both are said, and only the clip and the phone are taken.
+TEST_F(CameraFolder, CardSidecarsAndSubfoldersAreNamedNotTaken) {
+    fs::create_directories(dir.path("card/DCIM"));
+    fs::copy_file(dir.path("in/camera.mp4"), dir.path("card/GX010001.MP4"));
+    fs::copy_file(dir.path("in/camera.mp4"), dir.path("card/GX010001.LRV"));
+    fs::copy_file(dir.path("in/phone.mp3"), dir.path("card/phone.mp3"));
+    std::ofstream(dir.path("card/GX010001.THM")) << "jpeg";
+    std::ofstream(dir.path("card/GX010001.XML")) << "<clip/>";
+    std::ofstream(dir.path("card/._GX010001.MP4")) << "resource fork";
+    const Outcome o = trelis({"-f", dir.path("card"), "-media", "all"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(contains(o.err,
+                         "[NOTE]: Not recordings, left out: ._GX010001.MP4 (resource fork), "
+                         "GX010001.LRV (proxy), GX010001.THM (thumbnail), GX010001.XML "
+                         "(clip metadata)\n"))
+        << o.err;
+    EXPECT_TRUE(
+        contains(o.err, "[NOTE]: 1 subfolder was not searched, only the files directly in " +
+                            dir.path("card") + ": DCIM\n"))
+        << o.err;
+    EXPECT_TRUE(contains(o.out, "STARTING: " + dir.path("card/GX010001.MP4") + " (id 1)\n"));
+    EXPECT_TRUE(contains(o.out, "STARTING: " + dir.path("card/phone.mp3") + " (id 2)\n"));
+    EXPECT_FALSE(contains(o.out, "STARTING: " + dir.path("card/GX010001.LRV"))) << o.out;
+    EXPECT_EQ(refinedOffsets(o.out).size(), 2u) << o.out;
+}
+
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
     const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-refinerate", "48000"});
     ASSERT_EQ(o.status, 0) << o.err;
