@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -77,6 +78,12 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
         errors->assign(paths.size(), std::string());
     }
     std::unique_ptr<MCFileSet> set(new MCFileSet());
+    // Files of one base name (clip.mp4, clip.mkv) keep their extension in every report and
+    // output, or they could not be told apart.
+    std::map<std::string, int> uses;
+    for (const std::string& path : paths) {
+        ++uses[baseNameOf(path)];
+    }
     for (std::size_t j = 0; j < paths.size(); ++j) {
         const std::string& path = paths[j];
         const long id = static_cast<long>(j) + 1;
@@ -95,6 +102,11 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
         std::cout << "FEATURE EXTRACTION COMPLETE: " << path << std::endl;
         if (file) {
             addNamedFile(*set, file.release(), path);
+            if (uses[baseNameOf(path)] > 1) {
+                const std::string name = fs::path(path).filename().string();
+                set->idToName[static_cast<int>(id)] = name;
+                set->nameToId[name] = static_cast<int>(id);
+            }
         }
     }
     return set.release();

@@ -142,6 +142,23 @@ TEST_F(CameraFolder, CardSidecarsAndSubfoldersAreNamedNotTaken) {
     EXPECT_EQ(refinedOffsets(o.out).size(), 2u) << o.out;
 }
 
+// Two files of one base name keep their extensions in the reports and the -o folders.
+TEST_F(CameraFolder, FilesOfOneBaseNameAreToldApart) {
+    fs::create_directories(dir.path("twins"));
+    fs::copy_file(dir.path("in/camera.mp4"), dir.path("twins/clip.mp4"));
+    ASSERT_TRUE(
+        ffmpeg("-i " + dir.path("in/phone.mp3") + " -c:a copy " + dir.path("twins/clip.mka")));
+    const Outcome o =
+        trelis({"-f", dir.path("twins"), "-media", "all", "-o", dir.path("twins-out")});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    const std::map<std::string, double> offsets = refinedOffsets(o.out);
+    ASSERT_EQ(offsets.size(), 2u) << o.out;
+    // Within the MP3's encoder delay, which the copy into Matroska no longer declares.
+    EXPECT_NEAR(offsets.at("clip.mka") - offsets.at("clip.mp4"), 11.25, 0.05) << o.out;
+    EXPECT_TRUE(fs::exists(dir.path("twins-out/cluster_1/clip.mp4.wav")));
+    EXPECT_TRUE(fs::exists(dir.path("twins-out/cluster_1/clip.mka.wav")));
+}
+
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
     const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-refinerate", "48000"});
     ASSERT_EQ(o.status, 0) << o.err;
