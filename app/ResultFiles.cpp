@@ -59,7 +59,9 @@ std::vector<InputFile> describeInputs(const std::vector<std::string>& taken, MCF
         InputFile input;
         input.id = static_cast<int>(j) + 1;
         input.path = taken[j];
-        input.name = baseNameOf(taken[j]);
+        // The name the reports give it (with its extension where base names collide).
+        const auto named = files.idToName.find(input.id);
+        input.name = named != files.idToName.end() ? named->second : baseNameOf(taken[j]);
         if (files.idToPath.count(input.id) == 0) {
             input.error =
                 j < mediaErrors.size() ? mediaErrors[j] : waveProblem(taken[j], sampleRate);

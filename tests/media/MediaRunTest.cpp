@@ -148,8 +148,8 @@ TEST_F(CameraFolder, FilesOfOneBaseNameAreToldApart) {
     fs::copy_file(dir.path("in/camera.mp4"), dir.path("twins/clip.mp4"));
     ASSERT_TRUE(
         ffmpeg("-i " + dir.path("in/phone.mp3") + " -c:a copy " + dir.path("twins/clip.mka")));
-    const Outcome o =
-        trelis({"-f", dir.path("twins"), "-media", "all", "-o", dir.path("twins-out")});
+    const Outcome o = trelis({"-f", dir.path("twins"), "-media", "all", "-o", dir.path("twins-out"),
+                              "-json", dir.path("twins.json")});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     const std::map<std::string, double> offsets = refinedOffsets(o.out);
     ASSERT_EQ(offsets.size(), 2u) << o.out;
@@ -157,6 +157,9 @@ TEST_F(CameraFolder, FilesOfOneBaseNameAreToldApart) {
     EXPECT_NEAR(offsets.at("clip.mka") - offsets.at("clip.mp4"), 11.25, 0.05) << o.out;
     EXPECT_TRUE(fs::exists(dir.path("twins-out/cluster_1/clip.mp4.wav")));
     EXPECT_TRUE(fs::exists(dir.path("twins-out/cluster_1/clip.mka.wav")));
+    const std::string json = TrelisTest::readFile(dir.path("twins.json"));
+    EXPECT_TRUE(contains(json, "\"name\": \"clip.mka\"")) << json;
+    EXPECT_TRUE(contains(json, "\"name\": \"clip.mp4\"")) << json;
 }
 
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
