@@ -93,7 +93,7 @@ bool writeResultFiles(const RunOptions& options, const RunReport& report,
         std::ostringstream text;
         const std::string& path = options.timelinePath;
         if (path.size() > 5 && path.compare(path.size() - 5, 5, ".otio") == 0) {
-            writeOtio(report, text);
+            writeOtio(report, options.fps, text);
         } else {
             writeFcp7Xml(report, options.fps, text);
         }

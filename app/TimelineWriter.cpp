@@ -70,13 +70,12 @@ std::size_t utf8Length(const unsigned char* p, std::size_t left) {
     return length;
 }
 
-Json rationalTime(long long value, int rate) {
-    return {{"OTIO_SCHEMA", "RationalTime.1"},
-            {"rate", static_cast<double>(rate)},
-            {"value", static_cast<double>(value)}};
+Json rationalTime(long long value, double rate) {
+    return {
+        {"OTIO_SCHEMA", "RationalTime.1"}, {"rate", rate}, {"value", static_cast<double>(value)}};
 }
 
-Json timeRange(long long start, long long duration, int rate) {
+Json timeRange(long long start, long long duration, double rate) {
     return {{"OTIO_SCHEMA", "TimeRange.1"},
             {"duration", rationalTime(duration, rate)},
             {"start_time", rationalTime(start, rate)}};
@@ -98,20 +97,31 @@ Json composable(const char* schema, const std::string& name, Json sourceRange) {
     return out;
 }
 
-Json otioTrack(const InputFile& file, double offset, const char* kind) {
-    const int rate = file.info.sampleRate;
+// The video frame rate of a recording, 0 when it has none or it is unknown.
+double videoRate(const RecordingInfo& info) {
+    return info.hasVideo && info.frameRateNum > 0 && info.frameRateDen > 0
+               ? static_cast<double>(info.frameRateNum) / info.frameRateDen
+               : 0.0;
+}
+
+// A member's track: sound timed in samples, picture in frames of its own rate, as importers
+// take each kind.
+Json otioTrack(const InputFile& file, double offset, bool video) {
+    const double rate = video ? videoRate(file.info) : file.info.sampleRate;
+    const double seconds = static_cast<double>(file.info.frames) / file.info.sampleRate;
+    const long long length = video ? std::llround(seconds * rate) : file.info.frames;
     const std::string name = cleanName(file.name);
     Json track = composable("Track.1", name, nullptr);
-    track["kind"] = kind;
+    track["kind"] = video ? "Video" : "Audio";
     Json children = Json::array();
     const long long lead = std::llround(offset * rate);
     if (lead > 0) {
         children.push_back(composable("Gap.1", "", timeRange(0, lead, rate)));
     }
     Json reference = item("ExternalReference.1", name);
-    reference["available_range"] = timeRange(0, file.info.frames, rate);
+    reference["available_range"] = timeRange(0, length, rate);
     reference["target_url"] = fileUrl(absolutePath(file.path), "");
-    Json clip = composable("Clip.1", name, timeRange(0, file.info.frames, rate));
+    Json clip = composable("Clip.1", name, timeRange(0, length, rate));
     clip["media_reference"] = std::move(reference);
     children.push_back(std::move(clip));
     track["children"] = std::move(children);
@@ -270,27 +280,37 @@ std::string fileUrl(const std::string& absolutePath, const std::string& host) {
     return url;
 }
 
-void writeOtio(const RunReport& report, std::ostream& out) {
+void writeOtio(const RunReport& report, double fps, std::ostream& out) {
     Json timelines = Json::array();
     int index = 0;
     for (const ReportCluster& cluster : report.clusters) {
         Json tracks = Json::array();
+        // Importers take the project's frame rate from the timeline's start time: the first
+        // camera's, or the one asked for when no member has video.
+        double rate = 0.0;
         for (const auto& [file, offset] : placeable(report, cluster)) {
-            if (file->info.hasVideo) {
-                tracks.push_back(otioTrack(*file, offset, "Video"));
+            if (videoRate(file->info) > 0.0) {
+                rate = rate > 0.0 ? rate : videoRate(file->info);
+                tracks.push_back(otioTrack(*file, offset, true));
             }
-            tracks.push_back(otioTrack(*file, offset, "Audio"));
+            tracks.push_back(otioTrack(*file, offset, false));
         }
         Json stack = composable("Stack.1", "tracks", nullptr);
         stack["children"] = std::move(tracks);
         Json timeline = item("Timeline.1", "cluster " + std::to_string(++index));
-        timeline["global_start_time"] = nullptr;
+        timeline["global_start_time"] = rationalTime(0, rate > 0.0 ? rate : fps);
         timeline["tracks"] = std::move(stack);
         timelines.push_back(std::move(timeline));
     }
-    Json collection = item("SerializableCollection.1", "Trelis");
-    collection["children"] = std::move(timelines);
-    out << collection.dump(4, ' ', false, Json::error_handler_t::replace) << '\n';
+    // One cluster is one plain timeline, which every importer opens; several are collected.
+    Json document;
+    if (timelines.size() == 1) {
+        document = std::move(timelines.front());
+    } else {
+        document = item("SerializableCollection.1", "Trelis");
+        document["children"] = std::move(timelines);
+    }
+    out << document.dump(4, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
 void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {

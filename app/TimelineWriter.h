@@ -3,8 +3,10 @@
 // track and an audio track for its sound), each clip referring to its original file by absolute
 // path as a percent-encoded file URL.
 //
-//   .otio  OpenTimelineIO JSON: a collection of timelines, every time a rational at the member's
-//          own sample rate, so offsets are exact to the sample.
+//   .otio  OpenTimelineIO JSON: a timeline per cluster (a plain timeline when there is one, a
+//          collection otherwise), sound timed at the member's own sample rate, so offsets are
+//          exact to the sample, and picture in frames of its own rate; the timeline starts at 0
+//          at the frame rate of its first member with video, or `fps` when none has video.
 //   .xml   Final Cut Pro 7 XML (xmeml 4): a project of sequences at the frame rate of the
 //          cluster's first member with video, or `fps` when none has video.
 //
@@ -18,7 +20,7 @@
 
 namespace Trelis {
 
-void writeOtio(const RunReport& report, std::ostream& out);
+void writeOtio(const RunReport& report, double fps, std::ostream& out);
 void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out);
 
 // "file://" and the absolute path, every byte but unreserved ones and "/" percent-encoded;

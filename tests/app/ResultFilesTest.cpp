@@ -310,8 +310,11 @@ TEST(ResultFiles, PathsThatAreNotUtf8AreWrittenWithReplacementCharacters) {
     const Json json = Json::parse(o.out);
     EXPECT_EQ(json["files"][0]["name"], "caf\xEF\xBF\xBD");
     EXPECT_EQ(json["unmatched"], Json::array({1}));
+    // One cluster: a plain timeline, at the default frame rate since nothing has video.
     const Json otio = Json::parse(readFile(dir.path("t.otio")));
-    const Json& clip = otio["children"][0]["tracks"]["children"][0]["children"][0];
+    EXPECT_EQ(otio["OTIO_SCHEMA"], "Timeline.1");
+    EXPECT_EQ(otio["global_start_time"]["rate"], 25.0);
+    const Json& clip = otio["tracks"]["children"][0]["children"][0];
     EXPECT_EQ(clip["name"], "caf\xEF\xBF\xBD");
     // The URL keeps the file's own bytes, percent-encoded, so it still finds the file.
     EXPECT_TRUE(contains(clip["media_reference"]["target_url"], "/in/caf%E9.wav"));

@@ -208,6 +208,28 @@ TEST_F(CameraFolder, TimelinesTakeTheCamerasFrameRateAndGiveItAVideoTrack) {
     }
     EXPECT_EQ(audioTracks, 3);
 
+    // OpenTimelineIO: one cluster is a plain timeline at the camera's frame rate, its picture
+    // timed in frames and its sound in samples.
+    ASSERT_EQ(
+        trelis({"-f", dir.path("in"), "-media", "all", "-timeline", dir.path("cut.otio")}).status,
+        0);
+    const nlohmann::json otio = nlohmann::json::parse(TrelisTest::readFile(dir.path("cut.otio")));
+    EXPECT_EQ(otio["OTIO_SCHEMA"], "Timeline.1");
+    EXPECT_EQ(otio["global_start_time"]["rate"], 25.0);
+    int videoTracks = 0;
+    for (const auto& track : otio["tracks"]["children"]) {
+        const auto& clip = track["children"].back();
+        if (track["kind"] == "Video") {
+            ++videoTracks;
+            EXPECT_EQ(clip["name"], "camera");
+            EXPECT_EQ(clip["source_range"]["duration"]["rate"], 25.0);
+            EXPECT_EQ(clip["source_range"]["duration"]["value"], 750.0);
+        } else {
+            EXPECT_NE(clip["source_range"]["duration"]["rate"], 25.0) << clip["name"];
+        }
+    }
+    EXPECT_EQ(videoTracks, 1);
+
     // The JSON names the files that could not be decoded, with the reason.
     std::ifstream in(dir.path("result.json"));
     const nlohmann::json json = nlohmann::json::parse(in);
