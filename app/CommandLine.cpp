@@ -14,14 +14,9 @@ namespace Trelis {
 
 namespace {
 
-void printAllHelp() {
-    printHelp();
-    printRunHelp();
-}
-
 [[noreturn]] void missingFolder() {
     std::cout << "[ERROR]: Must provide folder path of media files to synchronize" << std::endl;
-    printAllHelp();
+    printHelp();
     std::exit(1);
 }
 
@@ -79,7 +74,7 @@ void printHelp() {
         << "////////////////////////////////////////////////////////////////////////////////\n"
         << std::endl;
     std::cout << "Trelis: a standalone application that clusters and synchronizes recordings\n"
-                 "of the same event.\n\n";
+                 "of the same event; -help-more lists the options beyond the ones below.\n\n";
     std::cout << "About: This program attempts to identify, group, and synchronize multiple\n"
                  "       recordings of the same event.  As input, wavfiles are processed (all\n"
                  "       with the same sample rate). The clustering process can be evaluated by\n"
@@ -408,7 +403,8 @@ void printRunHelp() {
                  "-json <filepath>\n\n"
                  "       Writes the result as JSON: settings, every input file, every cluster\n"
                  "       with its members' offsets and accepted pairs, and the files that matched\n"
-                 "       nothing. With -json - it goes to standard output, and nothing else does.\n"
+                 "       nothing. With -json - it goes to standard output, and the report to\n"
+                 "       standard error.\n"
                  "\n\n";
     std::cout << "-timeline <filepath>\n\n"
                  "       Writes one timeline per cluster for video editors, each member on a\n"
@@ -520,7 +516,11 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
     for (int i = 1; i < argc; ++i) {
         const char* flag = argv[i];
         if (is(flag, "-h") || is(flag, "-help")) {
-            printAllHelp();
+            printHelp();
+            continue;
+        }
+        if (is(flag, "-help-more")) {
+            printRunHelp();
             continue;
         }
         if (is(flag, "-driftcorrect")) {
@@ -554,7 +554,7 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
         } else {
             // The value is not consumed: it is examined next as a flag of its own.
             std::cout << "Unknown input arguments" << std::endl;
-            printAllHelp();
+            printHelp();
             continue;
         }
         ++i;

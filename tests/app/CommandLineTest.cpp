@@ -74,7 +74,15 @@ TEST(CommandLine, UnknownFlagLeavesItsValueToBeReadAsAFlag) {
     const Parsed p = parse({"-f", "audio", "-x", "5"});
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.folder, "audio");
-    EXPECT_EQ(p.out, "-f audio\n-x 5\nUnknown input arguments\n" + help() + runHelp());
+    EXPECT_EQ(p.out, "-f audio\n-x 5\nUnknown input arguments\n" + help());
+}
+
+// The options beyond the help's own come with -help-more only, which the title points to.
+TEST(CommandLine, HelpMoreListsTheOtherOptions) {
+    EXPECT_EQ(parse({"-f", "audio", "-help-more"}).out, "-f audio\n" + runHelp());
+    EXPECT_EQ(parse({"-f", "audio", "-h"}).out, "-f audio\n" + help());
+    EXPECT_NE(help().find("-help-more"), std::string::npos);
+    EXPECT_NE(runHelp().find("-match <spec|verified>"), std::string::npos);
 }
 
 TEST(CommandLine, RefusedValuesKeepTheDefault) {
