@@ -182,15 +182,27 @@ void pushTrackState(tinyxml2::XMLPrinter& xml) {
     pushText(xml, "locked", "FALSE");
 }
 
-// One clip item; the file is described in full where it first appears, referred to after.
+// A clip item that belongs with another, the picture and the sound of one camera: editors move
+// and trim them together.
+struct ClipLink {
+    int clip;  // clip item number
+    bool audio;
+    int track;  // 1-based, among the sequence's tracks of its kind
+};
+
+// One clip item; the file is described in full where it first appears, referred to after, at
+// its own frame rate.
 void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, const XmlRate& rate,
-              bool audio, int& clipCount, std::map<int, bool>& described) {
+              bool audio, int clip, const std::vector<ClipLink>& links,
+              std::map<int, bool>& described) {
     const double seconds = static_cast<double>(file.info.frames) / file.info.sampleRate;
     const long long length = std::llround(seconds * rate.framesPerSecond());
     const long long start = std::llround(offset * rate.framesPerSecond());
     const std::string fileId = "file-" + std::to_string(file.id);
+    const XmlRate own = videoRate(file.info) > 0.0 ? xmlRate(videoRate(file.info)) : rate;
+    const long long ownLength = std::llround(seconds * own.framesPerSecond());
     xml.OpenElement("clipitem");
-    xml.PushAttribute("id", ("clipitem-" + std::to_string(++clipCount)).c_str());
+    xml.PushAttribute("id", ("clipitem-" + std::to_string(clip)).c_str());
     pushText(xml, "name", cleanName(file.name));
     pushValue(xml, "duration", length);
     pushRate(xml, rate);
@@ -204,13 +216,13 @@ void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, c
         described[file.id] = true;
         pushText(xml, "name", cleanName(fileNameOf(file.path)));
         pushText(xml, "pathurl", fileUrl(absolutePath(file.path), "localhost"));
-        pushRate(xml, rate);
-        pushValue(xml, "duration", length);
+        pushRate(xml, own);
+        pushValue(xml, "duration", ownLength);
         xml.OpenElement("media");
         if (file.info.hasVideo) {
             xml.OpenElement("video");
-            pushValue(xml, "duration", length);
-            pushPicture(xml, file.info, rate);
+            pushValue(xml, "duration", ownLength);
+            pushPicture(xml, file.info, own);
             xml.CloseElement();
         }
         xml.OpenElement("audio");
@@ -229,7 +241,25 @@ void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, c
         pushValue(xml, "trackindex", 1);
         xml.CloseElement();
     }
+    for (const ClipLink& link : links) {
+        xml.OpenElement("link");
+        pushText(xml, "linkclipref", "clipitem-" + std::to_string(link.clip));
+        pushText(xml, "mediatype", link.audio ? "audio" : "video");
+        pushValue(xml, "trackindex", link.track);
+        pushValue(xml, "clipindex", 1);
+        xml.CloseElement();
+    }
     xml.CloseElement();  // clipitem
+}
+
+// The sequence starts at timecode 00:00:00:00 of its own rate.
+void pushTimecode(tinyxml2::XMLPrinter& xml, const XmlRate& rate) {
+    xml.OpenElement("timecode");
+    pushRate(xml, rate);
+    pushText(xml, "string", "00:00:00:00");
+    pushValue(xml, "frame", 0);
+    pushText(xml, "displayformat", "NDF");
+    xml.CloseElement();
 }
 
 // The members of a cluster that can be placed: taken, described, with a sample rate.
@@ -348,27 +378,46 @@ void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
         pushText(xml, "name", "cluster " + std::to_string(index));
         pushValue(xml, "duration", end);
         pushRate(xml, rate);
+        pushTimecode(xml, rate);
+        // Clip numbers: the video tracks' first, then the audio tracks', one clip each.
+        std::vector<int> videoTrack(members.size(), 0);
+        int videoTracks = 0;
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            videoTrack[k] = members[k].first->info.hasVideo ? ++videoTracks : 0;
+        }
+        const auto linksOf = [&](std::size_t k) {
+            std::vector<ClipLink> links;
+            if (videoTrack[k] > 0) {
+                links.push_back({clipCount + videoTrack[k], false, videoTrack[k]});
+                links.push_back({clipCount + videoTracks + static_cast<int>(k) + 1, true,
+                                 static_cast<int>(k) + 1});
+            }
+            return links;
+        };
         xml.OpenElement("media");
         xml.OpenElement("video");
         xml.OpenElement("format");
         pushPicture(xml, picture, rate);
         xml.CloseElement();
-        for (const auto& [file, offset] : members) {
-            if (file->info.hasVideo) {
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            if (videoTrack[k] > 0) {
                 xml.OpenElement("track");
-                pushClip(xml, *file, offset, rate, false, clipCount, described);
+                pushClip(xml, *members[k].first, members[k].second, rate, false,
+                         clipCount + videoTrack[k], linksOf(k), described);
                 pushTrackState(xml);
                 xml.CloseElement();
             }
         }
         xml.CloseElement();  // video
         xml.OpenElement("audio");
-        for (const auto& [file, offset] : members) {
+        for (std::size_t k = 0; k < members.size(); ++k) {
             xml.OpenElement("track");
-            pushClip(xml, *file, offset, rate, true, clipCount, described);
+            pushClip(xml, *members[k].first, members[k].second, rate, true,
+                     clipCount + videoTracks + static_cast<int>(k) + 1, linksOf(k), described);
             pushTrackState(xml);
             xml.CloseElement();
         }
+        clipCount += videoTracks + static_cast<int>(members.size());
         xml.CloseElement();  // audio
         xml.CloseElement();  // media
         xml.CloseElement();  // sequence

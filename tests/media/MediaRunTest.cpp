@@ -162,6 +162,63 @@ TEST_F(CameraFolder, FilesOfOneBaseNameAreToldApart) {
     EXPECT_TRUE(contains(json, "\"name\": \"clip.mp4\"")) << json;
 }
 
+// Two cameras at 30 and 25 fps in one XML sequence: each file declared at its own rate, each
+// camera's picture and sound linked, the sequence starting at timecode zero.
+TEST_F(CameraFolder, XmlFilesKeepTheirRatesAndCamerasTheirLinks) {
+    fs::create_directories(dir.path("two"));
+    fs::copy_file(dir.path("in/camera.mp4"), dir.path("two/camera.mp4"));
+    ASSERT_TRUE(ffmpeg("-i " + dir.path("phone.wav") +
+                       " -f lavfi -i color=c=gray:s=64x48:r=30:d=30 -c:a aac -c:v mpeg4 "
+                       "-shortest " +
+                       dir.path("two/cam30.mp4")));
+    const Outcome o =
+        trelis({"-f", dir.path("two"), "-media", "all", "-timeline", dir.path("two.xml")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    tinyxml2::XMLDocument xml;
+    ASSERT_EQ(xml.LoadFile(dir.path("two.xml").c_str()), tinyxml2::XML_SUCCESS);
+    const auto* sequence = xml.FirstChildElement("xmeml")
+                               ->FirstChildElement("project")
+                               ->FirstChildElement("children")
+                               ->FirstChildElement("sequence");
+    ASSERT_NE(sequence, nullptr);
+    // cam30 has the lowest id: the sequence takes its rate.
+    EXPECT_EQ(sequence->FirstChildElement("rate")->FirstChildElement("timebase")->IntText(), 30);
+    const auto* timecode = sequence->FirstChildElement("timecode");
+    ASSERT_NE(timecode, nullptr);
+    EXPECT_STREQ(timecode->FirstChildElement("string")->GetText(), "00:00:00:00");
+    std::map<std::string, std::string> clipOf;  // "name video|audio" -> clip item id
+    std::map<std::string, int> fileRate;
+    std::map<std::string, std::vector<std::string>> linksOf;
+    for (const char* kind : {"video", "audio"}) {
+        for (const auto* track =
+                 sequence->FirstChildElement("media")->FirstChildElement(kind)->FirstChildElement(
+                     "track");
+             track != nullptr; track = track->NextSiblingElement("track")) {
+            const auto* clip = track->FirstChildElement("clipitem");
+            const std::string key =
+                std::string(clip->FirstChildElement("name")->GetText()) + " " + kind;
+            clipOf[key] = clip->Attribute("id");
+            const auto* rate = clip->FirstChildElement("file")->FirstChildElement("rate");
+            if (rate != nullptr) {
+                fileRate[clip->FirstChildElement("name")->GetText()] =
+                    rate->FirstChildElement("timebase")->IntText();
+            }
+            for (const auto* link = clip->FirstChildElement("link"); link != nullptr;
+                 link = link->NextSiblingElement("link")) {
+                linksOf[key].push_back(link->FirstChildElement("linkclipref")->GetText());
+            }
+        }
+    }
+    EXPECT_EQ(fileRate["camera"], 25);
+    EXPECT_EQ(fileRate["cam30"], 30);
+    for (const char* name : {"camera", "cam30"}) {
+        const std::vector<std::string> pair = {clipOf[std::string(name) + " video"],
+                                               clipOf[std::string(name) + " audio"]};
+        EXPECT_EQ(linksOf[std::string(name) + " video"], pair) << name;
+        EXPECT_EQ(linksOf[std::string(name) + " audio"], pair) << name;
+    }
+}
+
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
     const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-refinerate", "48000"});
     ASSERT_EQ(o.status, 0) << o.err;
