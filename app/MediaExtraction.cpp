@@ -4,6 +4,7 @@
 #include <cctype>
 #include <exception>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -92,6 +93,17 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
         try {
             MediaInput input(path, rate);
             file.reset(extractor.run(&input, id));
+            // Its container states more than it holds: say so, the length is not to be trusted.
+            const std::uint64_t missing = input.decoder().missing();
+            if (missing > rate / 10) {
+                const std::uint64_t stated = input.getNumSamples();
+                std::cerr << "[WARNING]: " << path << " is cut short: its sound ends at "
+                          << std::fixed << std::setprecision(1)
+                          << static_cast<double>(stated - missing) / rate << " s of the "
+                          << static_cast<double>(stated) / rate
+                          << " s it states; the rest is read as silence" << std::defaultfloat
+                          << std::endl;
+            }
         } catch (const std::exception& e) {
             std::cout << "[ERROR]: Could not load: " << path << std::endl;
             std::cerr << "[ERROR]: " << path << ": " << e.what() << std::endl;

@@ -218,6 +218,7 @@ void MediaDecoder::open() {
     pending_.clear();
     pendingAt_ = 0;
     delivered_ = 0;
+    missing_ = 0;
 }
 
 void MediaDecoder::rewind() {
@@ -363,9 +364,12 @@ std::size_t MediaDecoder::read(float* out, std::size_t count) {
         pendingAt_ += take * channels_;
         done += take;
     }
-    if (done < wanted && out != nullptr) {
+    if (done < wanted) {
         // The stream ended before its stated length: silence to the end.
-        std::fill(out + done * channels_, out + wanted * channels_, 0.0f);
+        missing_ += wanted - done;
+        if (out != nullptr) {
+            std::fill(out + done * channels_, out + wanted * channels_, 0.0f);
+        }
     }
     delivered_ += wanted;
     return wanted;

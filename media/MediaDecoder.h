@@ -62,6 +62,9 @@ public:
     // timestamps where it lands, and restart the decoder and the resampler in another state.
     void seek(std::uint64_t frame);
     std::uint64_t position() const { return delivered_; }
+    // Frames read since the last rewind that the stream did not hold: it ended before its stated
+    // length (a file cut short) and they were read as silence.
+    std::uint64_t missing() const { return missing_; }
 
 private:
     struct Stream;
@@ -75,6 +78,7 @@ private:
     int channels_ = 0;
     std::uint64_t frames_ = 0;
     std::uint64_t delivered_ = 0;
+    std::uint64_t missing_ = 0;
     MediaInfo info_;
     std::unique_ptr<Stream> stream_;
     std::vector<float> pending_;  // converted frames not yet delivered, from pendingAt_

@@ -219,6 +219,23 @@ TEST_F(CameraFolder, XmlFilesKeepTheirRatesAndCamerasTheirLinks) {
     }
 }
 
+// A fast-start MP4 cut in half (a copy that did not finish) states its whole length: the run
+// says where its sound really ends.
+TEST_F(CameraFolder, ARecordingCutShortIsSaid) {
+    ASSERT_TRUE(ffmpeg("-i " + dir.path("camera.wav") + " -c:a aac -movflags +faststart " +
+                       dir.path("whole.mp4")));
+    fs::create_directories(dir.path("cut"));
+    const std::string whole = TrelisTest::readFile(dir.path("whole.mp4"));
+    std::ofstream(dir.path("cut/cut.mp4"), std::ios::binary) << whole.substr(0, whole.size() / 2);
+    fs::copy_file(dir.path("in/phone.mp3"), dir.path("cut/phone.mp3"));
+    const Outcome o = trelis({"-f", dir.path("cut"), "-media", "all"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(contains(
+        o.err, "[WARNING]: " + dir.path("cut/cut.mp4") + " is cut short: its sound ends at "))
+        << o.err;
+    EXPECT_FALSE(contains(o.err, "phone.mp3 is cut short")) << o.err;
+}
+
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
     const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-refinerate", "48000"});
     ASSERT_EQ(o.status, 0) << o.err;
