@@ -169,6 +169,10 @@ void writeJsonReport(const RunReport& report, std::ostream& out) {
         } else {
             entry["duration"] = nullptr;
         }
+        if (file.info.audioStreams > 0) {  // media: which of its audio streams was taken
+            entry["audioStream"] = file.info.audioStream;
+            entry["audioStreams"] = file.info.audioStreams;
+        }
         entry["status"] = file.error.empty() ? "ok" : "error";
         if (!file.error.empty()) {
             entry["message"] = file.error;

@@ -89,6 +89,8 @@ RecordingInfo RecordingSource::describe(const std::string& path) {
     info.frameRateDen = decoder.info().frameRateDen;
     info.width = decoder.info().width;
     info.height = decoder.info().height;
+    info.audioStream = decoder.info().audioStream;
+    info.audioStreams = decoder.info().audioStreams;
     return info;
 #else
     throw std::runtime_error("not a WAVE file, and this build has no media decoder");

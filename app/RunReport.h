@@ -27,6 +27,8 @@ struct RecordingInfo {
     int frameRateDen = 1;
     int width = 0;  // pixels of the video
     int height = 0;
+    int audioStream = 0;   // the audio stream taken, from 1, of media files; 0 for WAVE
+    int audioStreams = 0;  // how many the file has
 };
 
 struct InputFile {

@@ -86,14 +86,32 @@ int firstStream(const AVFormatContext* fmt, AVMediaType type) {
     return -1;
 }
 
-MediaInfo describe(const AVFormatContext* fmt) {
+// The container's indices of its audio streams, in order.
+std::vector<int> audioStreams(const AVFormatContext* fmt) {
+    std::vector<int> found;
+    for (unsigned int i = 0; i < fmt->nb_streams; ++i) {
+        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            found.push_back(static_cast<int>(i));
+        }
+    }
+    return found;
+}
+
+// What the container holds, its audio as of the stream `audio` (-1: the first).
+MediaInfo describe(const AVFormatContext* fmt, int audio = -1) {
     MediaInfo info;
-    const int audio = firstStream(fmt, AVMEDIA_TYPE_AUDIO);
+    const std::vector<int> streams = audioStreams(fmt);
+    if (audio < 0 && !streams.empty()) {
+        audio = streams.front();
+    }
     if (audio >= 0) {
         const AVCodecParameters* par = fmt->streams[audio]->codecpar;
         info.hasAudio = true;
         info.sampleRate = par->sample_rate;
         info.channels = par->ch_layout.nb_channels;
+        info.audioStreams = static_cast<int>(streams.size());
+        info.audioStream = static_cast<int>(std::find(streams.begin(), streams.end(), audio) -
+                                            streams.begin() + 1);
     }
     const int video = firstStream(fmt, AVMEDIA_TYPE_VIDEO);
     if (video >= 0) {
@@ -139,12 +157,57 @@ MediaInfo MediaDecoder::probe(const std::string& path) {
     return describe(fmt.get());
 }
 
-MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono)
-    : path_(std::move(path)), rate_(sampleRate), mono_(mono) {
+namespace {
+
+// The audio stream with the sound: of several, the loudest over its first minute (decoded at a
+// low rate, enough to tell sound from a spare input's hiss or silence); the first among equals.
+int chooseAudio(const std::string& path) {
+    const FormatPtr fmt = openContainer(path);
+    const std::vector<int> streams = audioStreams(fmt.get());
+    if (streams.size() < 2) {
+        return streams.empty() ? -1 : streams.front();
+    }
+    constexpr int kRate = 8000;
+    constexpr std::size_t kJudged = 60 * kRate;
+    int best = streams.front();
+    double loudest = -1.0;
+    std::vector<float> block(kRate);
+    for (const int index : streams) {
+        double energy = 0.0;
+        try {
+            MediaDecoder decoder(path, kRate, true, index);
+            for (std::size_t done = 0; done < kJudged;) {
+                const std::size_t got = decoder.read(block.data(), block.size());
+                if (got == 0) {
+                    break;
+                }
+                for (std::size_t k = 0; k < got; ++k) {
+                    energy += static_cast<double>(block[k]) * block[k];
+                }
+                done += got;
+            }
+        } catch (const std::exception&) {
+            continue;  // a stream that can't be decoded holds no sound for us
+        }
+        if (energy > loudest) {
+            loudest = energy;
+            best = index;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono, int audioIndex)
+    : path_(std::move(path)), rate_(sampleRate), mono_(mono), audioIndex_(audioIndex) {
+    if (audioIndex_ < 0) {
+        audioIndex_ = chooseAudio(path_);
+    }
     open();
     const AVFormatContext* fmt = stream_->fmt.get();
     const AVStream* st = fmt->streams[stream_->index];
-    info_ = describe(fmt);
+    info_ = describe(fmt, stream_->index);
     if (rate_ <= 0) {
         rate_ = info_.sampleRate;
     }
@@ -181,8 +244,9 @@ void MediaDecoder::open() {
     auto stream = std::make_unique<Stream>();
     stream->fmt = openContainer(path_);
     AVFormatContext* fmt = stream->fmt.get();
-    stream->index = firstStream(fmt, AVMEDIA_TYPE_AUDIO);
-    if (stream->index < 0) {
+    stream->index = audioIndex_;
+    if (stream->index < 0 || stream->index >= static_cast<int>(fmt->nb_streams) ||
+        fmt->streams[stream->index]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
         throw std::runtime_error("no audio stream");
     }
     for (unsigned int i = 0; i < fmt->nb_streams; ++i) {

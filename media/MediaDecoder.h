@@ -1,5 +1,7 @@
-// MediaDecoder: the first audio stream of any file FFmpeg reads (audio files, and the sound track
-// of video files), decoded block by block and converted by libswresample's soxr engine to
+// MediaDecoder: the audio stream of any file FFmpeg reads (audio files, and the sound track of
+// video files) that holds the sound: the only one, or of several (professional cameras record a
+// spare, often silent, input beside the microphone) the loudest over its first minute; decoded
+// block by block and converted by libswresample's soxr engine to
 // interleaved floats at a chosen sample rate, either downmixed to mono with equal channel weights
 // or with the source's own channels.
 //
@@ -26,8 +28,10 @@ namespace Trelis {
 
 struct MediaInfo {
     bool hasAudio = false;
-    int sampleRate = 0;  // of the first audio stream
+    int sampleRate = 0;  // of the audio stream taken
     int channels = 0;
+    int audioStream = 0;   // which audio stream is taken, from 1; 0 without audio
+    int audioStreams = 0;  // how many the file has
     bool hasVideo = false;
     int frameRateNum = 0;  // of the first video stream; 0 when unknown
     int frameRateDen = 1;
@@ -38,12 +42,14 @@ struct MediaInfo {
 class MediaDecoder {
 public:
     // `sampleRate` 0 keeps the source's rate; `mono` downmixes every channel with weight 1/n.
-    MediaDecoder(std::string path, int sampleRate, bool mono);
+    // `audioIndex` is the container's index of the stream to decode, or -1 to choose it.
+    MediaDecoder(std::string path, int sampleRate, bool mono, int audioIndex = -1);
     ~MediaDecoder();
     MediaDecoder(const MediaDecoder&) = delete;
     MediaDecoder& operator=(const MediaDecoder&) = delete;
 
-    // What `path` holds; throws when FFmpeg can't open it.
+    // What `path` holds (the audio as of its first audio stream); throws when FFmpeg can't open
+    // it.
     static MediaInfo probe(const std::string& path);
 
     std::uint64_t numFrames() const { return frames_; }
@@ -79,6 +85,7 @@ private:
     std::uint64_t frames_ = 0;
     std::uint64_t delivered_ = 0;
     std::uint64_t missing_ = 0;
+    int audioIndex_ = -1;  // the container's index of the stream decoded
     MediaInfo info_;
     std::unique_ptr<Stream> stream_;
     std::vector<float> pending_;  // converted frames not yet delivered, from pendingAt_

@@ -236,6 +236,27 @@ TEST_F(CameraFolder, ARecordingCutShortIsSaid) {
     EXPECT_FALSE(contains(o.err, "phone.mp3 is cut short")) << o.err;
 }
 
+// A professional camera's file: a silent spare input on the first audio stream, the microphone
+// on the second. The sound is taken from the second, and the JSON says so.
+TEST_F(CameraFolder, TheAudioStreamWithSoundIsTaken) {
+    fs::create_directories(dir.path("pro"));
+    ASSERT_TRUE(ffmpeg("-f lavfi -i anullsrc=r=48000:cl=mono -i " + dir.path("camera.wav") +
+                       " -map 0:a -map 1:a -c:a pcm_s16le -shortest " +
+                       dir.path("pro/camera.mov")));
+    fs::copy_file(dir.path("in/phone.mp3"), dir.path("pro/phone.mp3"));
+    const Outcome o =
+        trelis({"-f", dir.path("pro"), "-media", "all", "-json", dir.path("pro.json")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::map<std::string, double> offsets = refinedOffsets(o.out);
+    ASSERT_EQ(offsets.size(), 2u) << o.out;
+    EXPECT_NEAR(offsets.at("phone") - offsets.at("camera"), 11.25, 0.001) << o.out;
+    const nlohmann::json json = nlohmann::json::parse(TrelisTest::readFile(dir.path("pro.json")));
+    EXPECT_EQ(json["files"][0]["name"], "camera");
+    EXPECT_EQ(json["files"][0]["audioStream"], 2);
+    EXPECT_EQ(json["files"][0]["audioStreams"], 2);
+    EXPECT_EQ(json["files"][1]["audioStream"], 1);
+}
+
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
     const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-refinerate", "48000"});
     ASSERT_EQ(o.status, 0) << o.err;
