@@ -29,13 +29,11 @@ std::vector<ReportCluster> reportClusters(
         }
         report.push_back(std::move(entry));
     }
-    // The result orders its clusters by address; reports order them by their lowest id.
+    // The result's own order, which the text report and the -o folders follow: cluster n is the
+    // n-th everywhere.
     report.erase(std::remove_if(report.begin(), report.end(),
                                 [](const ReportCluster& c) { return c.members.empty(); }),
                  report.end());
-    std::sort(report.begin(), report.end(), [](const ReportCluster& a, const ReportCluster& b) {
-        return a.members.front().id < b.members.front().id;
-    });
     for (std::size_t c = 0; c < report.size(); ++c) {
         for (const ReportMember& m : report[c].members) {
             clusterOf[m.id] = c;

@@ -1,7 +1,7 @@
 // RunReport: what a run found, gathered for the machine-readable outputs (JSON and timelines):
 // every input file with its state, every cluster with its members' offsets and its accepted
-// pairs, in a deterministic order (clusters by their lowest file id, members by id, pairs by
-// their ids).
+// pairs: clusters in the result's order, as the text report and the -o folders list them,
+// members by id, pairs by their ids.
 #pragma once
 
 #include <map>

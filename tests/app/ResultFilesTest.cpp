@@ -11,7 +11,9 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "RunReport.h"
 #include "TimelineWriter.h"
@@ -55,6 +57,30 @@ protected:
     TempDir dir;
 };
 
+// The cluster of the JSON with the most members, and the first with `size` members.
+const Json& clusterOfSize(const Json& json, std::size_t size) {
+    for (const Json& cluster : json["clusters"]) {
+        if (cluster["members"].size() == size) {
+            return cluster;
+        }
+    }
+    throw std::runtime_error("no cluster of " + std::to_string(size));
+}
+
+// The member ids of the report's CLUSTER blocks (the first listing), in its order, from names.
+std::vector<std::vector<std::string>> reportedClusters(const std::string& report) {
+    std::vector<std::vector<std::string>> clusters;
+    std::istringstream in(report.substr(0, report.find("REFINEMENT")));
+    for (std::string line; std::getline(in, line);) {
+        if (line == "CLUSTER") {
+            clusters.emplace_back();
+        } else if (line.rfind("name: ", 0) == 0 && !clusters.empty()) {
+            clusters.back().push_back(line.substr(6, line.rfind(" offset:") - 6));
+        }
+    }
+    return clusters;
+}
+
 }  // namespace
 
 TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
@@ -79,12 +105,22 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
     EXPECT_TRUE(files[4]["duration"].is_null());
     EXPECT_FALSE(files[4]["message"].get<std::string>().empty());
 
-    // Clusters by lowest id: the event (ids 1-3), then the unrelated recording (id 4).
+    // The event (ids 1-3) and the unrelated recording (id 4), in the text report's order.
     const Json& clusters = json["clusters"];
     ASSERT_EQ(clusters.size(), 2u);
     EXPECT_EQ(json["unmatched"], Json::array({4}));
-    const Json& members = clusters[0]["members"];
-    ASSERT_EQ(members.size(), 3u);
+    const std::vector<std::vector<std::string>> reported = reportedClusters(o.err);
+    ASSERT_EQ(reported.size(), 2u) << o.err;
+    for (std::size_t c = 0; c < 2; ++c) {
+        std::vector<std::string> names;
+        for (const Json& m : clusters[c]["members"]) {
+            names.push_back(files[m["id"].get<int>() - 1]["name"]);
+        }
+        EXPECT_EQ(names, reported[c]) << c;
+    }
+    const Json& event = clusterOfSize(json, 3);
+    const Json& lone = clusterOfSize(json, 1);
+    const Json& members = event["members"];
     std::map<int, double> refined;
     for (const Json& m : members) {
         refined[m["id"]] = m["refinedOffset"];
@@ -98,21 +134,21 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
     for (const Json& m : members) {
         frameAccurate[m["id"]] = m["offset"];
     }
-    ASSERT_FALSE(clusters[0]["pairs"].empty());
-    for (const Json& p : clusters[0]["pairs"]) {
+    ASSERT_FALSE(event["pairs"].empty());
+    for (const Json& p : event["pairs"]) {
         const double expected = frameAccurate[p["second"]] - frameAccurate[p["first"]];
         EXPECT_NEAR(p["offset"].get<double>(), expected, 0.033) << p.dump();
         EXPECT_GE(p["confidence"].get<double>(), 0.0);
         EXPECT_LE(p["confidence"].get<double>(), 1.0);
         EXPECT_LT(p["first"].get<int>(), p["second"].get<int>());
     }
-    EXPECT_TRUE(clusters[1]["pairs"].empty());
+    EXPECT_TRUE(lone["pairs"].empty());
 
     // The alignment: cam A is the reference, the others refined against it; every pair it used
     // agrees with the refined offsets; the unrelated recording is its own reference.
-    EXPECT_EQ(clusters[0]["reference"], 2);
-    EXPECT_EQ(clusters[1]["reference"], 4);
-    EXPECT_EQ(clusters[1]["members"][0]["status"], "reference");
+    EXPECT_EQ(event["reference"], 2);
+    EXPECT_EQ(lone["reference"], 4);
+    EXPECT_EQ(lone["members"][0]["status"], "reference");
     for (const Json& m : members) {
         EXPECT_EQ(m["status"], m["id"] == 2 ? "reference" : "refined") << m.dump();
         EXPECT_FALSE(m.contains("reason"));
@@ -121,8 +157,8 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
         EXPECT_LE(m["confidence"].get<double>(), 1.0);
         EXPECT_LT(m["offsetError"].get<double>(), 0.001);
     }
-    ASSERT_FALSE(clusters[0]["alignments"].empty());
-    for (const Json& a : clusters[0]["alignments"]) {
+    ASSERT_FALSE(event["alignments"].empty());
+    for (const Json& a : event["alignments"]) {
         ASSERT_EQ(a["status"], "used") << a.dump();
         EXPECT_NEAR(a["offset"].get<double>(), refined[a["second"]] - refined[a["first"]], 1e-4);
         EXPECT_LE(a["agreeing"].get<int>(), a["windows"].get<int>());
@@ -142,8 +178,7 @@ TEST_F(NamedEvent, VerifiedMatchingListsTheEvidenceOfEveryLink) {
     EXPECT_EQ(json["files"][4]["status"], "error");
     EXPECT_EQ(json["unmatched"], Json::array({4}));
     EXPECT_EQ(json["ambiguous"], Json::array());
-    const Json& cluster = json["clusters"][0];
-    ASSERT_EQ(cluster["members"].size(), 3u);
+    const Json& cluster = clusterOfSize(json, 3);
     std::map<int, double> offsets;
     for (const Json& m : cluster["members"]) {
         offsets[m["id"]] = m["offset"];
@@ -177,13 +212,13 @@ TEST_F(NamedEvent, WithoutRefinementOffsetsStayFrameAccurateAndSaySo) {
     std::ifstream in(json);
     const Json result = Json::parse(in);
     EXPECT_EQ(result["settings"]["refine"], false);
-    for (const Json& m : result["clusters"][0]["members"]) {
+    for (const Json& m : clusterOfSize(result, 3)["members"]) {
         EXPECT_EQ(m["status"], "unrefined");
         EXPECT_EQ(m["reason"], "refinement off");
         EXPECT_EQ(m["refinedOffset"], m["offset"]);
         EXPECT_TRUE(m["driftPpm"].is_null());
     }
-    EXPECT_TRUE(result["clusters"][0]["alignments"].empty());
+    EXPECT_TRUE(clusterOfSize(result, 3)["alignments"].empty());
 }
 
 TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
