@@ -284,7 +284,7 @@ TEST_F(CameraFolder, TimelinesTakeTheCamerasFrameRateAndGiveItAVideoTrack) {
                                ->FirstChildElement("project")
                                ->FirstChildElement("children")
                                ->FirstChildElement("sequence");
-    // The cluster is the first sequence (lowest id: the camera, id 2).
+    // The one cluster, at the camera's rate.
     EXPECT_EQ(sequence->FirstChildElement("rate")->FirstChildElement("timebase")->IntText(), 25);
     const auto* media = sequence->FirstChildElement("media");
     const auto* videoClip =
