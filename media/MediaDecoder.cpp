@@ -142,6 +142,12 @@ struct MediaDecoder::Stream {
     bool placed = false;        // the first frame fixed where the converted samples lie
     bool decoderFlushed = false;
     bool finished = false;
+    // What the resampler was set up for, from the first frame: every later frame must match.
+    int inFormat = -1;
+    int inChannels = 0;
+    int inRate = 0;
+    int damaged = 0;        // frames the decoder failed on so far
+    bool draining = false;  // the resampler is being emptied: the stream's end
     std::vector<float> converted;
 
     ~Stream() {
@@ -158,6 +164,9 @@ MediaInfo MediaDecoder::probe(const std::string& path) {
 }
 
 namespace {
+
+// A decoder that fails on this many frames is taken to have reached the end of what it can read.
+constexpr int kMostDamagedFrames = 1000;
 
 // The audio stream with the sound: of several, the loudest over its first minute (decoded at a
 // low rate, enough to tell sound from a spare input's hiss or silence); the first among equals.
@@ -312,7 +321,15 @@ bool MediaDecoder::refill() {
             }
             continue;
         }
-        const bool frame = code == 0;
+        if (code < 0 && code != AVERROR_EOF && code != AVERROR(EAGAIN) &&
+            ++s.damaged < kMostDamagedFrames) {
+            continue;  // a frame the decoder could not decode (damaged data) is skipped
+        }
+        const bool frame = code == 0 && !s.draining;
+        if (code == 0 && s.draining) {
+            av_frame_unref(s.frame);  // the resampler is being emptied: it takes nothing more
+            continue;
+        }
         if (!frame && s.swr == nullptr) {
             s.finished = true;  // the decoder gave nothing at all
             return false;
@@ -348,6 +365,21 @@ bool MediaDecoder::refill() {
             if (code < 0) {
                 throw std::runtime_error(reason("cannot convert the audio", code));
             }
+            s.inFormat = s.frame->format;
+            s.inChannels = s.frame->ch_layout.nb_channels;
+            s.inRate = s.frame->sample_rate;
+        }
+        if (frame && s.frame->nb_samples <= 0) {
+            av_frame_unref(s.frame);  // nothing to convert; the resampler takes no empty input
+            continue;
+        }
+        if (frame && (s.frame->format != s.inFormat || s.frame->sample_rate != s.inRate ||
+                      s.frame->ch_layout.nb_channels != s.inChannels)) {
+            // Damaged or spliced streams: converting such a frame as the first would read
+            // channels that are not there.
+            av_frame_unref(s.frame);
+            throw std::runtime_error(
+                "the audio stream changes its sample format, rate or channels midway");
         }
         long long skip = 0;  // input samples of the frame left out
         if (frame && !s.placed) {
@@ -394,6 +426,7 @@ bool MediaDecoder::refill() {
                 planes[c] = s.frame->extended_data[c] + offset;
             }
         }
+        s.draining = s.draining || !frame;
         const int made = swr_convert(s.swr, &out, room, frame ? planes : nullptr, inCount);
         if (frame) {
             av_frame_unref(s.frame);
