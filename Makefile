@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
-.PHONY: build test bench bench-accuracy bench-alignment bench-matching fuzz demo format clean
+.PHONY: build test bench bench-accuracy bench-alignment bench-matching fuzz fuzz-build demo format clean
 
 build:
 	scripts/bootstrap.sh
@@ -40,13 +40,17 @@ bench-matching: build
 	scripts/bootstrap.sh accuracy
 	scripts/bench-matching.sh $(BUILD_DIR)
 
-# Fuzzes the WAVE reader for FUZZ_SECONDS with libFuzzer, AddressSanitizer and UBSan.
-fuzz:
+# Builds the fuzz targets (the WAVE reader and the media decoder) with clang, libFuzzer,
+# AddressSanitizer and UBSan.
+fuzz-build:
 	scripts/bootstrap.sh fuzz
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DCMAKE_CXX_COMPILER=clang++ -DTRELIS_BUILD_FUZZERS=ON -DTRELIS_BUILD_TESTS=OFF \
 	    -DTRELIS_BUILD_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS)
+
+# Fuzzes each target for FUZZ_SECONDS.
+fuzz: fuzz-build
 	scripts/run-fuzzer.sh build-fuzz $(FUZZ_SECONDS)
 
 # A synthetic event (four cameras and one unrelated recording), clustered, refined, scored
