@@ -34,7 +34,7 @@ bench-alignment: build
 	scripts/bootstrap.sh accuracy
 	scripts/bench-alignment.sh $(BUILD_DIR)
 
-# Which recordings are matched, in the spec and the verified matching mode, on the field,
+# Which recordings are matched, in the default and the verified matching mode, on the field,
 # field-alt, hard, clip10, drift, noisy and reverb-codec corpora, tuning and held-out sets.
 bench-matching: build
 	scripts/bootstrap.sh accuracy

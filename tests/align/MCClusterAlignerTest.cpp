@@ -10,10 +10,12 @@
 
 #include "MCClusterAligner.h"
 #include "support/MemoryInput.h"
+#include "support/MemorySource.h"
 #include "synth/Synth.h"
 
 using namespace Trelis;
 using TrelisTest::MemoryInput;
+using TrelisTest::MemorySource;
 
 namespace {
 
@@ -48,27 +50,6 @@ std::vector<float> device(double start, double seconds, double ppm, double snrDb
     }
     return room;
 }
-
-class MemorySource : public MCRecordingSource {
-public:
-    MCInput* open(int fileId, std::string& error) override {
-        const auto found = recordings.find(fileId);
-        if (found == recordings.end()) {
-            error = "no such recording";
-            return nullptr;
-        }
-        ++opened;
-        return new MemoryInput(found->second);
-    }
-    void close(MCInput* input) override {
-        ++closed;
-        delete static_cast<MemoryInput*>(input);
-    }
-
-    std::map<int, std::vector<float>> recordings;
-    int opened = 0;
-    int closed = 0;
-};
 
 using Result = std::unique_ptr<ClusterResult, void (*)(ClusterResult*)>;
 

@@ -1,9 +1,6 @@
 // Fuzzes the media decoder that -media all reads camera cards with: the input as a file, probed,
 // then decoded to mono at 8000 Hz to its stated end (bounded), rewound, and decoded again, which
 // must give the same samples. Any crash, sanitizer report, hang or mismatch is a finding.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -11,21 +8,9 @@
 #include <vector>
 
 #include "MediaDecoder.h"
+#include "ScratchFile.h"
 
 namespace {
-
-// One in-memory file for all inputs, reached through its /proc path. FFmpeg guesses the format
-// from the bytes, not the name.
-const std::string& scratchPath() {
-    static const std::string path = [] {
-        const int fd = memfd_create("media_fuzz", 0);
-        if (fd < 0) {
-            std::abort();
-        }
-        return "/proc/self/fd/" + std::to_string(fd);
-    }();
-    return path;
-}
 
 // Up to ten minutes: a header may claim days.
 std::vector<float> decodeSome(Trelis::MediaDecoder& decoder) {
@@ -45,13 +30,7 @@ std::vector<float> decodeSome(Trelis::MediaDecoder& decoder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = scratchPath();
-    {
-        const int fd = std::stoi(path.substr(path.rfind('/') + 1));
-        if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
-            std::abort();
-        }
-    }
+    const std::string& path = TrelisFuzz::scratchFile(data, size);
     try {
         Trelis::MediaDecoder::probe(path);
         Trelis::MediaDecoder decoder(path, 8000, true);

@@ -1,9 +1,6 @@
 // Fuzzes the WAVE reader: opens the input as a file, reads it to its end in blocks of varying
 // size, rewinds to the data start as the extractor's input does, and checks that the second
 // reading gives the same samples. Any crash, sanitizer report, hang or mismatch is a finding.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,21 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "ScratchFile.h"
 #include "wavfile_t.h"
 
 namespace {
-
-// One in-memory file for all inputs, reached through its /proc path.
-const std::string& scratchPath() {
-    static const std::string path = [] {
-        const int fd = memfd_create("wavfile_t_fuzz", 0);
-        if (fd < 0) {
-            std::abort();
-        }
-        return "/proc/self/fd/" + std::to_string(fd);
-    }();
-    return path;
-}
 
 // Reads up to `limit` samples in blocks whose sizes come from `sizes`.
 std::vector<float> readSome(Trelis::wavfile_t& reader, const std::uint8_t* sizes,
@@ -45,13 +31,7 @@ std::vector<float> readSome(Trelis::wavfile_t& reader, const std::uint8_t* sizes
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = scratchPath();
-    {
-        const int fd = std::stoi(path.substr(path.rfind('/') + 1));
-        if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
-            std::abort();
-        }
-    }
+    const std::string& path = TrelisFuzz::scratchFile(data, size);
     try {
         Trelis::wavfile_t reader(path, 1, 1, 16000);
         // Bounded: a header may claim four billion frames.

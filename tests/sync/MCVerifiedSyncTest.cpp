@@ -19,11 +19,13 @@
 #include "MCProgress.h"
 #include "MCVerifiedSync.h"
 #include "support/MemoryInput.h"
+#include "support/MemorySource.h"
 #include "sync/OffsetCandidates.h"
 #include "synth/Synth.h"
 
 using namespace Trelis;
 using TrelisTest::MemoryInput;
+using TrelisTest::MemorySource;
 
 namespace {
 
@@ -116,26 +118,6 @@ TEST(OffsetCandidates, LogTailFollowsThePoissonTail) {
 namespace {
 
 constexpr double kRate = 8000.0;
-
-class MemorySource : public MCRecordingSource {
-public:
-    MCInput* open(int fileId, std::string& error) override {
-        const auto found = recordings.find(fileId);
-        if (found == recordings.end()) {
-            error = "no such recording";
-            return nullptr;
-        }
-        ++opened;
-        return new MemoryInput(found->second);
-    }
-    void close(MCInput* input) override {
-        ++closed;
-        delete static_cast<MemoryInput*>(input);
-    }
-    std::map<int, std::vector<float>> recordings;
-    int opened = 0;
-    int closed = 0;
-};
 
 class StageLog : public MCProgress {
 public:

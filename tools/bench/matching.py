@@ -6,7 +6,7 @@ belong with no other, frame-accurate offsets more than 0.1 s off, and wall time.
 Usage: matching.py --trelis build/bin/Trelis --set tuning [--repeat N] [--work DIR] CORPUS...
        matching.py --self-test
 Each corpus folder holds audio/ and truth.xml as tools/simulate/simulate.py writes them. Trelis
-runs as `Trelis -f audio -t truth.xml -json <file>` for the spec mode (its default) and with
+runs as `Trelis -f audio -t truth.xml -json <file>` for the default mode (`-match spec`) and with
 `-match verified` added for the verified mode; a mode this Trelis does not know is shown as n/a.
 """
 import argparse
