@@ -381,6 +381,18 @@ void printRunHelp() {
                  "       sound is resampled to the extraction sample rate. Without it, only .wav\n"
                  "       files at the extraction sample rate are taken.\n"
                  "\n\n";
+    std::cout << "-stream <n>\n\n"
+                 "       With -media all, takes the n-th audio stream (from 1) of files that have\n"
+                 "       several, as professional cameras do. By default the stream with the\n"
+                 "       loudest sound over its first minute is taken; files with fewer than n\n"
+                 "       streams keep that choice. The JSON names the stream taken.\n"
+                 "\n\n";
+    std::cout << "-recursive\n\n"
+                 "       Takes the files of every subfolder too (camera cards keep clips in\n"
+                 "       DCIM/100GOPRO and the like); folders whose names start with \".\" are\n"
+                 "       left out. Recordings whose names collide are named by their path within\n"
+                 "       the folder. Takes no value.\n"
+                 "\n\n";
     std::cout << "-refinerate <Hz>\n\n"
                  "       The sample rate of the sample-accurate refinement (default: the\n"
                  "       extraction sample rate), in Hz or kHz: 48000 or 48k aligns two recorders\n"
@@ -477,6 +489,14 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
             value, "MAX DRIFT: ", "Invalid MAX DRIFT.  Must be between 0 and 2000 ppm.\n",
             [](double v) { return v >= 0.0 && v <= 2000.0; },
             [&](double v) { options.maxDriftPpm = v; }, [&] { return options.maxDriftPpm; });
+    } else if (is(flag, "-stream")) {
+        option<int>(
+            value, "AUDIO STREAM: ", "Invalid AUDIO STREAM.  Must be between 1 and 64.\n",
+            [](int v) { return v >= 1 && v <= 64; }, [&](int v) { options.audioStream = v; },
+            [&]() -> std::string {
+                return options.audioStream == 0 ? "the loudest"
+                                                : std::to_string(options.audioStream);
+            });
     } else if (is(flag, "-refinerate")) {
         const double rate = sampleRate(value);
         if (rate >= 1000.0 && rate <= 384000.0) {
@@ -533,6 +553,11 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
                       << std::endl;
             std::exit(1);
 #endif
+            continue;
+        }
+        if (is(flag, "-recursive")) {
+            std::cout << "RECURSIVE: on" << std::endl;
+            options.recursive = true;
             continue;
         }
         if (i + 1 >= argc) {

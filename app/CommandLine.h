@@ -26,6 +26,8 @@ struct RunOptions {
     double maxDriftPpm = 200.0;   // -maxdrift: largest clock drift the refinement searches for
     bool driftCorrect = false;    // -driftcorrect: -o resamples members onto the reference clock
     bool verified = false;        // -match verified: links checked on the audio
+    int audioStream = 0;          // -stream: the n-th audio stream of media files; 0 to choose
+    bool recursive = false;       // -recursive: the files of subfolders too
 };
 
 // Returns 0; does not return when no folder was given. Takes the RunOptions flags too, and drops

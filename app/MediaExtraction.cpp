@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <set>
 
@@ -73,25 +72,19 @@ std::vector<std::string> mediaCandidates(
 }
 
 MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths,
-                        std::vector<std::string>* errors) {
+                        int stream, std::vector<std::string>* errors) {
     const unsigned int rate = extractor.params.getSampleRate();
     if (errors != nullptr) {
         errors->assign(paths.size(), std::string());
     }
     std::unique_ptr<MCFileSet> set(new MCFileSet());
-    // Files of one base name (clip.mp4, clip.mkv) keep their extension in every report and
-    // output, or they could not be told apart.
-    std::map<std::string, int> uses;
-    for (const std::string& path : paths) {
-        ++uses[baseNameOf(path)];
-    }
     for (std::size_t j = 0; j < paths.size(); ++j) {
         const std::string& path = paths[j];
         const long id = static_cast<long>(j) + 1;
         std::cout << "STARTING: " << path << " (id " << id << ")\n";
         std::unique_ptr<MCFile> file;
         try {
-            MediaInput input(path, rate);
+            MediaInput input(path, rate, stream);
             file.reset(extractor.run(&input, id));
             // Its container states more than it holds: say so, the length is not to be trusted.
             const std::uint64_t missing = input.decoder().missing();
@@ -114,11 +107,6 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
         std::cout << "FEATURE EXTRACTION COMPLETE: " << path << std::endl;
         if (file) {
             addNamedFile(*set, file.release(), path);
-            if (uses[baseNameOf(path)] > 1) {
-                const std::string name = fs::path(path).filename().string();
-                set->idToName[static_cast<int>(id)] = name;
-                set->nameToId[name] = static_cast<int>(id);
-            }
         }
     }
     return set.release();

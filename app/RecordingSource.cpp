@@ -43,7 +43,7 @@ MCInput* RecordingSource::open(int fileId, std::string& error) {
             }
         }
 #if TRELIS_WITH_MEDIA
-        auto media = std::make_unique<MediaInput>(path->second, sampleRate_);
+        auto media = std::make_unique<MediaInput>(path->second, sampleRate_, stream_);
         open_[media.get()] = destroy<MediaInput>;
         return media.release();
 #else
@@ -64,7 +64,7 @@ void RecordingSource::close(MCInput* input) {
     }
 }
 
-RecordingInfo RecordingSource::describe(const std::string& path) {
+RecordingInfo RecordingSource::describe(const std::string& path, [[maybe_unused]] int stream) {
     RecordingInfo info;
     if (isWavePath(path)) {
         try {
@@ -72,6 +72,7 @@ RecordingInfo RecordingSource::describe(const std::string& path) {
             info.frames = wave.numFrames;
             info.sampleRate = static_cast<int>(wave.sampleRate);
             info.channels = static_cast<int>(wave.numChannels);
+            info.bitDepth = wave.bitsPerSample;
             return info;
         } catch (const std::exception&) {
 #if !TRELIS_WITH_MEDIA
@@ -80,7 +81,7 @@ RecordingInfo RecordingSource::describe(const std::string& path) {
         }
     }
 #if TRELIS_WITH_MEDIA
-    const MediaDecoder decoder(path, 0, false);
+    const MediaDecoder decoder(path, 0, false, stream);
     info.frames = static_cast<long long>(decoder.numFrames());
     info.sampleRate = decoder.sampleRate();
     info.channels = decoder.channels();
@@ -91,6 +92,8 @@ RecordingInfo RecordingSource::describe(const std::string& path) {
     info.height = decoder.info().height;
     info.audioStream = decoder.info().audioStream;
     info.audioStreams = decoder.info().audioStreams;
+    info.bitDepth = decoder.info().bitDepth;
+    info.videoSeconds = decoder.info().videoSeconds;
     return info;
 #else
     throw std::runtime_error("not a WAVE file, and this build has no media decoder");

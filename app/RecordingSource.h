@@ -14,8 +14,13 @@ namespace Trelis {
 
 class RecordingSource : public MCRecordingSource {
 public:
-    RecordingSource(std::map<int, std::string> paths, unsigned int sampleRate, bool decodeAll)
-        : paths_(std::move(paths)), sampleRate_(sampleRate), decodeAll_(decodeAll) {}
+    // `stream`: the audio stream the media decoder takes (see MediaDecoder).
+    RecordingSource(std::map<int, std::string> paths, unsigned int sampleRate, bool decodeAll,
+                    int stream = 0)
+        : paths_(std::move(paths)),
+          sampleRate_(sampleRate),
+          decodeAll_(decodeAll),
+          stream_(stream) {}
     ~RecordingSource();
     RecordingSource(const RecordingSource&) = delete;
     RecordingSource& operator=(const RecordingSource&) = delete;
@@ -24,12 +29,13 @@ public:
     void close(MCInput* input) override;
 
     // Length, rate, channels and video of the recording at its own rate; throws with the reason.
-    static RecordingInfo describe(const std::string& path);
+    static RecordingInfo describe(const std::string& path, int stream = 0);
 
 private:
     std::map<int, std::string> paths_;
     unsigned int sampleRate_;
     bool decodeAll_;
+    int stream_;
     std::map<MCInput*, void (*)(MCInput*)> open_;  // with the deleter of each one's own type
 };
 

@@ -51,23 +51,22 @@ bool writeNewFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-std::vector<InputFile> describeInputs(const std::vector<std::string>& taken, MCFileSet& files,
+std::vector<InputFile> describeInputs(const std::vector<std::string>& taken,
+                                      const std::vector<std::string>& names, MCFileSet& files,
                                       const std::vector<std::string>& mediaErrors,
-                                      unsigned int sampleRate) {
+                                      unsigned int sampleRate, int stream) {
     std::vector<InputFile> inputs;
     for (std::size_t j = 0; j < taken.size(); ++j) {
         InputFile input;
         input.id = static_cast<int>(j) + 1;
         input.path = taken[j];
-        // The name the reports give it (with its extension where base names collide).
-        const auto named = files.idToName.find(input.id);
-        input.name = named != files.idToName.end() ? named->second : baseNameOf(taken[j]);
+        input.name = names[j];
         if (files.idToPath.count(input.id) == 0) {
             input.error =
                 j < mediaErrors.size() ? mediaErrors[j] : waveProblem(taken[j], sampleRate);
         } else {
             try {
-                input.info = RecordingSource::describe(taken[j]);
+                input.info = RecordingSource::describe(taken[j], stream);
             } catch (const std::exception& e) {
                 input.error = e.what();  // gone or changed since it was read
             }

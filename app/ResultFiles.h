@@ -13,12 +13,14 @@ namespace Trelis {
 
 class MCFileSet;
 
-// Every file the extraction was given (`taken`, ids from 1 in that order), with the reason of
-// each one left out (from `mediaErrors` when it holds one per file, else found again by opening
-// the WAVE file) and what each file that was used holds.
-std::vector<InputFile> describeInputs(const std::vector<std::string>& taken, MCFileSet& files,
+// Every file the extraction was given (`taken`, ids from 1 in that order, known by `names`), with
+// the reason of each one left out (from `mediaErrors` when it holds one per file, else found
+// again by opening the WAVE file) and what each file that was used holds (media files as of
+// their audio stream `stream`, see MediaDecoder).
+std::vector<InputFile> describeInputs(const std::vector<std::string>& taken,
+                                      const std::vector<std::string>& names, MCFileSet& files,
                                       const std::vector<std::string>& mediaErrors,
-                                      unsigned int sampleRate);
+                                      unsigned int sampleRate, int stream);
 
 // Writes the -json and -timeline files that `options` asks for; the JSON goes to
 // `standardOutput` for "-". False when one could not be written (after a message on standard

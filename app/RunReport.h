@@ -29,6 +29,8 @@ struct RecordingInfo {
     int height = 0;
     int audioStream = 0;   // the audio stream taken, from 1, of media files; 0 for WAVE
     int audioStreams = 0;  // how many the file has
+    int bitDepth = 0;      // bits per sample the file states; 0 when it states none (compressed)
+    double videoSeconds = 0.0;  // the video stream's own length; 0 when unknown or no video
 };
 
 struct InputFile {

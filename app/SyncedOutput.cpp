@@ -125,10 +125,11 @@ bool writePadded(const std::string& source, const std::string& target, long long
 #if TRELIS_WITH_MEDIA
 // Writes the sound of the media file `source`, at its own rate and channel count, padded with
 // `seconds` of silence, to the new file `target`.
-bool writeMediaPadded(const std::string& source, const std::string& target, double seconds) {
+bool writeMediaPadded(const std::string& source, const std::string& target, double seconds,
+                      int stream) {
     std::unique_ptr<MediaDecoder> in;
     try {
-        in.reset(new MediaDecoder(source, 0, false));
+        in.reset(new MediaDecoder(source, 0, false, stream));
     } catch (const std::exception& e) {
         std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
         return false;
@@ -178,7 +179,7 @@ float toFloat(const unsigned char* p, int width, int bits) {
 class MemberFrames {
 public:
     // Throws with the reason when the file can't be read.
-    explicit MemberFrames(const std::string& path) {
+    MemberFrames(const std::string& path, int stream) {
         if (isWavePath(path)) {
             wave_ = std::make_unique<wavfile_t>(path, 1, 1, 16000);
             rate_ = static_cast<int>(wave_->sampleRate);
@@ -186,7 +187,7 @@ public:
             left_ = wave_->numFrames;
             bytes_.resize(static_cast<std::size_t>(channels_) * (wave_->bitsPerSample / 8) * 4096);
         } else {
-            media_ = std::make_unique<MediaDecoder>(path, 0, false);
+            media_ = std::make_unique<MediaDecoder>(path, 0, false, stream);
             rate_ = media_->sampleRate();
             channels_ = media_->channels();
         }
@@ -234,11 +235,11 @@ void writeFloats(wavfile_t& out, const std::vector<float>& frames, std::vector<c
 // Writes the sound of `source`, moved from its clock, `ppm` fast, onto the reference clock at its
 // own rate and channel count, padded with `seconds` of silence, to the new file `target`.
 bool writeCorrected(const std::string& source, const std::string& target, double seconds,
-                    double ppm) {
+                    double ppm, int stream) {
     std::unique_ptr<MemberFrames> in;
     std::unique_ptr<DriftResampler> resampler;
     try {
-        in = std::make_unique<MemberFrames>(source);
+        in = std::make_unique<MemberFrames>(source, stream);
     } catch (const std::exception& e) {
         std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
         return false;
@@ -291,7 +292,7 @@ bool isFree(const fs::path& target) {
 bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& clusters,
                          const std::map<int, std::string>& idToPath,
                          const std::map<int, double>& offsets, const std::string& report,
-                         const std::map<int, double>& driftPpm) {
+                         const std::map<int, double>& driftPpm, int stream) {
     bool ok = true;
     const fs::path root(outputFolder);
     int index = 0;
@@ -315,11 +316,19 @@ bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& c
                 ok = false;
                 continue;
             }
+            // A name with folders in it (a -recursive run) keeps them inside the cluster's.
+            fs::create_directories(target.parent_path(), error);
+            if (error) {
+                std::cerr << "[ERROR]: cannot create " << target.parent_path().string() << ": "
+                          << error.message() << std::endl;
+                ok = false;
+                continue;
+            }
             const double seconds = offset != offsets.end() ? offset->second : elem->offset;
             if (driftPpm.count(elem->fileId) != 0) {
 #if TRELIS_WITH_MEDIA
                 const double ppm = driftPpm.at(elem->fileId);
-                ok = writeCorrected(path->second, target.string(), seconds, ppm) && ok;
+                ok = writeCorrected(path->second, target.string(), seconds, ppm, stream) && ok;
 #else
                 // An uncorrected copy would look synchronized and drift apart: none is written.
                 std::cerr << "[ERROR]: " << path->second
@@ -332,7 +341,7 @@ bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& c
             }
             if (!isWavePath(path->second)) {
 #if TRELIS_WITH_MEDIA
-                ok = writeMediaPadded(path->second, target.string(), seconds) && ok;
+                ok = writeMediaPadded(path->second, target.string(), seconds, stream) && ok;
 #else
                 std::cerr << "[ERROR]: " << path->second
                           << ": not a WAVE file, and this build has no media decoder" << std::endl;

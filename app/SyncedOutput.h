@@ -20,10 +20,11 @@ namespace Trelis {
 
 // True when every file was written. `offsets` are the refined offsets in seconds by file id.
 // `driftPpm` names the members to resample onto the reference clock: how much faster (ppm) each
-// one's clock runs than the reference's; members not in it are copied as they are.
+// one's clock runs than the reference's; members not in it are copied as they are. Media files
+// are read from their audio stream `stream` (see MediaDecoder).
 bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& clusters,
                          const std::map<int, std::string>& idToPath,
                          const std::map<int, double>& offsets, const std::string& report,
-                         const std::map<int, double>& driftPpm = {});
+                         const std::map<int, double>& driftPpm = {}, int stream = 0);
 
 }  // namespace Trelis

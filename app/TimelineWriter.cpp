@@ -104,12 +104,19 @@ double videoRate(const RecordingInfo& info) {
                : 0.0;
 }
 
+// How long a recording's picture lasts: its video stream's own length where it states one (it can
+// end a few frames before or after the sound), else the sound's.
+double pictureSeconds(const RecordingInfo& info) {
+    return info.videoSeconds > 0.0 ? info.videoSeconds
+                                   : static_cast<double>(info.frames) / info.sampleRate;
+}
+
 // A member's track: sound timed in samples, picture in frames of its own rate, as importers
 // take each kind.
 Json otioTrack(const InputFile& file, double offset, bool video) {
     const double rate = video ? videoRate(file.info) : file.info.sampleRate;
-    const double seconds = static_cast<double>(file.info.frames) / file.info.sampleRate;
-    const long long length = video ? std::llround(seconds * rate) : file.info.frames;
+    const long long length =
+        video ? std::llround(pictureSeconds(file.info) * rate) : file.info.frames;
     const std::string name = cleanName(file.name);
     Json track = composable("Track.1", name, nullptr);
     track["kind"] = video ? "Video" : "Audio";
@@ -195,12 +202,15 @@ struct ClipLink {
 void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, const XmlRate& rate,
               bool audio, int clip, const std::vector<ClipLink>& links,
               std::map<int, bool>& described) {
-    const double seconds = static_cast<double>(file.info.frames) / file.info.sampleRate;
-    const long long length = std::llround(seconds * rate.framesPerSecond());
+    const double sound = static_cast<double>(file.info.frames) / file.info.sampleRate;
+    const double picture = pictureSeconds(file.info);
+    const long long length = std::llround((audio ? sound : picture) * rate.framesPerSecond());
     const long long start = std::llround(offset * rate.framesPerSecond());
     const std::string fileId = "file-" + std::to_string(file.id);
     const XmlRate own = videoRate(file.info) > 0.0 ? xmlRate(videoRate(file.info)) : rate;
-    const long long ownLength = std::llround(seconds * own.framesPerSecond());
+    // A camera file lasts as long as its picture, a sound file as its sound.
+    const long long ownLength =
+        std::llround((file.info.hasVideo ? picture : sound) * own.framesPerSecond());
     xml.OpenElement("clipitem");
     xml.PushAttribute("id", ("clipitem-" + std::to_string(clip)).c_str());
     pushText(xml, "name", cleanName(file.name));
@@ -227,7 +237,8 @@ void pushClip(tinyxml2::XMLPrinter& xml, const InputFile& file, double offset, c
         }
         xml.OpenElement("audio");
         xml.OpenElement("samplecharacteristics");
-        pushValue(xml, "depth", 16);
+        // Compressed sound states no depth; editors decode it to 16 bits.
+        pushValue(xml, "depth", file.info.bitDepth > 0 ? file.info.bitDepth : 16);
         pushValue(xml, "samplerate", file.info.sampleRate);
         xml.CloseElement();
         pushValue(xml, "channelcount", file.info.channels);
@@ -369,7 +380,10 @@ void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
         }
         long long end = 0;
         for (const auto& [file, offset] : members) {
-            const double seconds = static_cast<double>(file->info.frames) / file->info.sampleRate;
+            double seconds = static_cast<double>(file->info.frames) / file->info.sampleRate;
+            if (file->info.hasVideo) {
+                seconds = std::max(seconds, pictureSeconds(file->info));
+            }
             end = std::max(end, std::llround(offset * rate.framesPerSecond()) +
                                     std::llround(seconds * rate.framesPerSecond()));
         }

@@ -21,6 +21,7 @@
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
 #include "MCVerifiedSync.h"
+#include "RecordingNames.h"
 #include "RecordingSource.h"
 #include "ResultFiles.h"
 #include "ResultReport.h"
@@ -40,23 +41,38 @@ namespace Trelis {
 
 namespace {
 
-// The regular files directly in `folder`, by name, and the names of its subfolders, which are
-// not searched; an error message when it can't be listed.
-bool listFolder(const std::string& folder, std::vector<std::string>& paths,
+// The regular files of `folder`, by their path within it: those directly in it, or under
+// `recursive` those of every subfolder too (but hidden ones, such as a card's .Trashes, and those
+// it may not read; links to folders are not followed, so a loop can't be). Without `recursive`,
+// the names of the subfolders left out. An error message when the folder can't be listed.
+bool listFolder(const std::string& folder, bool recursive, std::vector<std::string>& paths,
                 std::vector<std::string>& subfolders, std::string& error) {
     std::error_code code;
     if (!fs::is_directory(folder, code)) {
         error = code ? code.message() : (fs::exists(folder) ? "not a folder" : "no such folder");
         return false;
     }
-    std::vector<std::pair<std::string, std::string>> named;
-    fs::directory_iterator it(folder, code);
-    for (; !code && it != fs::directory_iterator(); it.increment(code)) {
+    const fs::directory_iterator top(folder, code);  // the folder itself must be readable
+    if (code) {
+        error = code.message();
+        return false;
+    }
+    std::vector<std::pair<std::string, std::string>> named;  // path within, full path
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                        code);
+    for (; !code && it != fs::recursive_directory_iterator(); it.increment(code)) {
         std::error_code ignored;
-        if (it->is_regular_file(ignored)) {
-            named.emplace_back(it->path().filename().string(), it->path().string());
-        } else if (it->is_directory(ignored)) {
-            subfolders.push_back(it->path().filename().string());
+        const std::string name = it->path().filename().string();
+        if (it->is_directory(ignored)) {
+            if (!recursive) {
+                subfolders.push_back(name);
+            }
+            if (!recursive || name.rfind('.', 0) == 0) {
+                it.disable_recursion_pending();
+            }
+        } else if (it->is_regular_file(ignored)) {
+            named.emplace_back(it->path().lexically_relative(folder).generic_string(),
+                               it->path().string());
         }
     }
     std::sort(subfolders.begin(), subfolders.end());
@@ -169,7 +185,7 @@ std::map<const ClusterSet*, ClusterAlignment> alignClusters(
     // chain of matches adds to it.
     params.setSearchSeconds(std::max(
         params.getSearchSeconds(), 3.0 * extract.getHopSize() / static_cast<double>(extractRate)));
-    RecordingSource source(idToPath, params.getSampleRate(), options.allMedia);
+    RecordingSource source(idToPath, params.getSampleRate(), options.allMedia, options.audioStream);
     const MCClusterAligner aligner(params);
     std::map<const ClusterSet*, ClusterAlignment> aligned;
     for (const ClusterSet* cluster : clusters) {
@@ -190,7 +206,7 @@ ClusterResult* verifiedClusters(const MCClusterSyncParams& clusterParams, MCFile
     align.setSampleRate(rate);
     verify.setAlign(align);
     verify.setMaxDriftPpm(options.maxDriftPpm);
-    RecordingSource source(files.idToPath, rate, options.allMedia);
+    RecordingSource source(files.idToPath, rate, options.allMedia, options.audioStream);
     return MCVerifiedSync(clusterParams, verify).run(&files, source, &progress, &matched);
 }
 
@@ -266,14 +282,15 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
 
     std::vector<std::string> paths, subfolders;
     std::string error;
-    if (!listFolder(folder, paths, subfolders, error)) {
+    if (!listFolder(folder, options.recursive, paths, subfolders, error)) {
         std::cerr << "[ERROR]: Cannot read the folder " << folder << ": " << error << std::endl;
         return 1;
     }
     if (!subfolders.empty()) {
         std::cerr << "[NOTE]: " << subfolders.size()
                   << (subfolders.size() == 1 ? " subfolder was" : " subfolders were")
-                  << " not searched, only the files directly in " << folder << ":";
+                  << " not searched, only the files directly in " << folder
+                  << " (-recursive takes subfolders too):";
         for (std::size_t k = 0; k < subfolders.size(); ++k) {
             std::cerr << (k == 0 ? " " : ", ") << subfolders[k];
         }
@@ -344,12 +361,18 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     std::vector<std::string> mediaErrors;
 #if TRELIS_WITH_MEDIA
     if (options.allMedia) {
-        files.reset(extractMedia(extractor, paths, &mediaErrors));
+        files.reset(extractMedia(extractor, paths, options.audioStream, &mediaErrors));
     }
 #endif
     if (!files) {
         files.reset(extractor.runAll(paths));
     }
+    // The files the extraction was given, ids from 1 in this order.
+    std::vector<std::string> taken;
+    std::copy_if(paths.begin(), paths.end(), std::back_inserter(taken),
+                 [&](const std::string& p) { return options.allMedia || isWavePath(p); });
+    const std::vector<std::string> names = recordingNames(taken, folder);
+    nameRecordings(*files, names);
     TerminalProgress progress(options.verified);
     std::vector<MCMatchStats> accepted;
     std::vector<PairMatch> matched;
@@ -422,7 +445,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
             }
         }
         if (writeSyncedClusters(outputFolder, *clusters, files->idToPath, refined, report.str(),
-                                drifts)) {
+                                drifts, options.audioStream)) {
             std::cout << "Synchronized files written to " << outputFolder << std::endl;
         } else {
             status = 1;
@@ -440,10 +463,8 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
         result.verified = options.verified;
         std::copy_if(matched.begin(), matched.end(), std::back_inserter(result.ambiguous),
                      [](const PairMatch& m) { return m.status == PairMatch::Status::Ambiguous; });
-        std::vector<std::string> taken;
-        std::copy_if(paths.begin(), paths.end(), std::back_inserter(taken),
-                     [&](const std::string& p) { return options.allMedia || isWavePath(p); });
-        result.files = describeInputs(taken, *files, mediaErrors, extractRate);
+        result.files =
+            describeInputs(taken, names, *files, mediaErrors, extractRate, options.audioStream);
         result.clusters = reportClusters(*clusters, aligned, accepted, matched,
                                          clusterParams.getFramesPerSecond());
         for (const ReportCluster& cluster : result.clusters) {

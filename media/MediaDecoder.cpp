@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <filesystem>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <stdexcept>
@@ -112,6 +114,13 @@ MediaInfo describe(const AVFormatContext* fmt, int audio = -1) {
         info.audioStreams = static_cast<int>(streams.size());
         info.audioStream = static_cast<int>(std::find(streams.begin(), streams.end(), audio) -
                                             streams.begin() + 1);
+        // PCM states its sample size; a compressed stream only the one its decoder works at, if
+        // any.
+        info.bitDepth =
+            par->bits_per_raw_sample > 0 ? par->bits_per_raw_sample : par->bits_per_coded_sample;
+        if (info.bitDepth > 32 || par->codec_id == AV_CODEC_ID_AAC) {
+            info.bitDepth = 0;
+        }
     }
     const int video = firstStream(fmt, AVMEDIA_TYPE_VIDEO);
     if (video >= 0) {
@@ -123,6 +132,9 @@ MediaInfo describe(const AVFormatContext* fmt, int audio = -1) {
         if (rate.num > 0 && rate.den > 0) {
             info.frameRateNum = rate.num;
             info.frameRateDen = rate.den;
+        }
+        if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+            info.videoSeconds = static_cast<double>(st->duration) * av_q2d(st->time_base);
         }
     }
     return info;
@@ -170,12 +182,7 @@ constexpr int kMostDamagedFrames = 1000;
 
 // The audio stream with the sound: of several, the loudest over its first minute (decoded at a
 // low rate, enough to tell sound from a spare input's hiss or silence); the first among equals.
-int chooseAudio(const std::string& path) {
-    const FormatPtr fmt = openContainer(path);
-    const std::vector<int> streams = audioStreams(fmt.get());
-    if (streams.size() < 2) {
-        return streams.empty() ? -1 : streams.front();
-    }
+int loudestAudio(const std::string& path, const std::vector<int>& streams) {
     constexpr int kRate = 8000;
     constexpr std::size_t kJudged = 60 * kRate;
     int best = streams.front();
@@ -184,7 +191,7 @@ int chooseAudio(const std::string& path) {
     for (const int index : streams) {
         double energy = 0.0;
         try {
-            MediaDecoder decoder(path, kRate, true, index);
+            MediaDecoder decoder(path, kRate, true, MediaDecoder::AtIndex{index});
             for (std::size_t done = 0; done < kJudged;) {
                 const std::size_t got = decoder.read(block.data(), block.size());
                 if (got == 0) {
@@ -206,13 +213,53 @@ int chooseAudio(const std::string& path) {
     return best;
 }
 
+// Judging the streams decodes a minute of each: it is done once per file (as long as its size
+// and time of change stay), not for every decoder a run opens on it.
+struct Judged {
+    std::uintmax_t size;
+    std::filesystem::file_time_type changed;
+    int index;
+};
+std::mutex judgedLock;
+std::map<std::string, Judged> judged;
+
+// The container's index of the audio stream to take: the `wanted`-th one (from 1) when the file
+// has that many, otherwise the one with the sound; -1 without audio.
+int chooseAudio(const std::string& path, int wanted) {
+    const FormatPtr fmt = openContainer(path);
+    const std::vector<int> streams = audioStreams(fmt.get());
+    if (wanted >= 1 && wanted <= static_cast<int>(streams.size())) {
+        return streams[static_cast<std::size_t>(wanted - 1)];
+    }
+    if (streams.size() < 2) {
+        return streams.empty() ? -1 : streams.front();
+    }
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    const auto changed = std::filesystem::last_write_time(path, error);
+    {
+        const std::lock_guard<std::mutex> lock(judgedLock);
+        const auto found = judged.find(path);
+        if (!error && found != judged.end() && found->second.size == size &&
+            found->second.changed == changed) {
+            return found->second.index;
+        }
+    }
+    const int index = loudestAudio(path, streams);
+    if (!error) {
+        const std::lock_guard<std::mutex> lock(judgedLock);
+        judged[path] = Judged{size, changed, index};
+    }
+    return index;
+}
+
 }  // namespace
 
-MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono, int audioIndex)
-    : path_(std::move(path)), rate_(sampleRate), mono_(mono), audioIndex_(audioIndex) {
-    if (audioIndex_ < 0) {
-        audioIndex_ = chooseAudio(path_);
-    }
+MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono, int stream)
+    : MediaDecoder(path, sampleRate, mono, AtIndex{chooseAudio(path, stream)}) {}
+
+MediaDecoder::MediaDecoder(std::string path, int sampleRate, bool mono, AtIndex stream)
+    : path_(std::move(path)), rate_(sampleRate), mono_(mono), audioIndex_(stream.index) {
     open();
     const AVFormatContext* fmt = stream_->fmt.get();
     const AVStream* st = fmt->streams[stream_->index];

@@ -32,18 +32,26 @@ struct MediaInfo {
     int channels = 0;
     int audioStream = 0;   // which audio stream is taken, from 1; 0 without audio
     int audioStreams = 0;  // how many the file has
+    int bitDepth = 0;      // bits per sample the audio stream states; 0 when it states none
     bool hasVideo = false;
     int frameRateNum = 0;  // of the first video stream; 0 when unknown
     int frameRateDen = 1;
     int width = 0;  // pixels of the first video stream
     int height = 0;
+    double videoSeconds = 0.0;  // the first video stream's stated duration; 0 when unknown
 };
 
 class MediaDecoder {
 public:
     // `sampleRate` 0 keeps the source's rate; `mono` downmixes every channel with weight 1/n.
-    // `audioIndex` is the container's index of the stream to decode, or -1 to choose it.
-    MediaDecoder(std::string path, int sampleRate, bool mono, int audioIndex = -1);
+    // `stream` n >= 1 takes the file's n-th audio stream; a file with fewer, or `stream` 0, gives
+    // the one with the sound (judged once per file and remembered).
+    MediaDecoder(std::string path, int sampleRate, bool mono, int stream = 0);
+    // The audio stream at the container's index `index`.
+    struct AtIndex {
+        int index;
+    };
+    MediaDecoder(std::string path, int sampleRate, bool mono, AtIndex stream);
     ~MediaDecoder();
     MediaDecoder(const MediaDecoder&) = delete;
     MediaDecoder& operator=(const MediaDecoder&) = delete;

@@ -13,9 +13,10 @@ namespace Trelis {
 
 class MediaInput final : public MCInput {
 public:
-    // Throws std::runtime_error with the reason when the file can't be decoded.
-    MediaInput(const std::string& path, unsigned int sampleRate)
-        : decoder_(path, static_cast<int>(sampleRate), true) {}
+    // Throws std::runtime_error with the reason when the file can't be decoded. `stream` as for
+    // MediaDecoder.
+    MediaInput(const std::string& path, unsigned int sampleRate, int stream = 0)
+        : decoder_(path, static_cast<int>(sampleRate), true, stream) {}
 
     std::uint64_t getNumSamples() override { return decoder_.numFrames(); }
     // Past the last sample, the rest of the block is left as it was.

@@ -208,3 +208,26 @@ TEST(CommandLine, FrameRatesAsRatiosAndSampleRatesInKilohertz) {
     EXPECT_DOUBLE_EQ(o.fps, 25.0);
     EXPECT_EQ(o.refineRate, 0u);
 }
+
+// -recursive takes no value: the flag after it is read as a flag. -stream counts from 1.
+TEST(CommandLine, RecursiveAndStream) {
+    std::vector<std::string> args = {"Trelis",  "-recursive", "-f",      "cards",
+                                     "-stream", "0",          "-stream", "2"};
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    std::string folder, truth, output;
+    MCExtractParams extract;
+    MCClusterSyncParams cluster{extract};
+    RunOptions options;
+    testing::internal::CaptureStdout();
+    parseArguments(static_cast<int>(argv.size()), argv.data(), folder, truth, output, extract,
+                   cluster, options);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "RECURSIVE: on\n-f cards\n-stream 0\nInvalid AUDIO STREAM.  Must be between 1 and "
+              "64.\nDefault is the loudest\n-stream 2\nAUDIO STREAM: 2\n");
+    EXPECT_TRUE(options.recursive);
+    EXPECT_EQ(folder, "cards");
+    EXPECT_EQ(options.audioStream, 2);
+}

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -335,16 +336,50 @@ TEST(MediaDecoder, RefusesWhatItCannotDecodeWithTheReason) {
     EXPECT_NE(reasonFor(dir.path("missing.mp4")).find("No such file"), std::string::npos);
 }
 
-TEST(MediaDecoder, ReportsTheVideoFrameRate) {
+// What timelines declare: the picture's own rate and length (here shorter than the sound), and
+// the bits per sample where the sound states them.
+TEST(MediaDecoder, ReportsThePictureAndTheSampleDepth) {
     TempDir dir;
     const std::string path = dir.path("ntsc.mp4");
-    ASSERT_TRUE(ffmpeg(toneSource(48000) + " -f lavfi -i color=s=64x48:r=30000/1001:d=3 " +
-                       "-c:v mpeg4 -c:a aac -shortest " + path));
+    ASSERT_TRUE(ffmpeg(toneSource(48000) + " -f lavfi -i color=s=64x48:r=30000/1001:d=2 " +
+                       "-c:v mpeg4 -c:a aac " + path));
     const Trelis::MediaInfo info = MediaDecoder::probe(path);
     EXPECT_TRUE(info.hasVideo);
     EXPECT_EQ(info.frameRateNum, 30000);
     EXPECT_EQ(info.frameRateDen, 1001);
     EXPECT_EQ(info.sampleRate, 48000);
+    EXPECT_NEAR(info.videoSeconds, 2.0, 0.05);
+    EXPECT_EQ(info.bitDepth, 0);  // AAC
+    ASSERT_TRUE(ffmpeg(toneSource(48000) + " -c:a pcm_s24le " + dir.path("deep.mov")));
+    EXPECT_EQ(MediaDecoder::probe(dir.path("deep.mov")).bitDepth, 24);
+    EXPECT_EQ(MediaDecoder::probe(dir.path("deep.mov")).videoSeconds, 0.0);
+}
+
+// A file with a silent spare input on one stream and the tone on the other: the tone's stream is
+// taken unless another is asked for, and the choice follows the file when it is replaced.
+TEST(MediaDecoder, TakesTheStreamWithTheSoundOrTheOneAskedFor) {
+    TempDir dir;
+    const std::string path = dir.path("pro.mov");
+    const auto make = [&](bool toneFirst) {
+        std::filesystem::remove(path);
+        const std::string silence = " -f lavfi -i anullsrc=r=48000:cl=mono:d=3 ";
+        const std::string tone = " " + toneSource(48000) + " ";
+        return ffmpeg((toneFirst ? tone + silence : silence + tone) +
+                      "-map 0:a -map 1:a -c:a pcm_s16le " + path);
+    };
+    const auto taken = [&](int stream) {
+        return MediaDecoder(path, 8000, true, stream).info().audioStream;
+    };
+    ASSERT_TRUE(make(false));
+    EXPECT_EQ(taken(0), 2);
+    EXPECT_EQ(taken(1), 1);
+    EXPECT_EQ(taken(3), 2);  // the file has fewer: the choice stands
+    MediaDecoder decoder(path, 8000, true);
+    EXPECT_NEAR(onset(decodeAll(decoder), 8000), 1.0, 0.002);
+    ASSERT_TRUE(make(true));
+    std::filesystem::last_write_time(
+        path, std::filesystem::last_write_time(path) + std::chrono::seconds(1));
+    EXPECT_EQ(taken(0), 1);
 }
 
 // What the media fuzzer found, decoded to the end: each input is refused with a reason or read

@@ -134,12 +134,32 @@ TEST_F(CameraFolder, CardSidecarsAndSubfoldersAreNamedNotTaken) {
         << o.err;
     EXPECT_TRUE(
         contains(o.err, "[NOTE]: 1 subfolder was not searched, only the files directly in " +
-                            dir.path("card") + ": DCIM\n"))
+                            dir.path("card") + " (-recursive takes subfolders too): DCIM\n"))
         << o.err;
     EXPECT_TRUE(contains(o.out, "STARTING: " + dir.path("card/GX010001.MP4") + " (id 1)\n"));
     EXPECT_TRUE(contains(o.out, "STARTING: " + dir.path("card/phone.mp3") + " (id 2)\n"));
     EXPECT_FALSE(contains(o.out, "STARTING: " + dir.path("card/GX010001.LRV"))) << o.out;
     EXPECT_EQ(refinedOffsets(o.out).size(), 2u) << o.out;
+
+    // With -recursive, the card's folders too (not hidden ones); the clip found twice is named by
+    // its path, in the reports and in the synchronized files.
+    fs::create_directories(dir.path("card/DCIM/100GOPRO"));
+    fs::create_directories(dir.path("card/.Trashes"));
+    fs::copy_file(dir.path("in/camera.mp4"), dir.path("card/DCIM/100GOPRO/GX010001.MP4"));
+    fs::copy_file(dir.path("in/camera.mp4"), dir.path("card/.Trashes/old.mp4"));
+    const Outcome r =
+        trelis({"-f", dir.path("card"), "-media", "all", "-recursive", "-o", dir.path("card-out")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.err, "not searched")) << r.err;
+    EXPECT_TRUE(
+        contains(r.out, "STARTING: " + dir.path("card/DCIM/100GOPRO/GX010001.MP4") + " (id 1)\n"))
+        << r.out;
+    EXPECT_FALSE(contains(r.out, "old.mp4")) << r.out;
+    const std::map<std::string, double> offsets = refinedOffsets(r.out);
+    ASSERT_EQ(offsets.size(), 3u) << r.out;
+    EXPECT_NEAR(offsets.at("DCIM/100GOPRO/GX010001.MP4"), offsets.at("GX010001.MP4"), 0.001);
+    EXPECT_TRUE(fs::exists(dir.path("card-out/cluster_1/DCIM/100GOPRO/GX010001.MP4.wav")));
+    EXPECT_TRUE(fs::exists(dir.path("card-out/cluster_1/GX010001.MP4.wav")));
 }
 
 // Two files of one base name keep their extensions in the reports and the -o folders.
@@ -162,15 +182,18 @@ TEST_F(CameraFolder, FilesOfOneBaseNameAreToldApart) {
     EXPECT_TRUE(contains(json, "\"name\": \"clip.mp4\"")) << json;
 }
 
-// Two cameras at 30 and 25 fps in one XML sequence: each file declared at its own rate, each
-// camera's picture and sound linked, the sequence starting at timecode zero.
+// Two cameras at 30 and 25 fps in one XML sequence, and a 24-bit recorder: each file declared at
+// its own rate and depth, each camera's picture as long as it is and linked to its sound, the
+// sequence starting at timecode zero.
 TEST_F(CameraFolder, XmlFilesKeepTheirRatesAndCamerasTheirLinks) {
     fs::create_directories(dir.path("two"));
     fs::copy_file(dir.path("in/camera.mp4"), dir.path("two/camera.mp4"));
+    // Its picture stops 2 s before its sound.
     ASSERT_TRUE(ffmpeg("-i " + dir.path("phone.wav") +
-                       " -f lavfi -i color=c=gray:s=64x48:r=30:d=30 -c:a aac -c:v mpeg4 "
-                       "-shortest " +
+                       " -f lavfi -i color=c=gray:s=64x48:r=30:d=28 -c:a aac -c:v mpeg4 " +
                        dir.path("two/cam30.mp4")));
+    ASSERT_TRUE(ffmpeg("-i " + dir.path("in/recorder.wav") + " -c:a pcm_s24le " +
+                       dir.path("two/recorder.wav")));
     const Outcome o =
         trelis({"-f", dir.path("two"), "-media", "all", "-timeline", dir.path("two.xml")});
     ASSERT_EQ(o.status, 0) << o.err;
@@ -187,7 +210,8 @@ TEST_F(CameraFolder, XmlFilesKeepTheirRatesAndCamerasTheirLinks) {
     ASSERT_NE(timecode, nullptr);
     EXPECT_STREQ(timecode->FirstChildElement("string")->GetText(), "00:00:00:00");
     std::map<std::string, std::string> clipOf;  // "name video|audio" -> clip item id
-    std::map<std::string, int> fileRate;
+    std::map<std::string, int> clipLength;      // "name video|audio" -> frames of the sequence
+    std::map<std::string, int> fileRate, fileDepth;
     std::map<std::string, std::vector<std::string>> linksOf;
     for (const char* kind : {"video", "audio"}) {
         for (const auto* track =
@@ -198,10 +222,17 @@ TEST_F(CameraFolder, XmlFilesKeepTheirRatesAndCamerasTheirLinks) {
             const std::string key =
                 std::string(clip->FirstChildElement("name")->GetText()) + " " + kind;
             clipOf[key] = clip->Attribute("id");
-            const auto* rate = clip->FirstChildElement("file")->FirstChildElement("rate");
+            clipLength[key] = clip->FirstChildElement("duration")->IntText();
+            const auto* file = clip->FirstChildElement("file");
+            const auto* rate = file->FirstChildElement("rate");
             if (rate != nullptr) {
-                fileRate[clip->FirstChildElement("name")->GetText()] =
-                    rate->FirstChildElement("timebase")->IntText();
+                const std::string name = clip->FirstChildElement("name")->GetText();
+                fileRate[name] = rate->FirstChildElement("timebase")->IntText();
+                fileDepth[name] = file->FirstChildElement("media")
+                                      ->FirstChildElement("audio")
+                                      ->FirstChildElement("samplecharacteristics")
+                                      ->FirstChildElement("depth")
+                                      ->IntText();
             }
             for (const auto* link = clip->FirstChildElement("link"); link != nullptr;
                  link = link->NextSiblingElement("link")) {
@@ -211,6 +242,10 @@ TEST_F(CameraFolder, XmlFilesKeepTheirRatesAndCamerasTheirLinks) {
     }
     EXPECT_EQ(fileRate["camera"], 25);
     EXPECT_EQ(fileRate["cam30"], 30);
+    EXPECT_EQ(fileDepth["camera"], 16);  // AAC states none: editors decode it to 16 bits
+    EXPECT_EQ(fileDepth["recorder"], 24);
+    EXPECT_NEAR(clipLength["cam30 video"], 28 * 30, 1);
+    EXPECT_NEAR(clipLength["cam30 audio"], 30 * 30, 1);
     for (const char* name : {"camera", "cam30"}) {
         const std::vector<std::string> pair = {clipOf[std::string(name) + " video"],
                                                clipOf[std::string(name) + " audio"]};
@@ -255,6 +290,17 @@ TEST_F(CameraFolder, TheAudioStreamWithSoundIsTaken) {
     EXPECT_EQ(json["files"][0]["audioStream"], 2);
     EXPECT_EQ(json["files"][0]["audioStreams"], 2);
     EXPECT_EQ(json["files"][1]["audioStream"], 1);
+
+    // Asked for the first stream, the camera hears only its spare input; the phone, with one
+    // stream, keeps it.
+    const Outcome first = trelis(
+        {"-f", dir.path("pro"), "-media", "all", "-stream", "1", "-json", dir.path("first.json")});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const nlohmann::json asked =
+        nlohmann::json::parse(TrelisTest::readFile(dir.path("first.json")));
+    EXPECT_EQ(asked["files"][0]["audioStream"], 1);
+    EXPECT_EQ(asked["files"][1]["audioStream"], 1);
+    EXPECT_EQ(asked["unmatched"].size(), 2u) << first.out;
 }
 
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
