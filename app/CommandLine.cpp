@@ -373,6 +373,15 @@ void printRunHelp() {
                  "       recordings made in the field; it reads the audio a second time, so it\n"
                  "       takes longer. The acceptance thresholds above do not apply to it.\n"
                  "\n\n";
+    std::cout << "-popularity <total|recording>\n\n"
+                 "       How a landmark hash is judged too popular to be matched. total (the\n"
+                 "       default) drops a hash held by more than -maxlandmarks landmarks over all\n"
+                 "       files. recording leaves out a recording's landmarks of a hash only when\n"
+                 "       it holds more than a tenth of -maxlandmarks of them: an event recorded\n"
+                 "       by a crowd (a hundred phones at one concert) keeps its true matches.\n"
+                 "       Matching then takes longer, growing with the square of the recordings\n"
+                 "       of one event.\n"
+                 "\n\n";
     std::cout << "\n\nOPTIONAL MEDIA FLAGS:\n\n"
                  "-media all\n\n"
                  "       Takes every file of the folder that FFmpeg decodes: camera and phone\n"
@@ -410,6 +419,10 @@ void printRunHelp() {
                  "       With -o, resamples every member whose clock drift was measured onto\n"
                  "       the clock of its cluster's reference, so that long takes stay in sync\n"
                  "       to the end. Takes no value.\n"
+                 "\n\n";
+    std::cout << "-j <n>\n\n"
+                 "       Runs on n threads (default: one per core). The results and every line\n"
+                 "       printed are the same for any n; only the time changes.\n"
                  "\n\n";
     std::cout << "\n\nOPTIONAL RESULT FLAGS:\n\n"
                  "-json <filepath>\n\n"
@@ -489,6 +502,22 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
             value, "MAX DRIFT: ", "Invalid MAX DRIFT.  Must be between 0 and 2000 ppm.\n",
             [](double v) { return v >= 0.0 && v <= 2000.0; },
             [&](double v) { options.maxDriftPpm = v; }, [&] { return options.maxDriftPpm; });
+    } else if (is(flag, "-popularity")) {
+        if (is(value, "total") || is(value, "recording")) {
+            options.perRecording = is(value, "recording");
+            std::cout << "POPULARITY: " << value << std::endl;
+        } else {
+            std::cout << "Invalid POPULARITY.  Must be total or recording.\nDefault is total"
+                      << std::endl;
+        }
+    } else if (is(flag, "-j")) {
+        option<int>(
+            value, "THREADS: ", "Invalid THREADS.  Must be between 1 and 1024.\n",
+            [](int v) { return v >= 1 && v <= 1024; },
+            [&](int v) { options.threads = static_cast<unsigned>(v); },
+            [&]() -> std::string {
+                return options.threads == 0 ? "one per core" : std::to_string(options.threads);
+            });
     } else if (is(flag, "-stream")) {
         option<int>(
             value, "AUDIO STREAM: ", "Invalid AUDIO STREAM.  Must be between 1 and 64.\n",

@@ -28,6 +28,8 @@ struct RunOptions {
     bool verified = false;        // -match verified: links checked on the audio
     int audioStream = 0;          // -stream: the n-th audio stream of media files; 0 to choose
     bool recursive = false;       // -recursive: the files of subfolders too
+    unsigned int threads = 0;     // -j: threads of the run; 0 for one per core
+    bool perRecording = false;    // -popularity recording: popular hashes judged per recording
 };
 
 // Returns 0; does not return when no folder was given. Takes the RunOptions flags too, and drops

@@ -13,6 +13,7 @@
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
+#include "MCTaskPool.h"
 #include "MediaDecoder.h"
 #include "MediaInput.h"
 #include "extract/PathNames.h"
@@ -72,42 +73,62 @@ std::vector<std::string> mediaCandidates(
 }
 
 MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths,
-                        int stream, std::vector<std::string>* errors) {
+                        int stream, unsigned int threads, std::vector<std::string>* errors) {
     const unsigned int rate = extractor.params.getSampleRate();
-    if (errors != nullptr) {
-        errors->assign(paths.size(), std::string());
-    }
-    std::unique_ptr<MCFileSet> set(new MCFileSet());
-    for (std::size_t j = 0; j < paths.size(); ++j) {
-        const std::string& path = paths[j];
-        const long id = static_cast<long>(j) + 1;
-        std::cout << "STARTING: " << path << " (id " << id << ")\n";
+    std::vector<std::string> failures(paths.size());
+    // What each file gives, kept until its lines are printed in order.
+    struct Extracted {
         std::unique_ptr<MCFile> file;
-        try {
-            MediaInput input(path, rate, stream);
-            file.reset(extractor.run(&input, id));
+        std::uint64_t stated = 0;   // frames the container states
+        std::uint64_t missing = 0;  // of those, frames its sound did not hold
+    };
+    std::vector<Extracted> done(paths.size());
+    const MCTaskPool pool(threads);
+    std::vector<std::unique_ptr<MCLandmarkExtract>> extractors(pool.size());
+    std::unique_ptr<MCFileSet> set(new MCFileSet());
+    pool.run(
+        paths.size(),
+        [&](std::size_t j, unsigned int worker) {
+            MCLandmarkExtract* own = &extractor;
+            if (worker != 0) {
+                if (!extractors[worker]) {
+                    extractors[worker] = std::make_unique<MCLandmarkExtract>(extractor.params);
+                }
+                own = extractors[worker].get();
+            }
+            try {
+                MediaInput input(paths[j], rate, stream);
+                done[j].file.reset(own->run(&input, static_cast<long>(j) + 1));
+                done[j].stated = input.getNumSamples();
+                done[j].missing = input.decoder().missing();
+            } catch (const std::exception& e) {
+                failures[j] = e.what();
+            }
+        },
+        [&](std::size_t j) {
+            const std::string& path = paths[j];
+            std::cout << "STARTING: " << path << " (id " << j + 1 << ")\n";
             // Its container states more than it holds: say so, the length is not to be trusted.
-            const std::uint64_t missing = input.decoder().missing();
-            if (missing > rate / 10) {
-                const std::uint64_t stated = input.getNumSamples();
+            if (done[j].missing > rate / 10) {
+                const std::uint64_t stated = done[j].stated;
                 std::cerr << "[WARNING]: " << path << " is cut short: its sound ends at "
                           << std::fixed << std::setprecision(1)
-                          << static_cast<double>(stated - missing) / rate << " s of the "
+                          << static_cast<double>(stated - done[j].missing) / rate << " s of the "
                           << static_cast<double>(stated) / rate
                           << " s it states; the rest is read as silence" << std::defaultfloat
                           << std::endl;
             }
-        } catch (const std::exception& e) {
-            std::cout << "[ERROR]: Could not load: " << path << std::endl;
-            std::cerr << "[ERROR]: " << path << ": " << e.what() << std::endl;
-            if (errors != nullptr) {
-                (*errors)[j] = e.what();
+            if (!done[j].file) {
+                std::cout << "[ERROR]: Could not load: " << path << std::endl;
+                std::cerr << "[ERROR]: " << path << ": " << failures[j] << std::endl;
             }
-        }
-        std::cout << "FEATURE EXTRACTION COMPLETE: " << path << std::endl;
-        if (file) {
-            addNamedFile(*set, file.release(), path);
-        }
+            std::cout << "FEATURE EXTRACTION COMPLETE: " << path << std::endl;
+            if (done[j].file) {
+                addNamedFile(*set, done[j].file.release(), path);
+            }
+        });
+    if (errors != nullptr) {
+        *errors = std::move(failures);
     }
     return set.release();
 }

@@ -21,12 +21,14 @@ std::vector<std::string> mediaCandidates(
 
 // As MCLandmarkExtract::runAll, for every path rather than the .wav ones: the same STARTING and
 // FEATURE EXTRACTION COMPLETE lines, ids in list order, base names; each file decoded to mono at
-// the extraction rate, from its audio stream `stream` (see MediaDecoder). A file that can't be
-// decoded is reported ("[ERROR]: Could not load: " on standard output, the reason on standard
-// error), keeps its id, and is left out of the set; its reason is also stored in `errors` (one
-// entry per path, empty for files taken) when not null.
+// the extraction rate, from its audio stream `stream` (see MediaDecoder), on `threads` threads
+// (0: one per core) with the lines in the same order. A file that can't be decoded is reported
+// ("[ERROR]: Could not load: " on standard output, the reason on standard error), keeps its id, and
+// is left out of the set; its reason is also stored in `errors` (one entry per path, empty for
+// files taken) when not null.
 MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::string>& paths,
-                        int stream = 0, std::vector<std::string>* errors = nullptr);
+                        int stream = 0, unsigned int threads = 1,
+                        std::vector<std::string>* errors = nullptr);
 
 // The files of `paths` a plain run leaves out that -media all would take, each with why: other
 // files with a sound track (a WAVE file whose extension is not exactly "wav" among them), and

@@ -38,12 +38,14 @@ MCInput* RecordingSource::open(int fileId, std::string& error) {
         if (!decodeAll_) {
             auto wave = std::make_unique<WavInput>(path->second);
             if (wave->reader->sampleRate == sampleRate_) {
+                const std::lock_guard<std::mutex> guard(lock_);
                 open_[wave.get()] = destroy<WavInput>;
                 return wave.release();
             }
         }
 #if TRELIS_WITH_MEDIA
         auto media = std::make_unique<MediaInput>(path->second, sampleRate_, stream_);
+        const std::lock_guard<std::mutex> guard(lock_);
         open_[media.get()] = destroy<MediaInput>;
         return media.release();
 #else
@@ -57,11 +59,17 @@ MCInput* RecordingSource::open(int fileId, std::string& error) {
 }
 
 void RecordingSource::close(MCInput* input) {
-    const auto found = open_.find(input);
-    if (found != open_.end()) {
-        found->second(input);
+    void (*deleter)(MCInput*) = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        const auto found = open_.find(input);
+        if (found == open_.end()) {
+            return;
+        }
+        deleter = found->second;
         open_.erase(found);
     }
+    deleter(input);
 }
 
 RecordingInfo RecordingSource::describe(const std::string& path, [[maybe_unused]] int stream) {

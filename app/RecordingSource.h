@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "MCRecordingSource.h"
@@ -36,6 +37,7 @@ private:
     unsigned int sampleRate_;
     bool decodeAll_;
     int stream_;
+    std::mutex lock_;                              // open and close may come from several threads
     std::map<MCInput*, void (*)(MCInput*)> open_;  // with the deleter of each one's own type
 };
 

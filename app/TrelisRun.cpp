@@ -20,6 +20,7 @@
 #include "MCExtractParams.h"
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
+#include "MCRunParams.h"
 #include "MCVerifiedSync.h"
 #include "RecordingNames.h"
 #include "RecordingSource.h"
@@ -176,7 +177,7 @@ ClusterAlignment unaligned(const ClusterSet& cluster, AlignReason reason) {
 std::map<const ClusterSet*, ClusterAlignment> alignClusters(
     const ClusterResult& clusters, const std::vector<std::pair<int, int>>& pairs,
     const std::map<int, std::string>& idToPath, const MCExtractParams& extract,
-    const RunOptions& options, bool referenced) {
+    const RunOptions& options, const MCRunParams& run, bool referenced) {
     const unsigned int extractRate = extract.getSampleRate();
     MCAlignParams params;
     params.setSampleRate(options.refineRate != 0 ? options.refineRate : extractRate);
@@ -186,7 +187,7 @@ std::map<const ClusterSet*, ClusterAlignment> alignClusters(
     params.setSearchSeconds(std::max(
         params.getSearchSeconds(), 3.0 * extract.getHopSize() / static_cast<double>(extractRate)));
     RecordingSource source(idToPath, params.getSampleRate(), options.allMedia, options.audioStream);
-    const MCClusterAligner aligner(params);
+    const MCClusterAligner aligner(params, run);
     std::map<const ClusterSet*, ClusterAlignment> aligned;
     for (const ClusterSet* cluster : clusters) {
         aligned[cluster] = options.refine && referenced
@@ -200,14 +201,15 @@ std::map<const ClusterSet*, ClusterAlignment> alignClusters(
 // ambiguous pairs go to `matched`.
 ClusterResult* verifiedClusters(const MCClusterSyncParams& clusterParams, MCFileSet& files,
                                 unsigned int rate, const RunOptions& options,
-                                std::vector<PairMatch>& matched, TerminalProgress& progress) {
+                                const MCRunParams& run, std::vector<PairMatch>& matched,
+                                TerminalProgress& progress) {
     MCVerifyParams verify;
     MCAlignParams align;
     align.setSampleRate(rate);
     verify.setAlign(align);
     verify.setMaxDriftPpm(options.maxDriftPpm);
     RecordingSource source(files.idToPath, rate, options.allMedia, options.audioStream);
-    return MCVerifiedSync(clusterParams, verify).run(&files, source, &progress, &matched);
+    return MCVerifiedSync(clusterParams, verify, run).run(&files, source, &progress, &matched);
 }
 
 // Pairs that verified at two offsets alike, left unlinked: one line, when there are any.
@@ -272,6 +274,11 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     RunOptions options;
     parseArguments(argc, argv, folder, truthFile, outputFolder, extractParams, tuned, options);
     const MCClusterSyncParams clusterParams = finalClusterParams(extractParams, tuned);
+    MCRunParams runParams;
+    runParams.setThreads(options.threads);
+    if (options.perRecording) {
+        runParams.setPopularity(MCRunParams::Popularity::PerRecording);
+    }
     if (extractParams.getHopSize() > extractParams.getFftSize()) {
         std::cerr << "[ERROR]: The hop size (" << extractParams.getHopSize()
                   << ") is larger than the FFT size (" << extractParams.getFftSize()
@@ -361,11 +368,12 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     std::vector<std::string> mediaErrors;
 #if TRELIS_WITH_MEDIA
     if (options.allMedia) {
-        files.reset(extractMedia(extractor, paths, options.audioStream, &mediaErrors));
+        files.reset(
+            extractMedia(extractor, paths, options.audioStream, options.threads, &mediaErrors));
     }
 #endif
     if (!files) {
-        files.reset(extractor.runAll(paths));
+        files.reset(extractor.runAll(paths, runParams));
     }
     // The files the extraction was given, ids from 1 in this order.
     std::vector<std::string> taken;
@@ -379,9 +387,9 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(nullptr, deleteClusterResult);
     if (options.verified) {
         clusters.reset(verifiedClusters(clusterParams, *files, extractParams.getSampleRate(),
-                                        options, matched, progress));
+                                        options, runParams, matched, progress));
     } else {
-        clusters.reset(runClustering(clusterParams, files.get(), &progress, &accepted));
+        clusters.reset(runClustering(clusterParams, files.get(), &progress, &accepted, runParams));
     }
     printClusters(*clusters);
     printAmbiguous(std::cout, *files, matched);
@@ -398,8 +406,8 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     SyncRefiner refiner(files->idToPath, clusters.get());
     const bool referenced = refiner.refineClusters();
     const unsigned int extractRate = extractParams.getSampleRate();
-    const std::map<const ClusterSet*, ClusterAlignment> aligned =
-        alignClusters(*clusters, linked, files->idToPath, extractParams, options, referenced);
+    const std::map<const ClusterSet*, ClusterAlignment> aligned = alignClusters(
+        *clusters, linked, files->idToPath, extractParams, options, runParams, referenced);
     std::map<int, double> refined;
     for (const auto& [cluster, alignment] : aligned) {
         for (const MemberAlignment& m : alignment.members) {

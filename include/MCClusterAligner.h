@@ -25,6 +25,7 @@
 #include "MCAlignParams.h"
 #include "MCInput.h"
 #include "MCRecordingSource.h"
+#include "MCRunParams.h"
 #include "PairAlignment.h"
 #include "TrelisExport.h"
 
@@ -32,7 +33,10 @@ namespace Trelis {
 
 class TRELIS_EXPORT MCClusterAligner {
 public:
-    explicit MCClusterAligner(const MCAlignParams& params);
+    // With several threads (`run`), members are read and pairs correlated side by side: the
+    // source's open and close are then still called from the calling thread, and the inputs
+    // read from several; the results are the same as on one.
+    explicit MCClusterAligner(const MCAlignParams& params, const MCRunParams& run = MCRunParams());
 
     // Aligns the members of `cluster` (frame-accurate offsets in seconds, as clustering gives
     // them). `pairs` lists pairs of file ids to measure first; pairs naming a file outside the
@@ -48,6 +52,7 @@ public:
 
 private:
     MCAlignParams params;
+    unsigned int threads;
 };
 
 }  // namespace Trelis

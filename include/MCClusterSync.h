@@ -19,6 +19,7 @@ namespace Trelis {
 
 class MCFileSet;
 class MCProgress;
+class MCRunParams;
 
 class TRELIS_EXPORT MCClusterSync {
 public:
@@ -27,6 +28,10 @@ public:
     // Clusters the files of `fileSet` (not null); `progress` may be null. Every file is in
     // exactly one cluster of the new result; an empty set gives an empty result.
     ClusterResult* run(MCFileSet* fileSet, MCProgress* progress);
+    // As run(fileSet, progress), the votes gathered on run.getThreads() threads (the reports
+    // still arrive on the caller's thread, in the same order) and popular hashes judged as `run`
+    // says: with the default MCRunParams, the very same.
+    ClusterResult* run(MCFileSet* fileSet, MCProgress* progress, const MCRunParams& run);
 
 private:
     MCClusterSyncParams params;

@@ -31,6 +31,7 @@ namespace Trelis {
 class MCFile;
 class MCFileSet;
 class MCInput;
+class MCRunParams;
 class Peak;
 class wavfile_t;
 struct FftSpec;
@@ -50,6 +51,9 @@ public:
     // Keeps the paths whose extension is exactly "wav", numbers them from 1 in that order, and
     // extracts each; the set holds the files that could be loaded, under those ids.
     MCFileSet* runAll(const std::vector<std::string>& paths);
+    // As runAll(paths), the files extracted on run.getThreads() threads, each with an extractor
+    // of its own: the same set, and the same lines in the same order.
+    MCFileSet* runAll(const std::vector<std::string>& paths, const MCRunParams& run);
     // Opens a WAVE file for reading and checks its sample rate; null, after a message on
     // standard output, when it can't be used.
     wavfile_t* loadFile(const std::string& path);

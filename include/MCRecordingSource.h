@@ -5,7 +5,8 @@
 // what open() returned: inputs are destroyed through their own type. The aligner opens each
 // member once, reads it straight through from a rewind (once, or twice when it needs more of it),
 // keeps it open meanwhile, and closes it before it returns, also when it throws; it never closes
-// null.
+// null. Verified matching on several threads (MCRunParams) opens and closes recordings from
+// several threads at once: a source given to it must allow that.
 #pragma once
 
 #include <string>

@@ -19,6 +19,7 @@
 #include "ClusterResult.h"
 #include "MCClusterSyncParams.h"
 #include "MCRecordingSource.h"
+#include "MCRunParams.h"
 #include "MCVerifyParams.h"
 #include "PairMatch.h"
 #include "TrelisExport.h"
@@ -32,7 +33,10 @@ class TRELIS_EXPORT MCVerifiedSync {
 public:
     // `params` gives the frame rate and the popular-hash limit; its acceptance thresholds are not
     // used. `source` must deliver samples at verify.getAlign().getSampleRate().
-    MCVerifiedSync(const MCClusterSyncParams& params, const MCVerifyParams& verify);
+    // `run`: its threads (the source's open and close are then called from several threads at
+    // once) and how popular hashes are judged.
+    MCVerifiedSync(const MCClusterSyncParams& params, const MCVerifyParams& verify,
+                   const MCRunParams& run = MCRunParams());
 
     // Clusters the files of `fileSet` (not null); `progress` may be null. When `pairs` is not
     // null it receives every linked and every ambiguous pair, ordered by first then second id.
@@ -42,6 +46,7 @@ public:
 private:
     MCClusterSyncParams params;
     MCVerifyParams verify;
+    MCRunParams runParams;
 };
 
 }  // namespace Trelis

@@ -19,6 +19,8 @@
 #include "MCLandmarkExtract.h"
 #include "MCProgress.h"
 #include "MCRecordingSource.h"
+#include "MCRunParams.h"
+#include "MCTaskPool.h"
 #include "MCVerifiedSync.h"
 #include "MCVerifyParams.h"
 #include "MemberAlignment.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 
+#include "MCTaskPool.h"
 #include "align/ClusterSolver.h"
 #include "align/PairMeasurement.h"
 #include "align/PhaseCorrelator.h"
@@ -64,30 +65,33 @@ struct Planned {
     PairMeasurement measurement;
 };
 
-// Reads every member's stretches that the planned pairs need, and measures the pairs.
+// Reads every member's stretches that the planned pairs need, and measures the pairs; members
+// are read, and stretches of the time line correlated, side by side on the pool's threads.
 std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& planned,
-                                                std::vector<Member>& members) {
+                                                std::vector<Member>& members,
+                                                const MCTaskPool& pool) {
     std::vector<RecordingWindows> windows(members.size());
-    std::vector<bool> needed(members.size(), false);
+    std::vector<char> needed(members.size(), 0);
     for (const Planned& p : planned) {
         p.measurement.require(windows[p.a], windows[p.b]);
-        needed[p.a] = needed[p.b] = true;
+        needed[p.a] = needed[p.b] = 1;
     }
-    std::vector<bool> loaded(members.size(), false);
+    std::vector<std::size_t> reading;
     for (std::size_t m = 0; m < members.size(); ++m) {
-        if (!needed[m]) {
-            continue;
+        if (needed[m] != 0 && members[m].input != nullptr) {
+            reading.push_back(m);
         }
-        if (members[m].input == nullptr) {
-            continue;
-        }
+    }
+    std::vector<char> loaded(members.size(), 0);
+    pool.run(reading.size(), [&](std::size_t r, unsigned int) {
+        const std::size_t m = reading[r];
         try {
             windows[m].load(*members[m].input, static_cast<std::uint64_t>(members[m].length));
-            loaded[m] = true;
+            loaded[m] = 1;
         } catch (const std::exception&) {  // a read that fails leaves the member unreadable
             members[m].length = -1;
         }
-    }
+    });
     // Every window of every pair, in the order of the time line: the pairs that meet there share
     // their members' windows, and the correlator transforms each one once.
     std::vector<std::vector<std::vector<float>>> correlations(planned.size());
@@ -100,17 +104,25 @@ std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& plan
         }
     }
     std::sort(order.begin(), order.end());
-    PhaseCorrelator correlator;
-    for (const auto& [time, k, i] : order) {
-        const Planned& p = planned[k];
-        if (loaded[p.a] && loaded[p.b]) {
-            p.measurement.correlate(i, windows[p.a], windows[p.b], correlator, correlations[k][i]);
+    // Stretches of the time line, a few per thread so that none waits long for the last.
+    const std::size_t stretches = std::min<std::size_t>(order.size(), 4 * pool.size());
+    std::vector<PhaseCorrelator> correlators(pool.size());
+    pool.run(stretches, [&](std::size_t s, unsigned int worker) {
+        const std::size_t begin = order.size() * s / stretches;
+        const std::size_t end = order.size() * (s + 1) / stretches;
+        for (std::size_t o = begin; o < end; ++o) {
+            const auto& [time, k, i] = order[o];
+            const Planned& p = planned[k];
+            if (loaded[p.a] != 0 && loaded[p.b] != 0) {
+                p.measurement.correlate(i, windows[p.a], windows[p.b], correlators[worker],
+                                        correlations[k][i]);
+            }
         }
-    }
+    });
     std::vector<PairMeasurement::Result> results(planned.size());
     for (std::size_t k = 0; k < planned.size(); ++k) {
         const Planned& p = planned[k];
-        if (!loaded[p.a] || !loaded[p.b]) {
+        if (loaded[p.a] == 0 || loaded[p.b] == 0) {
             results[k].alignment.reason = AlignReason::Unreadable;
             continue;
         }
@@ -121,7 +133,8 @@ std::vector<PairMeasurement::Result> measureAll(const std::vector<Planned>& plan
 
 }  // namespace
 
-MCClusterAligner::MCClusterAligner(const MCAlignParams& alignParams) : params(alignParams) {}
+MCClusterAligner::MCClusterAligner(const MCAlignParams& alignParams, const MCRunParams& run)
+    : params(alignParams), threads(run.getThreads()) {}
 
 ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
                                          const std::vector<std::pair<int, int>>& pairs,
@@ -175,7 +188,8 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
             }
             planned.push_back({a, b, std::move(measurement)});
         }
-        const std::vector<PairMeasurement::Result> results = measureAll(planned, members);
+        const std::vector<PairMeasurement::Result> results =
+            measureAll(planned, members, MCTaskPool(threads));
         for (std::size_t k = 0; k < planned.size(); ++k) {
             PairAlignment report = results[k].alignment;
             report.first = members[planned[k].a].id;

@@ -7,6 +7,7 @@
 
 #include "MCProgress.h"
 #include "MCRecordingSource.h"
+#include "MCTaskPool.h"
 #include "align/PhaseCorrelator.h"
 #include "align/RecordingWindows.h"
 
@@ -23,8 +24,9 @@ constexpr std::size_t kStackedUpTo = kProbedFrom - 1;
 
 }  // namespace
 
-PairVerifier::PairVerifier(const MCAlignParams& params, unsigned int maxWindows)
-    : params_(params), maxWindows_(std::max(1u, maxWindows)) {}
+PairVerifier::PairVerifier(const MCAlignParams& params, unsigned int maxWindows,
+                           unsigned int threads)
+    : params_(params), maxWindows_(std::max(1u, maxWindows)), threads_(threads) {}
 
 std::vector<PairMeasurement::Result> PairVerifier::verify(const std::vector<Request>& requests,
                                                           MCRecordingSource& source,
@@ -54,62 +56,84 @@ std::vector<PairMeasurement::Result> PairVerifier::verify(const std::vector<Requ
             progress->setProgress(static_cast<float>(done / steps));
         }
     };
+    // Files side by side, each opened, read and closed by one thread.
+    std::vector<std::pair<const int, RecordingWindows>*> files;
+    for (auto& entry : windows) {
+        files.push_back(&entry);
+    }
     std::map<int, bool> readable;
-    for (auto& [id, stretches] : windows) {
-        std::string error;
-        MCInput* input = source.open(id, error);
-        readable[id] = input != nullptr;
-        if (input != nullptr) {
-            try {
-                stretches.load(*input, input->getNumSamples());
-            } catch (const std::exception&) {  // a failed read leaves the file unverified
-                readable[id] = false;
-            }
-            source.close(input);
-        }
-        advance();
+    for (const auto& entry : windows) {
+        readable[entry.first] = false;
     }
-    std::vector<PairMeasurement::Result> results(requests.size());
-    PhaseCorrelator correlator;
-    std::vector<std::vector<float>> correlations;
-    for (std::size_t k = 0; k < requests.size(); ++k) {
-        const Request& r = requests[k];
-        const PairMeasurement& m = measurements[k];
-        if (!readable[r.first] || !readable[r.second]) {
-            results[k].alignment.reason = AlignReason::Unreadable;
-            advance();
-            continue;
-        }
-        const RecordingWindows& a = windows[r.first];
-        const RecordingWindows& b = windows[r.second];
-        const std::size_t n = m.windowCount();
-        correlations.assign(n, std::vector<float>());
-        // Most candidates are chance: two windows a quarter from either end of the overlap
-        // tell, and the rest is correlated only when one of them peaks as a window must to agree.
-        bool worthIt = n < kProbedFrom;
-        for (const std::size_t i : {n / 4, n - 1 - n / 4}) {
-            if (!worthIt && m.correlate(i, a, b, correlator, correlations[i])) {
-                worthIt = *std::max_element(correlations[i].begin(), correlations[i].end()) >=
-                          params_.getMinPeak();
-            }
-        }
-        if (worthIt) {
-            for (std::size_t i = 0; i < n; ++i) {
-                if (correlations[i].empty()) {
-                    m.correlate(i, a, b, correlator, correlations[i]);
+    const MCTaskPool pool(threads_);
+    pool.run(
+        files.size(),
+        [&](std::size_t f, unsigned int) {
+            const int id = files[f]->first;
+            std::string error;
+            MCInput* input = source.open(id, error);
+            if (input != nullptr) {
+                try {
+                    files[f]->second.load(*input, input->getNumSamples());
+                    readable.at(id) = true;
+                } catch (const std::exception&) {  // a failed read leaves the file unverified
                 }
+                source.close(input);
             }
-            results[k] = m.fit(correlations);
-            if (n <= kStackedUpTo) {
-                results[k].stacked = m.stack(correlations);
-            }
-        } else {
-            results[k].alignment.reason = AlignReason::NoAgreement;
-            results[k].alignment.windows = 2;
-        }
-        advance();
-    }
+        },
+        [&](std::size_t) { advance(); });
+    std::vector<PairMeasurement::Result> results(requests.size());
+    struct Scratch {
+        PhaseCorrelator correlator;
+        std::vector<std::vector<float>> correlations;
+    };
+    std::vector<Scratch> scratch(pool.size());
+    pool.run(
+        requests.size(),
+        [&](std::size_t k, unsigned int worker) {
+            measureOne(requests[k], measurements[k], windows, readable, scratch[worker].correlator,
+                       scratch[worker].correlations, results[k]);
+        },
+        [&](std::size_t) { advance(); });
     return results;
+}
+
+void PairVerifier::measureOne(const Request& r, const PairMeasurement& m,
+                              const std::map<int, RecordingWindows>& windows,
+                              const std::map<int, bool>& readable, PhaseCorrelator& correlator,
+                              std::vector<std::vector<float>>& correlations,
+                              PairMeasurement::Result& result) const {
+    if (!readable.at(r.first) || !readable.at(r.second)) {
+        result.alignment.reason = AlignReason::Unreadable;
+        return;
+    }
+    const RecordingWindows& a = windows.at(r.first);
+    const RecordingWindows& b = windows.at(r.second);
+    const std::size_t n = m.windowCount();
+    correlations.assign(n, std::vector<float>());
+    // Most candidates are chance: two windows a quarter from either end of the overlap
+    // tell, and the rest is correlated only when one of them peaks as a window must to agree.
+    bool worthIt = n < kProbedFrom;
+    for (const std::size_t i : {n / 4, n - 1 - n / 4}) {
+        if (!worthIt && m.correlate(i, a, b, correlator, correlations[i])) {
+            worthIt = *std::max_element(correlations[i].begin(), correlations[i].end()) >=
+                      params_.getMinPeak();
+        }
+    }
+    if (worthIt) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (correlations[i].empty()) {
+                m.correlate(i, a, b, correlator, correlations[i]);
+            }
+        }
+        result = m.fit(correlations);
+        if (n <= kStackedUpTo) {
+            result.stacked = m.stack(correlations);
+        }
+    } else {
+        result.alignment.reason = AlignReason::NoAgreement;
+        result.alignment.windows = 2;
+    }
 }
 
 }  // namespace Trelis

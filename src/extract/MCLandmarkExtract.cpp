@@ -12,6 +12,8 @@
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCInput.h"
+#include "MCRunParams.h"
+#include "MCTaskPool.h"
 #include "WavInput.h"
 #include "dsp/FftEngine.h"
 #include "extract/LandmarkHash.h"
@@ -126,28 +128,60 @@ MCFile* MCLandmarkExtract::run(std::string path, long id) {
     return run(&input, id);
 }
 
-wavfile_t* MCLandmarkExtract::loadFile(const std::string& path) {
-    std::unique_ptr<wavfile_t> reader;
-    try {
-        reader.reset(new wavfile_t(path, 1, 1, 16000));
-    } catch (const std::exception&) {
-        std::cout << "[ERROR]: Could not load: " << path << std::endl;
-        return nullptr;
+namespace {
+
+// The line that says why the WAVE file `path` can't be extracted: it could not be opened
+// (`reader` null) or is not at `sampleRate`; empty when it can.
+std::string waveProblem(const std::string& path, const wavfile_t* reader, unsigned int sampleRate) {
+    if (reader == nullptr) {
+        return "[ERROR]: Could not load: " + path;
     }
-    if (reader->sampleRate != params.getSampleRate()) {
-        std::cout << "[ERROR]:" << path << " has an incorrect sample rate" << std::endl;
-        return nullptr;
+    if (reader->sampleRate != sampleRate) {
+        return "[ERROR]:" + path + " has an incorrect sample rate";
     }
-    return reader.release();
+    return std::string();
 }
 
-MCFileSet* MCLandmarkExtract::runAll(const std::vector<std::string>& paths) {
+std::vector<const std::string*> wavePaths(const std::vector<std::string>& paths) {
     std::vector<const std::string*> kept;
     for (const std::string& path : paths) {
         if (isWavePath(path)) {
             kept.push_back(&path);
         }
     }
+    return kept;
+}
+
+// The set of `results`, each named after its path; ids are positions from 1.
+MCFileSet* namedSet(std::vector<std::unique_ptr<MCFile>>& results,
+                    const std::vector<const std::string*>& kept) {
+    std::unique_ptr<MCFileSet> set(new MCFileSet());
+    for (std::size_t j = 0; j < kept.size(); ++j) {
+        if (results[j]) {
+            addNamedFile(*set, results[j].release(), *kept[j]);
+        }
+    }
+    return set.release();
+}
+
+}  // namespace
+
+wavfile_t* MCLandmarkExtract::loadFile(const std::string& path) {
+    std::unique_ptr<wavfile_t> reader;
+    try {
+        reader.reset(new wavfile_t(path, 1, 1, 16000));
+    } catch (const std::exception&) {
+    }
+    const std::string problem = waveProblem(path, reader.get(), params.getSampleRate());
+    if (!problem.empty()) {
+        std::cout << problem << std::endl;
+        return nullptr;
+    }
+    return reader.release();
+}
+
+MCFileSet* MCLandmarkExtract::runAll(const std::vector<std::string>& paths) {
+    const std::vector<const std::string*> kept = wavePaths(paths);
     // Until the set owns them, the records belong to this list.
     std::vector<std::unique_ptr<MCFile>> results(kept.size());
     for (std::size_t j = 0; j < kept.size(); ++j) {
@@ -156,14 +190,49 @@ MCFileSet* MCLandmarkExtract::runAll(const std::vector<std::string>& paths) {
         results[j].reset(run(*kept[j], id));
         std::cout << "FEATURE EXTRACTION COMPLETE: " << *kept[j] << std::endl;
     }
-    std::unique_ptr<MCFileSet> set(new MCFileSet());
-    for (std::size_t j = 0; j < kept.size(); ++j) {
-        if (!results[j]) {
-            continue;
-        }
-        addNamedFile(*set, results[j].release(), *kept[j]);
+    return namedSet(results, kept);
+}
+
+MCFileSet* MCLandmarkExtract::runAll(const std::vector<std::string>& paths,
+                                     const MCRunParams& run) {
+    const MCTaskPool pool(run.getThreads());
+    if (pool.size() == 1) {
+        return runAll(paths);
     }
-    return set.release();
+    const std::vector<const std::string*> kept = wavePaths(paths);
+    std::vector<std::unique_ptr<MCFile>> results(kept.size());
+    std::vector<std::string> problems(kept.size());
+    // Worker 0 is this extractor; the others get their own scratch state.
+    std::vector<std::unique_ptr<MCLandmarkExtract>> extractors(pool.size());
+    pool.run(
+        kept.size(),
+        [&](std::size_t j, unsigned int worker) {
+            MCLandmarkExtract* extractor = this;
+            if (worker != 0) {
+                if (!extractors[worker]) {
+                    extractors[worker] = std::make_unique<MCLandmarkExtract>(params);
+                }
+                extractor = extractors[worker].get();
+            }
+            std::unique_ptr<WavInput> input;
+            try {
+                input = std::make_unique<WavInput>(*kept[j]);
+            } catch (const std::exception&) {
+            }
+            problems[j] =
+                waveProblem(*kept[j], input ? input->reader : nullptr, params.getSampleRate());
+            if (problems[j].empty()) {
+                results[j].reset(extractor->run(input.get(), static_cast<long>(j) + 1));
+            }
+        },
+        [&](std::size_t j) {
+            std::cout << "STARTING: " << *kept[j] << " (id " << j + 1 << ")\n";
+            if (!problems[j].empty()) {
+                std::cout << problems[j] << std::endl;
+            }
+            std::cout << "FEATURE EXTRACTION COMPLETE: " << *kept[j] << std::endl;
+        });
+    return namedSet(results, kept);
 }
 
 void MCLandmarkExtract::setupFFT() {

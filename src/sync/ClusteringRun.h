@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ClusterResult.h"
+#include "MCRunParams.h"
 #include "sync/MCMatchStats.h"
 
 namespace Trelis {
@@ -16,6 +17,7 @@ class MCProgress;
 // As MCClusterSync(params).run(fileSet, progress); when `accepted` is not null, it receives a
 // copy of every accepted pair's statistics (without histogram), ordered by id1 then id2.
 ClusterResult* runClustering(const MCClusterSyncParams& params, MCFileSet* fileSet,
-                             MCProgress* progress, std::vector<MCMatchStats>* accepted);
+                             MCProgress* progress, std::vector<MCMatchStats>* accepted,
+                             const MCRunParams& run = MCRunParams());
 
 }  // namespace Trelis

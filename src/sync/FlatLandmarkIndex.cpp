@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <map>
+#include <mutex>
 
 #include "Landmark.h"
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCProgress.h"
+#include "MCTaskPool.h"
 
 namespace Trelis {
 
@@ -56,8 +59,12 @@ struct VoteSpan {
 
 }  // namespace
 
-FlatLandmarkIndex::FlatLandmarkIndex(unsigned int maxLandmarksPerHash)
-    : maxLandmarks(maxLandmarksPerHash), stats(new MatchStatsMap(), deleteMatchStats) {}
+FlatLandmarkIndex::FlatLandmarkIndex(unsigned int maxLandmarksPerHash, unsigned int threadCount,
+                                     bool perRecordingPopularity)
+    : maxLandmarks(maxLandmarksPerHash),
+      threads(threadCount),
+      perRecording(perRecordingPopularity),
+      stats(new MatchStatsMap(), deleteMatchStats) {}
 
 FlatLandmarkIndex::~FlatLandmarkIndex() = default;
 
@@ -96,17 +103,69 @@ void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
     });
 }
 
-void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
-    stats.reset(new MatchStatsMap());
-    visitPairs(files, progress,
-               [&](std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes) {
-                   pairStats(id1, id2, votes, files);
-               });
+void FlatLandmarkIndex::dropRepeatsPerRecording() {
+    const std::size_t limit = std::max(1u, maxLandmarks / 10);
+    std::size_t kept = 0;
+    for (std::size_t g = 0; g < entries.size();) {
+        std::size_t end = g + 1;
+        while (end < entries.size() && entries[end].hash == entries[g].hash &&
+               entries[end].file == entries[g].file) {
+            ++end;
+        }
+        if (end - g <= limit) {
+            for (; g < end; ++g) {
+                entries[kept++] = entries[g];
+            }
+        }
+        g = end;
+    }
+    entries.resize(kept);
 }
 
-void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress,
-                                   const PairVisitor& visit) {
+void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
+    stats.reset(new MatchStatsMap());
+    // Each first file's statistics, kept by its worker until they join the map in file order.
+    std::map<std::int32_t, std::vector<MCMatchStats*>> byFirst;
+    // Each worker's first file and its list (map nodes stay where they are).
+    const unsigned int workers = MCTaskPool(threads).size();
+    std::vector<std::int32_t> currentId(workers, -1);
+    std::vector<std::vector<MCMatchStats*>*> current(workers, nullptr);
+    std::vector<Scratch> scratch(workers);
+    std::mutex lock;
+    visitPairs(
+        files, progress,
+        [&](unsigned int worker, std::int32_t id1, std::int32_t id2,
+            std::vector<std::uint64_t>& votes) {
+            if (currentId[worker] != id1) {
+                const std::lock_guard<std::mutex> guard(lock);
+                currentId[worker] = id1;
+                current[worker] = &byFirst[id1];
+            }
+            current[worker]->push_back(pairStats(id1, id2, votes, files, scratch[worker]));
+        },
+        [&](std::int32_t id1) {
+            std::vector<MCMatchStats*> done;
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                const auto found = byFirst.find(id1);
+                if (found == byFirst.end()) {
+                    return;
+                }
+                done = std::move(found->second);
+                byFirst.erase(found);
+            }
+            for (MCMatchStats* s : done) {
+                (*stats)[{s->id1, s->id2}] = s;
+            }
+        });
+}
+
+void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress, const PairVisitor& visit,
+                                   const FileDone& done) {
     collect(files, progress);
+    if (perRecording) {
+        dropRepeatsPerRecording();
+    }
 
     // The distinct file ids, in increasing order, and each entry's place among them.
     std::vector<std::int32_t> ids;
@@ -132,7 +191,7 @@ void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress,
         if (held >= 2) {
             ++total;
         }
-        if (held >= 2 && held <= maxLandmarks) {
+        if (held >= 2 && (perRecording || held <= maxLandmarks)) {
             for (std::size_t g = i; g < end;) {
                 std::size_t groupEnd = g + 1;
                 while (groupEnd < end && entries[groupEnd].file == entries[g].file) {
@@ -150,44 +209,61 @@ void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress,
     }
 
     ScoringReports reports(progress, total);
-    std::vector<std::vector<std::uint64_t>> votes(ids.size());
-    std::vector<std::uint32_t> touched;
-    for (std::size_t first = 0; first < ids.size(); ++first) {
-        for (const VoteSpan& span : spans[first]) {
-            for (std::uint32_t a = span.begin; a < span.end; ++a) {
-                const std::int32_t time = entries[a].time;
-                for (std::uint32_t b = span.end; b < span.runEnd; ++b) {
-                    const Entry& other = entries[b];
-                    const auto offset = static_cast<std::int32_t>(
-                        static_cast<std::uint32_t>(time) - static_cast<std::uint32_t>(other.time));
-                    std::vector<std::uint64_t>& list = votes[other.slot];
-                    if (list.empty()) {
-                        touched.push_back(other.slot);
+    // Each worker's votes by second file, and the seconds it touched.
+    struct Votes {
+        std::vector<std::vector<std::uint64_t>> bySecond;
+        std::vector<std::uint32_t> touched;
+    };
+    const MCTaskPool pool(threads);
+    std::vector<Votes> workers(pool.size());
+    pool.run(
+        ids.size(),
+        [&](std::size_t first, unsigned int worker) {
+            Votes& own = workers[worker];
+            own.bySecond.resize(ids.size());
+            for (const VoteSpan& span : spans[first]) {
+                for (std::uint32_t a = span.begin; a < span.end; ++a) {
+                    const std::int32_t time = entries[a].time;
+                    for (std::uint32_t b = span.end; b < span.runEnd; ++b) {
+                        const Entry& other = entries[b];
+                        const auto offset =
+                            static_cast<std::int32_t>(static_cast<std::uint32_t>(time) -
+                                                      static_cast<std::uint32_t>(other.time));
+                        std::vector<std::uint64_t>& list = own.bySecond[other.slot];
+                        if (list.empty()) {
+                            own.touched.push_back(other.slot);
+                        }
+                        list.push_back(packVote(offset, time));
                     }
-                    list.push_back(packVote(offset, time));
                 }
             }
-        }
-        spans[first] = std::vector<VoteSpan>();
-        std::sort(touched.begin(), touched.end());
-        for (std::uint32_t second : touched) {
-            visit(ids[first], ids[second], votes[second]);
-            votes[second].clear();
-        }
-        touched.clear();
-        reports.advanceTo(total * (first + 1) / ids.size());
-    }
+            spans[first] = std::vector<VoteSpan>();
+            std::sort(own.touched.begin(), own.touched.end());
+            for (std::uint32_t second : own.touched) {
+                visit(worker, ids[first], ids[second], own.bySecond[second]);
+                own.bySecond[second].clear();
+            }
+            own.touched.clear();
+        },
+        [&](std::size_t first) {
+            if (done) {
+                done(ids[first]);
+            }
+            reports.advanceTo(total * (first + 1) / ids.size());
+        });
     reports.advanceTo(total);
     entries = std::vector<Entry>();
 }
 
 // The statistics of one pair from its votes, as computeMatchStats makes them from the pair's
 // histogram.
-void FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
-                                  std::vector<std::uint64_t>& votes, MCFileSet* files) {
-    MCMatchStats*& slot = (*stats)[{id1, id2}];
-    slot = new MCMatchStats(nullptr);
-    MCMatchStats& s = *slot;
+MCMatchStats* FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
+                                           std::vector<std::uint64_t>& votes, MCFileSet* files,
+                                           Scratch& scratch) const {
+    std::vector<std::uint32_t>& binCounts = scratch.binCounts;
+    std::vector<std::uint32_t>& dense = scratch.dense;
+    auto* record = new MCMatchStats(nullptr);
+    MCMatchStats& s = *record;
     s.id1 = id1;
     s.id2 = id2;
 
@@ -264,6 +340,7 @@ void FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
         spread += difference * difference;
     }
     setHistogramSpread(s, mean, spread / s.overlapLength);
+    return record;
 }
 
 }  // namespace Trelis

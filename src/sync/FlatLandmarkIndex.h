@@ -10,6 +10,12 @@
 // file's votes. The scoring reports depend only on how many hashes are scored, so they are
 // replayed, value for value, as the files are done. The records' histogram member is null: no
 // stage after the statistics reads it.
+//
+// With several threads, the files' votes are gathered side by side (each worker with buffers of
+// its own) and the results, reports included, are handed on in file order: the same as on one.
+// Per recording (MCRunParams::Popularity), a file's landmarks of a hash are left out when the
+// file holds more than maxLandmarks / 10 of them, instead of the whole hash when all files hold
+// more than maxLandmarks.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +32,8 @@ class MCProgress;
 
 class FlatLandmarkIndex {
 public:
-    explicit FlatLandmarkIndex(unsigned int maxLandmarksPerHash);
+    explicit FlatLandmarkIndex(unsigned int maxLandmarksPerHash, unsigned int threads = 1,
+                               bool perRecording = false);
     ~FlatLandmarkIndex();
 
     FlatLandmarkIndex(const FlatLandmarkIndex&) = delete;
@@ -39,12 +46,18 @@ public:
     MatchStatsMap* takeMatchStats();
 
     // The votes of one pair: each packs an offset (frame in the lower id's file minus frame in
-    // the higher id's) and the lower id's frame; the visitor may reorder them.
-    using PairVisitor =
-        std::function<void(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes)>;
-    // Indexes `files` as run does and hands every pair's votes to `visit`, pairs in key order,
-    // with the same progress reports; no statistics are made.
-    void visitPairs(MCFileSet* files, MCProgress* progress, const PairVisitor& visit);
+    // the higher id's) and the lower id's frame; the visitor may reorder them. `worker` says
+    // which thread calls (0 to threads - 1): the pairs of one first file come from one worker,
+    // in increasing second id, and different first files from several at once.
+    using PairVisitor = std::function<void(unsigned int worker, std::int32_t id1, std::int32_t id2,
+                                           std::vector<std::uint64_t>& votes)>;
+    // Called on the calling thread for every first file in increasing id, once all its pairs
+    // have been visited.
+    using FileDone = std::function<void(std::int32_t id1)>;
+    // Indexes `files` as run does and hands every pair's votes to `visit`, with the same
+    // progress reports; no statistics are made.
+    void visitPairs(MCFileSet* files, MCProgress* progress, const PairVisitor& visit,
+                    const FileDone& done = FileDone());
 
     static std::int32_t voteOffset(std::uint64_t vote) {
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote >> 32) ^ 0x80000000u);
@@ -61,15 +74,23 @@ private:
         std::uint32_t slot;  // index of `file` among the distinct file ids
     };
 
+    // A worker's scratch for the statistics of its pairs.
+    struct Scratch {
+        std::vector<std::uint32_t> binCounts;  // per bin, in increasing offset
+        std::vector<std::uint32_t> dense;      // counts over an offset range
+    };
+
     void collect(MCFileSet* files, MCProgress* progress);
-    void pairStats(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes,
-                   MCFileSet* files);
+    // Leaves out each file's landmarks of a hash that it holds too often.
+    void dropRepeatsPerRecording();
+    MCMatchStats* pairStats(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes,
+                            MCFileSet* files, Scratch& scratch) const;
 
     std::uint32_t maxLandmarks;
+    unsigned int threads;
+    bool perRecording;
     std::vector<Entry> entries;  // by hash, then file id, then index order
     std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> stats;
-    std::vector<std::uint32_t> binCounts;  // scratch: per bin, in increasing offset
-    std::vector<std::uint32_t> dense;      // scratch: counts over an offset range
 };
 
 }  // namespace Trelis

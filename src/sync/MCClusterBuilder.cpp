@@ -1,13 +1,27 @@
 #include "sync/MCClusterBuilder.h"
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "MCClusterSyncParams.h"
 #include "sync/FileGroups.h"
 
 namespace Trelis {
+
+namespace {
+
+void deleteClusterSet(ClusterSet* cluster) {
+    for (MCClusterElem* elem : *cluster) {
+        delete elem;
+    }
+    delete cluster;
+}
+
+}  // namespace
 
 MCClusterBuilder::MCClusterBuilder(const MCClusterSyncParams& params)
     : acceptThreshold(params.getAcceptThreshold()),
@@ -36,12 +50,11 @@ ClusterResult* MCClusterBuilder::buildClusters(MCFileSet* files, MatchStatsMap* 
 
 ClusterResult* MCClusterBuilder::collect(FileGroups& groups, MatchStatsMap* stats) const {
     std::set<ClusterCandidate*> candidates = groups.buildCandidates(stats);
-    std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> result(new ClusterResult(),
-                                                                    deleteClusterResult);
+    std::vector<std::unique_ptr<ClusterSet, void (*)(ClusterSet*)>> built;
     std::set<std::map<int, float>> members;
     for (ClusterCandidate* candidate : candidates) {
-        auto* cluster = new ClusterSet();
-        result->insert(cluster);
+        built.emplace_back(new ClusterSet(), deleteClusterSet);
+        ClusterSet* cluster = built.back().get();
         candidate->getGroups(members);
         for (const auto& group : members) {
             for (const auto& [fileId, frames] : group) {
@@ -56,6 +69,25 @@ ClusterResult* MCClusterBuilder::collect(FileGroups& groups, MatchStatsMap* stat
     }
     for (ClusterCandidate* candidate : candidates) {
         delete candidate;
+    }
+    // The result lists its clusters by address, and addresses follow the heap's history (which
+    // threads make different from run to run): the clusters move into sets whose addresses rise
+    // with their lowest file id, so that every run lists them alike.
+    const auto lowestId = [](const ClusterSet& cluster) {
+        return cluster.empty() ? -1 : (*cluster.begin())->fileId;
+    };
+    std::sort(built.begin(), built.end(),
+              [&](const auto& x, const auto& y) { return lowestId(*x) < lowestId(*y); });
+    std::vector<ClusterSet*> slots;
+    std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> result(new ClusterResult(),
+                                                                    deleteClusterResult);
+    for (std::size_t k = 0; k < built.size(); ++k) {
+        slots.push_back(new ClusterSet());
+        result->insert(slots.back());
+    }
+    std::sort(slots.begin(), slots.end(), std::less<ClusterSet*>());
+    for (std::size_t k = 0; k < built.size(); ++k) {
+        slots[k]->swap(*built[k]);
     }
     return result.release();
 }

@@ -5,6 +5,7 @@
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCProgress.h"
+#include "MCRunParams.h"
 #include "sync/ClusteringRun.h"
 #include "sync/FlatLandmarkIndex.h"
 #include "sync/MCClusterBuilder.h"
@@ -28,8 +29,14 @@ ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress) {
     return runClustering(params, fileSet, progress, nullptr);
 }
 
+ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress,
+                                  const MCRunParams& run) {
+    return runClustering(params, fileSet, progress, nullptr, run);
+}
+
 ClusterResult* runClustering(const MCClusterSyncParams& params, MCFileSet* fileSet,
-                             MCProgress* progress, std::vector<MCMatchStats>* accepted) {
+                             MCProgress* progress, std::vector<MCMatchStats>* accepted,
+                             const MCRunParams& run) {
     MCFileSet none;  // a null set is clustered as an empty one rather than crash
     if (fileSet == nullptr) {
         fileSet = &none;
@@ -42,7 +49,8 @@ ClusterResult* runClustering(const MCClusterSyncParams& params, MCFileSet* fileS
     // The flat index gives the reports and statistics of MCLandmarkIndex with computeMatchStats
     // in a fraction of the time and memory; its votes are gone by the end of stage 1.
     announce(progress, 1);
-    FlatLandmarkIndex index(params.getMaxLandmarks());
+    FlatLandmarkIndex index(params.getMaxLandmarks(), run.getThreads(),
+                            run.getPopularity() == MCRunParams::Popularity::PerRecording);
     index.run(fileSet, progress);
 
     announce(progress, 2);

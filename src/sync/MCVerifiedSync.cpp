@@ -42,8 +42,8 @@ void announce(MCProgress* progress, int stage) {
 }  // namespace
 
 MCVerifiedSync::MCVerifiedSync(const MCClusterSyncParams& syncParams,
-                               const MCVerifyParams& verifyParams)
-    : params(syncParams), verify(verifyParams) {}
+                               const MCVerifyParams& verifyParams, const MCRunParams& run)
+    : params(syncParams), verify(verifyParams), runParams(run) {}
 
 ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source,
                                    MCProgress* progress, std::vector<PairMatch>* pairs) const {
@@ -53,7 +53,7 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
     }
     const double fps = params.getFramesPerSecond();
     const std::vector<VerifiedCandidates::Entry> tried =
-        VerifiedCandidates(params, verify).run(*fileSet, source, progress);
+        VerifiedCandidates(params, verify, runParams).run(*fileSet, source, progress);
 
     // Per pair, the distinct offsets that verified, the strongest first.
     std::map<std::pair<int, int>, std::vector<PairMatch>> verified;

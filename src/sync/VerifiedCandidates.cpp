@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <map>
+#include <mutex>
 
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCProgress.h"
+#include "MCTaskPool.h"
 #include "align/PairVerifier.h"
 #include "sync/FlatLandmarkIndex.h"
 
@@ -25,8 +27,8 @@ void announce(MCProgress* progress, int stage) {
 }  // namespace
 
 VerifiedCandidates::VerifiedCandidates(const MCClusterSyncParams& params,
-                                       const MCVerifyParams& verify)
-    : params_(params), verify_(verify) {}
+                                       const MCVerifyParams& verify, const MCRunParams& run)
+    : params_(params), verify_(verify), run_(run) {}
 
 std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(MCFileSet& files,
                                                                MCRecordingSource& source,
@@ -40,20 +42,49 @@ std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(MCFileSet& files,
 
     announce(progress, 1);
     const double fps = params_.getFramesPerSecond();
-    OffsetCandidates finder(verify_.getMaxDriftPpm() * 1e-6, verify_.getMinOverlap() * fps,
-                            verify_.getMinSurprise(), verify_.getCandidatesPerPair());
+    const unsigned int workers = MCTaskPool(run_.getThreads()).size();
+    // One finder per thread (they keep scratch); each first file's candidates are gathered by
+    // the thread that visits its pairs and join the list in file order.
+    std::vector<OffsetCandidates> finders(
+        workers, OffsetCandidates(verify_.getMaxDriftPpm() * 1e-6, verify_.getMinOverlap() * fps,
+                                  verify_.getMinSurprise(), verify_.getCandidatesPerPair()));
+    std::map<int, std::vector<Entry>> byFirst;
+    std::vector<int> currentId(workers, -1);
+    std::vector<std::vector<Entry>*> current(workers, nullptr);
+    std::mutex lock;
     std::vector<Entry> entries;
-    FlatLandmarkIndex index(params_.getMaxLandmarks());
-    index.visitPairs(&files, progress,
-                     [&](std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes) {
-                         for (const auto& c : finder.find(votes, frames[id1], frames[id2])) {
-                             Entry e;
-                             e.first = id1;
-                             e.second = id2;
-                             e.candidate = c;
-                             entries.push_back(e);
-                         }
-                     });
+    FlatLandmarkIndex index(params_.getMaxLandmarks(), run_.getThreads(),
+                            run_.getPopularity() == MCRunParams::Popularity::PerRecording);
+    index.visitPairs(
+        &files, progress,
+        [&](unsigned int worker, std::int32_t id1, std::int32_t id2,
+            std::vector<std::uint64_t>& votes) {
+            if (currentId[worker] != id1) {
+                const std::lock_guard<std::mutex> guard(lock);
+                currentId[worker] = id1;
+                current[worker] = &byFirst[id1];
+            }
+            for (const auto& c : finders[worker].find(votes, frames.at(id1), frames.at(id2))) {
+                Entry e;
+                e.first = id1;
+                e.second = id2;
+                e.candidate = c;
+                current[worker]->push_back(e);
+            }
+        },
+        [&](std::int32_t id1) {
+            std::vector<Entry> done;
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                const auto found = byFirst.find(id1);
+                if (found == byFirst.end()) {
+                    return;
+                }
+                done = std::move(found->second);
+                byFirst.erase(found);
+            }
+            entries.insert(entries.end(), done.begin(), done.end());
+        });
 
     announce(progress, 2);
     const MCAlignParams& align = verify_.getAlign();
@@ -63,8 +94,8 @@ std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(MCFileSet& files,
         PairVerifier::Request r;
         r.first = e.first;
         r.second = e.second;
-        r.lengthFirst = std::llround(static_cast<double>(frames[e.first]) * samplesPerFrame);
-        r.lengthSecond = std::llround(static_cast<double>(frames[e.second]) * samplesPerFrame);
+        r.lengthFirst = std::llround(static_cast<double>(frames.at(e.first)) * samplesPerFrame);
+        r.lengthSecond = std::llround(static_cast<double>(frames.at(e.second)) * samplesPerFrame);
         r.offset = e.candidate.offset / fps;
         r.search = (0.5 * (e.candidate.high - e.candidate.low) + kSearchFrames) / fps;
         requests.push_back(r);
@@ -72,7 +103,8 @@ std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(MCFileSet& files,
 
     announce(progress, 3);
     std::vector<PairMeasurement::Result> measured =
-        PairVerifier(align, verify_.getMaxWindows()).verify(requests, source, progress);
+        PairVerifier(align, verify_.getMaxWindows(), run_.getThreads())
+            .verify(requests, source, progress);
     for (std::size_t k = 0; k < entries.size(); ++k) {
         entries[k].measured = std::move(measured[k]);
     }

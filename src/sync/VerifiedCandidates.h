@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "MCClusterSyncParams.h"
+#include "MCRunParams.h"
 #include "MCVerifyParams.h"
 #include "align/PairMeasurement.h"
 #include "sync/OffsetCandidates.h"
@@ -30,7 +31,8 @@ public:
         PairMeasurement::Result measured;
     };
 
-    VerifiedCandidates(const MCClusterSyncParams& params, const MCVerifyParams& verify);
+    VerifiedCandidates(const MCClusterSyncParams& params, const MCVerifyParams& verify,
+                       const MCRunParams& run = MCRunParams());
 
     // By pair in key order, each pair's candidates the most surprising first.
     std::vector<Entry> run(MCFileSet& files, MCRecordingSource& source, MCProgress* progress) const;
@@ -38,6 +40,7 @@ public:
 private:
     MCClusterSyncParams params_;
     MCVerifyParams verify_;
+    MCRunParams run_;
 };
 
 }  // namespace Trelis

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -175,5 +176,73 @@ TEST(TrelisProgram, AHopLongerThanTheFrameIsRefusedBeforeAnyWork) {
             << o.err;
         EXPECT_TRUE(contains(o.out, std::string(flag) + " " + value + "\n")) << o.out;
         EXPECT_FALSE(contains(o.out, "STARTING")) << o.out;
+    }
+}
+
+// Every thread count gives the same run: the report (but the echo of -j), the JSON, the timeline
+// and the synchronized files, on the demo event and on ten events of 22 recordings, in both
+// matching modes.
+TEST_F(DemoRun, EveryThreadCountGivesTheSameRun) {
+    const std::string many = dir.path("many");
+    fs::create_directories(many);
+    // Six events of three recordings and four of one: the clusters a run lists, and the order it
+    // lists them in, must not depend on which thread allocated what.
+    for (std::uint32_t e = 0; e < 10; ++e) {
+        const auto sound = TrelisSynth::musicLike(40 + e, 60.0);
+        for (std::uint32_t d = 0; d < (e < 6 ? 3u : 1u); ++d) {
+            const std::string name = "e" + std::to_string(e) + "d" + std::to_string(d);
+            const TrelisSynth::Device device{name, 7.0 * d + 0.3 * e, 30.0, 0.6, 0.02, 0.0};
+            TrelisSynth::writeWav(many + "/" + name + ".wav",
+                                  TrelisSynth::record(sound, device, 10 * e + d), 8000);
+        }
+    }
+    const auto withoutThreads = [](const std::string& out) {
+        std::string kept;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("-j ", 0) != 0 && line.rfind("THREADS: ", 0) != 0) {
+                kept += line + "\n";
+            }
+        }
+        return kept;
+    };
+    for (const std::string& folder : {event, many}) {
+        for (const char* match : {"spec", "verified"}) {
+            std::map<std::string, std::string> first;  // what -j 1 gave, by what it is
+            for (const char* threads : {"1", "4"}) {
+                const std::string tag =
+                    dir.path(std::string(match) + threads + fs::path(folder).filename().string());
+                const Outcome o =
+                    trelis({"-f", folder, "-match", match, "-j", threads, "-json", tag + ".json",
+                            "-timeline", tag + ".xml", "-o", tag + "-out"},
+                           dir);
+                ASSERT_EQ(o.status, 0) << o.err;
+                std::map<std::string, std::string> got = {
+                    {"report", withoutThreads(o.out)},
+                    {"json", TrelisTest::readFile(tag + ".json")},
+                    {"timeline", TrelisTest::readFile(tag + ".xml")}};
+                for (const auto& entry : fs::recursive_directory_iterator(tag + "-out")) {
+                    if (entry.is_regular_file()) {
+                        got[fs::relative(entry.path(), tag + "-out").string()] =
+                            TrelisTest::readFile(entry.path().string());
+                    }
+                }
+                if (first.empty()) {
+                    first = got;
+                    continue;
+                }
+                ASSERT_EQ(got.size(), first.size()) << folder << " " << match;
+                for (const auto& [what, text] : first) {
+                    // The paths of the run's own output name its thread count.
+                    std::string expected = text;
+                    for (std::size_t at;
+                         (at = expected.find(std::string(match) + "1")) != std::string::npos;) {
+                        expected.replace(at, std::string(match).size() + 1,
+                                         std::string(match) + threads);
+                    }
+                    EXPECT_EQ(got[what], expected) << folder << " " << match << " " << what;
+                }
+            }
+        }
     }
 }
