@@ -22,6 +22,12 @@ start minus the propagation delay to the first microphone) and every <file> carr
 drift in ppm, the direct-to-reverberant ratio in dB and the distance in m. The drift corpus's
 truth carries them too (distance 0: not simulated there).
 
+crowd is a field corpus too: one concert of 20 to 30 minutes (joined tracks) filmed by 150
+phones, each for 1 to 5 minutes from a random moment, with the field recipe's devices (two
+microphones on 7 in 10, clocks drifting up to 100 ppm on 4 in 10); and 20 unrelated recordings
+of 1 to 5 minutes (concerts, talks, parties of their own). Clustering at scale: the phones make
+one cluster through their overlaps.
+
 field-alt is the field recipe on other music (the tracks of a second game's archive, unpacked
 for the run) with the same speech prompts: settings tuned on field are confirmed there on
 material they never saw.
@@ -38,9 +44,11 @@ Two short-clip corpora use the field devices too, on only as much of each event 
   0.8 s; and 4 unrelated 10 s clips. Whether a 10 s clip at 10 dB is matched.
 
 Usage: simulate.py --corpus NAME --out DIR [--seed N] [--music DIR|ARCHIVE] [--babble DIR]
-Corpora: clean, noisy, reverb-codec, short, drift, scale, field, day, field-alt, hard, clip10.
+Corpora: clean, noisy, reverb-codec, short, drift, scale, field, day, crowd, field-alt, hard,
+clip10.
 """
 import argparse
+import multiprocessing
 import os
 import shutil
 import subprocess
@@ -78,13 +86,23 @@ CORPORA = {
     "scale": dict(events=11, devices=(16, 20), window=(240, None), snr=(5, 25), room=True,
                   eq=True, codec=False, drift=0, unrelated=4, tracks_per_event=2),
 # Field corpora: drift is the largest clock error in ppm, drifting the share of devices that have
-# one (or, with one_drifting, the error of the single device that has one).
+# one (or, with one_drifting, the error of the single device that has one). With workers, that
+# many processes make an event's devices, each from a random state of its own drawn in order: the
+# corpus is the same for a seed whatever their number, but not the one made without.
     "field": dict(events=8, devices=(2, 8), window=(10, None), snr=(0, 25), eq=True,
                   unrelated=4, field=dict(kinds=("concert", "talk", "party"), drift=100,
                                           drifting=0.4, two_mics=0.7)),
     "day": dict(events=1, devices=(30, 30), window=(180, None), snr=(10, 25), eq=True,
                 unrelated=0, field=dict(kinds=("concert",), event_seconds=(1800, 2700),
                                         one_drifting=20.0, two_mics=0.3)),
+# A crowd of phones at one concert, each filming 1 to 5 minutes of it from its own place: their
+# windows chain into one large cluster. The event is joined tracks whatever the kinds, which only
+# the unrelated recordings draw on: twenty of them all music would use up the tracks.
+    "crowd": dict(events=1, devices=(150, 150), window=(60, 300), snr=(0, 25), eq=True,
+                  unrelated=20, field=dict(kinds=("concert", "talk", "party"),
+                                           event_seconds=(1200, 1800), drift=100, drifting=0.4,
+                                           two_mics=0.7, unrelated_seconds=(60, 300),
+                                           workers=2)),
 # The field recipe on other music: settings confirmed here were not tuned on its material.
     "field-alt": dict(events=8, devices=(2, 8), window=(10, None), snr=(0, 25), eq=True,
                       unrelated=4, music=ALT_MUSIC,
@@ -580,12 +598,33 @@ class FieldCorpus:
         return sources, what
 
     def record(self, name, sources, start, length, place, drift, what, look=None):
-        channels, notes, facts, delay = field_device(self.rng, sources, self.rate, start, length,
+        made = self.device(self.rng, name, sources, start, length, place, drift, look)
+        return self.listed(name, what, start, length, *made)
+
+    def device(self, rng, name, sources, start, length, place, drift, look=None):
+        """Makes and writes one device; its notes, facts and propagation delay."""
+        channels, notes, facts, delay = field_device(rng, sources, self.rate, start, length,
                                                      place, self.spec, self.clips, drift, look)
         write_channels(os.path.join(self.audio, name), channels)
+        return notes, facts, delay
+
+    def listed(self, name, what, start, length, notes, facts, delay):
         self.listing.append(f"{name}\t{what}\tstart {start:.4f} s\tacoustic start "
                             f"{start - delay:.6f} s\tlength {length:.1f} s\t{notes}")
         return facts, start - delay
+
+    def record_all(self, names, sources, spans, place, drifts, what):
+        """record for each device of an event, by the recipe's worker processes. They fork once
+        SHARED holds the corpus and the sources, so that a long event is not copied to each."""
+        seeds = [int(s) for s in self.rng.integers(0, 2 ** 63, len(names))]
+        SHARED.update(corpus=self, sources=sources)
+        jobs = [(seed, name, start, length, place, drift)
+                for seed, name, (start, length), drift in zip(seeds, names, spans, drifts)]
+        with multiprocessing.get_context("fork").Pool(self.field["workers"]) as pool:
+            made = pool.map(shared_device, jobs, chunksize=1)
+        SHARED.clear()
+        return [self.listed(name, what, start, length, *m)
+                for name, (start, length), m in zip(names, spans, made)]
 
     def event(self, names, facts, acoustic):
         """The truth of one event's devices: one cluster per group connected by overlaps."""
@@ -608,6 +647,16 @@ class FieldCorpus:
             out.write("\n".join(self.truth) + "\n")
         with open(os.path.join(self.out, "devices.tsv"), "w") as out:
             out.write("\n".join(self.listing) + "\n")
+
+
+# What the worker processes of record_all read, inherited when they fork.
+SHARED = {}
+
+
+def shared_device(job):
+    seed, name, start, length, place, drift = job
+    return SHARED["corpus"].device(np.random.default_rng(seed), name, SHARED["sources"], start,
+                                   length, place, drift)
 
 
 def field_main(args, spec):
@@ -641,16 +690,18 @@ def field_main(args, spec):
             drifts[int(rng.choice(long_ones or list(range(count))))] = field["one_drifting"] * 1e-6
         else:
             drifts = [corpus.drift() for _ in range(count)]
-        names, facts, acoustic = [], [], []
-        for d, (start, length) in enumerate(spans):
-            names.append(f"e{e + 1:02d}_dev{d + 1}.wav")
-            fact, begins = corpus.record(names[-1], sources, start, length, place, drifts[d], what)
-            facts.append(fact)
-            acoustic.append((begins, length))
+        names = [f"e{e + 1:02d}_dev{d + 1}.wav" for d in range(count)]
+        if "workers" in field:
+            made = corpus.record_all(names, sources, spans, place, drifts, what)
+        else:
+            made = [corpus.record(name, sources, start, length, place, drifts[d], what)
+                    for d, (name, (start, length)) in enumerate(zip(names, spans))]
+        facts = [fact for fact, _ in made]
+        acoustic = [(begins, length) for (_, begins), (_, length) in zip(made, spans)]
         corpus.event(names, facts, acoustic)
     for u in range(spec["unrelated"]):
         kind = str(rng.choice(field["kinds"]))
-        length = rng.uniform(30, 120)
+        length = rng.uniform(*field.get("unrelated_seconds", (30, 120)))
         sources, what = corpus.source(kind, seconds=length + 1.0)
         length = min(length, len(sources["stage"]) / rate)
         drift = corpus.drift() if "drifting" in field else 0.0
