@@ -53,8 +53,8 @@ void randomSet(MCFileSet& set, std::mt19937& rng) {
 
 }  // namespace
 
-// The flat index against the straightforward one, on random inputs: the same pairs, every field
-// of every record the same to the bit, and the same progress reports.
+// The flat index, on one to three threads, against the straightforward one, on random inputs: the
+// same pairs, every field of every record the same to the bit, and the same progress reports.
 TEST(FlatLandmarkIndex, MatchesTheStraightforwardIndexOnRandomSets) {
     std::mt19937 rng(2026);
     std::size_t compared = 0, dropping = 0;
@@ -71,12 +71,13 @@ TEST(FlatLandmarkIndex, MatchesTheStraightforwardIndexOnRandomSets) {
             computeMatchStats(&set, histograms.get()), deleteMatchStats);
 
         RecordingProgress fastProgress;
-        FlatLandmarkIndex fastIndex(maxLandmarks);
+        FlatLandmarkIndex fastIndex(maxLandmarks, 1 + trial % 3);
         fastIndex.run(&set, &fastProgress);
         std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> fast(fastIndex.takeMatchStats(),
                                                                       deleteMatchStats);
 
         ASSERT_EQ(fastProgress.calls, slowProgress.calls) << "trial " << trial;
+        ASSERT_EQ(fastProgress.fractions, slowProgress.fractions) << "trial " << trial;
         ASSERT_EQ(fast->size(), slow->size()) << "trial " << trial;
         compared += slow->size();
         dropping += (maxLandmarks < 10 && !slow->empty());
@@ -112,4 +113,32 @@ TEST(FlatLandmarkIndex, NullSetReportsLikeTheIndex) {
     std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> stats(index.takeMatchStats(),
                                                                    deleteMatchStats);
     EXPECT_TRUE(stats->empty());
+}
+
+// A crowd: 150 files holding one shared hash twice each (300 landmarks) at one offset, and one
+// file repeating another hash 30 times. Over all files the shared hash is too popular; per
+// recording it is kept, and only the file that repeats its hash loses those landmarks.
+TEST(FlatLandmarkIndex, PerRecordingPopularityKeepsWhatACrowdShares) {
+    MCFileSet set;
+    for (int id = 1; id <= 150; ++id) {
+        MCFile* file = TrelisTest::addRecord(set, id, {{100 + id, 7u}, {300 + id, 7u}});
+        if (id <= 2) {
+            for (int k = 0; k < (id == 1 ? 30 : 1); ++k) {
+                file->addLandmark(new Landmark{10 * k + id, file, 9u});
+            }
+        }
+        file->computeCLF();
+    }
+    const auto votesOf = [&](bool perRecording, int id1, int id2) {
+        FlatLandmarkIndex index(250, 2, perRecording);
+        index.run(&set, nullptr);
+        std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> stats(index.takeMatchStats(),
+                                                                       deleteMatchStats);
+        const auto found = stats->find({id1, id2});
+        return found == stats->end() ? 0.0f : found->second->matchCount;
+    };
+    EXPECT_EQ(votesOf(false, 3, 4), 0.0f);
+    EXPECT_EQ(votesOf(true, 3, 4), 2.0f);   // both landmarks at offset -1
+    EXPECT_EQ(votesOf(false, 1, 2), 1.0f);  // hash 9 is held 31 times: scored over all files
+    EXPECT_EQ(votesOf(true, 1, 2), 2.0f);   // file 1 repeats hash 9: only hash 7 is left
 }

@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""Times Trelis on several threads, on growing numbers of files and on a crowd, and prints
+markdown tables: wall time (median of --runs), times real time, peak memory, and where a truth is
+at hand the pairwise F1.
+
+Usage: threads.py --trelis build/bin/Trelis speedup CORPUS... [--threads 1 2]
+       threads.py --trelis build/bin/Trelis scaling --work DIR --counts 50 100 200 400 CORPUS...
+       threads.py --trelis build/bin/Trelis crowd CORPUS...
+Each corpus folder holds audio/ and truth.xml as tools/simulate/simulate.py writes them. Runs are
+`Trelis -f audio -json <file> [options]`, without -t (the evaluation is not what is timed); the
+F1 is computed here from the JSON, as alignment.py computes it. Scaling takes the first N files
+(by name) of the corpora given, in order, as links in a folder of its own under --work: N files of
+the same lengths as the corpora's.
+"""
+import argparse
+import json
+import math
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from alignment import durations, pairwise_f1, read_result, read_truth  # noqa: E402
+
+
+def timed(trelis, audio, options, work):
+    """One run: (wall seconds, peak MiB, placed members from the JSON)."""
+    target = tempfile.mkdtemp(dir=work)
+    path = os.path.join(target, "result.json")
+    command = ["/usr/bin/time", "-f", "%M", trelis, "-f", audio, "-json", path, *options]
+    try:
+        start = time.monotonic()
+        process = subprocess.run(command, capture_output=True, text=True)
+        wall = time.monotonic() - start
+        if process.returncode != 0:
+            sys.exit(f"threads: {' '.join(command)} failed ({process.returncode}):\n"
+                     f"{process.stderr.strip()[-2000:]}")
+        peak = int(process.stderr.strip().splitlines()[-1]) / 1024
+        with open(path) as f:
+            placed = read_result(json.load(f))
+    finally:
+        shutil.rmtree(target)
+    return wall, peak, placed
+
+
+def measured(trelis, audio, options, work, runs):
+    """Median wall time and the largest peak memory of `runs` runs, and the last run's result."""
+    walls, peaks = [], []
+    placed = None
+    for _ in range(runs):
+        wall, peak, placed = timed(trelis, audio, options, work)
+        walls.append(wall)
+        peaks.append(peak)
+    return statistics.median(walls), max(peaks), placed
+
+
+def hours_of(audio):
+    return sum(durations(audio).values()) / 3600
+
+
+def f1_of(corpus, placed):
+    truth = os.path.join(corpus, "truth.xml")
+    return f"{pairwise_f1(read_truth(truth), placed):.3f}" if os.path.exists(truth) else "n/a"
+
+
+def speedup(args):
+    print("| corpus | files | hours | threads | wall s (median) | x real time | speed-up | "
+          "peak MiB | F1 |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for corpus in args.corpora:
+        audio = os.path.join(corpus, "audio")
+        hours, files = hours_of(audio), len(durations(audio))
+        first = None
+        for threads in args.threads:
+            wall, peak, placed = measured(args.trelis, audio, ["-j", str(threads), *args.options],
+                                          args.work, args.runs)
+            first = first or wall
+            print(f"| {os.path.basename(corpus.rstrip('/'))} | {files} | {hours:.2f} | {threads} | "
+                  f"{wall:.2f} | {hours * 3600 / wall:.0f} | {first / wall:.2f} | {peak:.0f} | "
+                  f"{f1_of(corpus, placed)} |", flush=True)
+
+
+def subset(corpora, count, work):
+    """A folder of links to the first `count` recordings of the corpora."""
+    names = []
+    for corpus in corpora:
+        audio = os.path.join(corpus, "audio")
+        names += [os.path.join(audio, n) for n in sorted(os.listdir(audio)) if n.endswith(".wav")]
+    if len(names) < count:
+        sys.exit(f"threads: the corpora hold {len(names)} recordings, fewer than {count}")
+    folder = os.path.join(work, f"subset-{count}")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for k, path in enumerate(names[:count]):
+        # Two corpora may name recordings alike: each link is numbered.
+        os.symlink(os.path.abspath(path), os.path.join(folder, f"{k:04d}-{os.path.basename(path)}"))
+    return folder
+
+
+def scaling(args):
+    print("| files | hours | threads | wall s (median) | x real time | peak MiB | "
+          "time growth | memory growth |")
+    print("|---|---|---|---|---|---|---|---|")
+    previous = None
+    for count in args.counts:
+        audio = subset(args.corpora, count, args.work)
+        hours = hours_of(audio)
+        wall, peak, _ = measured(args.trelis, audio, ["-j", str(args.threads[-1]), *args.options],
+                                 args.work, args.runs)
+        growth = ("" if previous is None else
+                  f"x{wall / previous[1]:.2f} (files^{math.log(wall / previous[1]) / math.log(count / previous[0]):.2f})")
+        memory = ("" if previous is None else
+                  f"x{peak / previous[2]:.2f} (files^{math.log(peak / previous[2]) / math.log(count / previous[0]):.2f})")
+        print(f"| {count} | {hours:.2f} | {args.threads[-1]} | {wall:.2f} | "
+              f"{hours * 3600 / wall:.0f} | {peak:.0f} | {growth} | {memory} |", flush=True)
+        previous = (count, wall, peak)
+        shutil.rmtree(audio)
+
+
+def crowd(args):
+    print("| corpus | files | matching | popularity | wall s (median) | peak MiB | F1 |")
+    print("|---|---|---|---|---|---|---|")
+    for corpus in args.corpora:
+        audio = os.path.join(corpus, "audio")
+        for match in ("spec", "verified"):
+            for popularity in ("total", "recording"):
+                options = ["-match", match, "-popularity", popularity, "-j",
+                           str(args.threads[-1]), *args.options]
+                wall, peak, placed = measured(args.trelis, audio, options, args.work, args.runs)
+                print(f"| {os.path.basename(corpus.rstrip('/'))} | {len(durations(audio))} | "
+                      f"{match} | {popularity} | {wall:.1f} | {peak:.0f} | "
+                      f"{f1_of(corpus, placed)} |", flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--trelis", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--threads", type=int, nargs="+", default=[1, 2])
+    parser.add_argument("--counts", type=int, nargs="+", default=[50, 100, 200, 400])
+    parser.add_argument("--work", default=tempfile.gettempdir())
+    parser.add_argument("--options", default="", help="extra Trelis options")
+    parser.add_argument("table", choices=["speedup", "scaling", "crowd"])
+    parser.add_argument("corpora", nargs="+")
+    args = parser.parse_args()
+    args.options = args.options.split()
+    os.makedirs(args.work, exist_ok=True)
+    {"speedup": speedup, "scaling": scaling, "crowd": crowd}[args.table](args)
+
+
+if __name__ == "__main__":
+    main()
