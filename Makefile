@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
-.PHONY: build test bench bench-accuracy bench-alignment bench-matching fuzz fuzz-build demo format clean
+.PHONY: build test bench bench-accuracy bench-alignment bench-matching bench-threads fuzz fuzz-build demo format clean
 
 build:
 	scripts/bootstrap.sh
@@ -39,6 +39,12 @@ bench-alignment: build
 bench-matching: build
 	scripts/bootstrap.sh accuracy
 	scripts/bench-matching.sh $(BUILD_DIR)
+
+# Threads and crowds: -j 2 against -j 1, 50 to 400 files, a crowd of 150 phones (slow the first
+# time: it builds the scale and crowd corpora).
+bench-threads: build
+	scripts/bootstrap.sh accuracy
+	scripts/bench-threads.sh $(BUILD_DIR)
 
 # Builds the fuzz targets (the WAVE reader and the media decoder) with clang, libFuzzer,
 # AddressSanitizer and UBSan.

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the corpora the thread benchmark needs once (seed 1 in build/bench-corpora, the held-out
+# crowd with seed 2 in build/bench-corpora-heldout), then prints its tables: the speed-up of -j 2
+# over -j 1 on the standard-like noisy corpus and on the 21-hour scale corpus, time and memory for
+# 50 to 400 files (the scale corpora of both seeds), and the crowd with and without the
+# per-recording popularity rule. Usage: scripts/bench-threads.sh [build-folder]; RUNS=5 sets how
+# many runs each figure is the median of. Run it on a quiet machine.
+set -euo pipefail
+build=${1:-build}
+runs=${RUNS:-5}
+simulate() {  # corpus seed root
+    if [ ! -s "$3/$1/truth.xml" ]; then
+        # Left over from an interrupted run: the simulator writes truth.xml last.
+        rm -rf "${3:?}/$1"
+        echo "simulating $1 (seed $2) ..." >&2
+        nice -n 10 /usr/bin/python3 tools/simulate/simulate.py --corpus "$1" --out "$3/$1" \
+            --seed "$2"
+    fi
+}
+for corpus in noisy scale crowd; do simulate "$corpus" 1 "$build/bench-corpora"; done
+for corpus in scale crowd; do simulate "$corpus" 2 "$build/bench-corpora-heldout"; done
+bench="/usr/bin/python3 tools/bench/threads.py --trelis $build/bin/Trelis --runs $runs --work $build/bench-work"
+echo "## Speed-up (corpus noisy, scale; seed 1)"
+$bench speedup "$build/bench-corpora/noisy" "$build/bench-corpora/scale"
+echo "## Growth with the number of files (scale corpora, seeds 1 and 2)"
+$bench --runs 3 --threads 2 scaling "$build/bench-corpora/scale" "$build/bench-corpora-heldout/scale"
+echo "## Crowd (seed 1; held-out seed 2)"
+$bench --runs 3 --threads 2 crowd "$build/bench-corpora/crowd" "$build/bench-corpora-heldout/crowd"
