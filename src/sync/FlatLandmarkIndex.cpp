@@ -80,6 +80,15 @@ void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
         if (progress != nullptr) {
             progress->setProgress(0.0f);
         }
+        std::size_t total = 0;
+        for (const auto& record : files->getFiles()) {
+            if (record.second != nullptr) {
+                for (const auto& frame : record.second->landmarks) {
+                    total += frame.second.size();
+                }
+            }
+        }
+        entries.reserve(total);
         const auto count = static_cast<float>(files->getFiles().size());
         int visited = 0;
         for (const auto& record : files->getFiles()) {
@@ -97,10 +106,31 @@ void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
             }
         }
     }
-    // By hash, then file id; stable, so each file's landmarks keep the index order.
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
-        return x.hash != y.hash ? x.hash < y.hash : x.file < y.file;
-    });
+    // By hash, then file id, each file's landmarks in the index order: a stable sort by file id
+    // (the records come in increasing id, so only landmarks that name another file need it),
+    // then a stable sort by hash, three passes of a radix sort on 11 bits each.
+    const auto byFile = [](const Entry& x, const Entry& y) { return x.file < y.file; };
+    if (!std::is_sorted(entries.begin(), entries.end(), byFile)) {
+        std::stable_sort(entries.begin(), entries.end(), byFile);
+    }
+    std::vector<Entry> sorted(entries.size());
+    std::vector<std::size_t> starts(2048);
+    for (int shift = 0; shift < 33; shift += 11) {
+        std::fill(starts.begin(), starts.end(), 0);
+        for (const Entry& e : entries) {
+            ++starts[(e.hash >> shift) & 2047u];
+        }
+        std::size_t at = 0;
+        for (std::size_t& start : starts) {
+            const std::size_t count = start;
+            start = at;
+            at += count;
+        }
+        for (const Entry& e : entries) {
+            sorted[starts[(e.hash >> shift) & 2047u]++] = e;
+        }
+        entries.swap(sorted);
+    }
 }
 
 void FlatLandmarkIndex::dropRepeatsPerRecording() {
