@@ -149,6 +149,7 @@ Json settings(const RunReport& report) {
     out["maxDriftPpm"] = report.maxDriftPpm;
     out["driftCorrect"] = report.driftCorrect;
     out["match"] = report.verified ? "verified" : "spec";
+    out["popularity"] = report.perRecording ? "recording" : "total";
     return out;
 }
 

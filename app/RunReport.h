@@ -75,6 +75,7 @@ struct RunReport {
     double maxDriftPpm = 0.0;
     bool driftCorrect = false;
     bool verified = false;         // -match verified
+    bool perRecording = false;     // -popularity recording
     std::vector<InputFile> files;  // by id
     std::vector<ReportCluster> clusters;
     std::vector<int> unmatched;        // files in a cluster of their own

@@ -469,6 +469,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
         result.maxDriftPpm = options.maxDriftPpm;
         result.driftCorrect = options.driftCorrect;
         result.verified = options.verified;
+        result.perRecording = options.perRecording;
         std::copy_if(matched.begin(), matched.end(), std::back_inserter(result.ambiguous),
                      [](const PairMatch& m) { return m.status == PairMatch::Status::Ambiguous; });
         result.files =

@@ -171,10 +171,12 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
 // Verified matching finds the same clusters, places members at the audio's offsets before the
 // refinement, and lists what verified each link; nothing here repeats, so nothing is ambiguous.
 TEST_F(NamedEvent, VerifiedMatchingListsTheEvidenceOfEveryLink) {
-    const Outcome o = trelis({"-f", dir.path("in folder"), "-match", "verified", "-json", "-"});
+    const Outcome o = trelis({"-f", dir.path("in folder"), "-match", "verified", "-popularity",
+                              "recording", "-json", "-"});
     ASSERT_EQ(o.status, 0) << o.err;
     const Json json = Json::parse(o.out);
     EXPECT_EQ(json["settings"]["match"], "verified");
+    EXPECT_EQ(json["settings"]["popularity"], "recording");
     EXPECT_EQ(json["files"][4]["status"], "error");
     EXPECT_EQ(json["unmatched"], Json::array({4}));
     EXPECT_EQ(json["ambiguous"], Json::array());
@@ -197,6 +199,7 @@ TEST_F(NamedEvent, VerifiedMatchingListsTheEvidenceOfEveryLink) {
     // The default run says which mode it used, and has no ambiguous list.
     const Json plain = Json::parse(trelis({"-f", dir.path("in folder"), "-json", "-"}).out);
     EXPECT_EQ(plain["settings"]["match"], "spec");
+    EXPECT_EQ(plain["settings"]["popularity"], "total");
     EXPECT_FALSE(plain.contains("ambiguous"));
 }
 
