@@ -154,37 +154,15 @@ void FlatLandmarkIndex::dropRepeatsPerRecording() {
 
 void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
     stats.reset(new MatchStatsMap());
-    // Each first file's statistics, kept by its worker until they join the map in file order.
-    std::map<std::int32_t, std::vector<MCMatchStats*>> byFirst;
-    // Each worker's first file and its list (map nodes stay where they are).
-    const unsigned int workers = MCTaskPool(threads).size();
-    std::vector<std::int32_t> currentId(workers, -1);
-    std::vector<std::vector<MCMatchStats*>*> current(workers, nullptr);
-    std::vector<Scratch> scratch(workers);
-    std::mutex lock;
-    visitPairs(
+    std::vector<Scratch> scratch(MCTaskPool(threads).size());
+    gatherPairs<MCMatchStats*>(
         files, progress,
         [&](unsigned int worker, std::int32_t id1, std::int32_t id2,
-            std::vector<std::uint64_t>& votes) {
-            if (currentId[worker] != id1) {
-                const std::lock_guard<std::mutex> guard(lock);
-                currentId[worker] = id1;
-                current[worker] = &byFirst[id1];
-            }
-            current[worker]->push_back(pairStats(id1, id2, votes, files, scratch[worker]));
+            std::vector<std::uint64_t>& votes, std::vector<MCMatchStats*>& made) {
+            made.push_back(pairStats(id1, id2, votes, files, scratch[worker]));
         },
-        [&](std::int32_t id1) {
-            std::vector<MCMatchStats*> done;
-            {
-                const std::lock_guard<std::mutex> guard(lock);
-                const auto found = byFirst.find(id1);
-                if (found == byFirst.end()) {
-                    return;
-                }
-                done = std::move(found->second);
-                byFirst.erase(found);
-            }
-            for (MCMatchStats* s : done) {
+        [&](std::vector<MCMatchStats*>& made) {
+            for (MCMatchStats* s : made) {
                 (*stats)[{s->id1, s->id2}] = s;
             }
         });

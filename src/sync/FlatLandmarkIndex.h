@@ -20,8 +20,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
+
+#include "MCTaskPool.h"
 
 #include "sync/MatchStatsMap.h"
 
@@ -58,6 +62,42 @@ public:
     // progress reports; no statistics are made.
     void visitPairs(MCFileSet* files, MCProgress* progress, const PairVisitor& visit,
                     const FileDone& done = FileDone());
+
+    // Visits every pair as visitPairs does; `visit(worker, id1, id2, votes, results)` appends
+    // what it makes of a pair to `results`, and `take(results)` receives each first file's, on
+    // the calling thread in increasing first id: the order one thread gives.
+    template <typename Result, typename Visit, typename Take>
+    void gatherPairs(MCFileSet* files, MCProgress* progress, Visit visit, Take take) {
+        std::map<std::int32_t, std::vector<Result>> byFirst;  // nodes stay where they are
+        const unsigned int workers = MCTaskPool(threads).size();
+        std::vector<std::int32_t> currentId(workers, -1);
+        std::vector<std::vector<Result>*> current(workers, nullptr);
+        std::mutex lock;
+        visitPairs(
+            files, progress,
+            [&](unsigned int worker, std::int32_t id1, std::int32_t id2,
+                std::vector<std::uint64_t>& votes) {
+                if (currentId[worker] != id1) {
+                    const std::lock_guard<std::mutex> guard(lock);
+                    currentId[worker] = id1;
+                    current[worker] = &byFirst[id1];
+                }
+                visit(worker, id1, id2, votes, *current[worker]);
+            },
+            [&](std::int32_t id1) {
+                std::vector<Result> done;
+                {
+                    const std::lock_guard<std::mutex> guard(lock);
+                    const auto found = byFirst.find(id1);
+                    if (found == byFirst.end()) {
+                        return;
+                    }
+                    done = std::move(found->second);
+                    byFirst.erase(found);
+                }
+                take(done);
+            });
+    }
 
     static std::int32_t voteOffset(std::uint64_t vote) {
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(vote >> 32) ^ 0x80000000u);

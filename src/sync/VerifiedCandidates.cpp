@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <map>
-#include <mutex>
 
 #include "MCFile.h"
 #include "MCFileSet.h"
@@ -48,43 +47,22 @@ std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(MCFileSet& files,
     std::vector<OffsetCandidates> finders(
         workers, OffsetCandidates(verify_.getMaxDriftPpm() * 1e-6, verify_.getMinOverlap() * fps,
                                   verify_.getMinSurprise(), verify_.getCandidatesPerPair()));
-    std::map<int, std::vector<Entry>> byFirst;
-    std::vector<int> currentId(workers, -1);
-    std::vector<std::vector<Entry>*> current(workers, nullptr);
-    std::mutex lock;
     std::vector<Entry> entries;
     FlatLandmarkIndex index(params_.getMaxLandmarks(), run_.getThreads(),
                             run_.getPopularity() == MCRunParams::Popularity::PerRecording);
-    index.visitPairs(
+    index.gatherPairs<Entry>(
         &files, progress,
         [&](unsigned int worker, std::int32_t id1, std::int32_t id2,
-            std::vector<std::uint64_t>& votes) {
-            if (currentId[worker] != id1) {
-                const std::lock_guard<std::mutex> guard(lock);
-                currentId[worker] = id1;
-                current[worker] = &byFirst[id1];
-            }
+            std::vector<std::uint64_t>& votes, std::vector<Entry>& made) {
             for (const auto& c : finders[worker].find(votes, frames.at(id1), frames.at(id2))) {
                 Entry e;
                 e.first = id1;
                 e.second = id2;
                 e.candidate = c;
-                current[worker]->push_back(e);
+                made.push_back(e);
             }
         },
-        [&](std::int32_t id1) {
-            std::vector<Entry> done;
-            {
-                const std::lock_guard<std::mutex> guard(lock);
-                const auto found = byFirst.find(id1);
-                if (found == byFirst.end()) {
-                    return;
-                }
-                done = std::move(found->second);
-                byFirst.erase(found);
-            }
-            entries.insert(entries.end(), done.begin(), done.end());
-        });
+        [&](std::vector<Entry>& made) { entries.insert(entries.end(), made.begin(), made.end()); });
 
     announce(progress, 2);
     const MCAlignParams& align = verify_.getAlign();

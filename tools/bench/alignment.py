@@ -194,11 +194,14 @@ def unmeasured_refined(stdout, placed):
                if p["status"] == "unrefined" and unmeasured(name, p))
 
 
-def run(trelis, folder, work, options=(), truth=None):
-    """One run with a JSON result: (seconds, stdout, parsed JSON)."""
+def run(trelis, folder, work, options=(), truth=None, peak=None):
+    """One run with a JSON result: (seconds, stdout, parsed JSON). With a list as `peak`, the
+    run's peak resident memory in MiB is appended to it (measured by /usr/bin/time)."""
     target = tempfile.mkdtemp(dir=work)
     path = os.path.join(target, "result.json")
     command = [trelis, "-f", folder, "-json", path, *options]
+    if peak is not None:
+        command = ["/usr/bin/time", "-f", "%M"] + command
     if truth:
         command += ["-t", truth]
     try:
@@ -208,6 +211,8 @@ def run(trelis, folder, work, options=(), truth=None):
         if process.returncode != 0:
             sys.exit(f"alignment: {' '.join(command)} failed ({process.returncode}):\n"
                      f"{process.stderr.strip()}")
+        if peak is not None:
+            peak.append(int(process.stderr.strip().splitlines()[-1]) / 1024)
         try:
             with open(path) as f:
                 result = json.load(f)

@@ -13,39 +13,23 @@ F1 is computed here from the JSON, as alignment.py computes it. Scaling takes th
 the same lengths as the corpora's.
 """
 import argparse
-import json
 import math
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from alignment import durations, pairwise_f1, read_result, read_truth  # noqa: E402
+from alignment import durations, pairwise_f1, read_result, read_truth, run  # noqa: E402
 
 
 def timed(trelis, audio, options, work):
     """One run: (wall seconds, peak MiB, placed members from the JSON)."""
-    target = tempfile.mkdtemp(dir=work)
-    path = os.path.join(target, "result.json")
-    command = ["/usr/bin/time", "-f", "%M", trelis, "-f", audio, "-json", path, *options]
-    try:
-        start = time.monotonic()
-        process = subprocess.run(command, capture_output=True, text=True)
-        wall = time.monotonic() - start
-        if process.returncode != 0:
-            sys.exit(f"threads: {' '.join(command)} failed ({process.returncode}):\n"
-                     f"{process.stderr.strip()[-2000:]}")
-        peak = int(process.stderr.strip().splitlines()[-1]) / 1024
-        with open(path) as f:
-            placed = read_result(json.load(f))
-    finally:
-        shutil.rmtree(target)
-    return wall, peak, placed
+    peak = []
+    wall, _, result = run(trelis, audio, work, options, peak=peak)
+    return wall, peak[0], read_result(result)
 
 
 def measured(trelis, audio, options, work, runs):
@@ -141,8 +125,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--trelis", required=True)
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--threads", type=int, nargs="+", default=[1, 2])
-    parser.add_argument("--counts", type=int, nargs="+", default=[50, 100, 200, 400])
+    numbers = lambda text: [int(n) for n in text.split(",")]  # noqa: E731
+    parser.add_argument("--threads", type=numbers, default=[1, 2], help="e.g. 1,2")
+    parser.add_argument("--counts", type=numbers, default=[50, 100, 200, 400],
+                        help="e.g. 50,100,200,400")
     parser.add_argument("--work", default=tempfile.gettempdir())
     parser.add_argument("--options", default="", help="extra Trelis options")
     parser.add_argument("table", choices=["speedup", "scaling", "crowd"])
