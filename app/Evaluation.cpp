@@ -24,15 +24,26 @@ double percentile(const std::vector<double>& sorted, double q) {
     return sorted[std::min(sorted.size(), std::max<std::size_t>(rank, 1)) - 1];
 }
 
-void printErrors(const char* label, std::vector<double> errors) {
+OffsetErrors summarize(std::vector<double> errors) {
+    OffsetErrors summary;
+    summary.pairs = errors.size();
+    if (!errors.empty()) {
+        std::sort(errors.begin(), errors.end());
+        summary.median = percentile(errors, 0.5);
+        summary.p95 = percentile(errors, 0.95);
+        summary.max = errors.back();
+    }
+    return summary;
+}
+
+void printErrors(const char* label, const OffsetErrors& errors) {
     std::cout << "offset error (ms), " << label << ": ";
-    if (errors.empty()) {
+    if (errors.pairs == 0) {
         std::cout << "no pair to measure" << std::endl;
         return;
     }
-    std::sort(errors.begin(), errors.end());
-    std::cout << "median " << percentile(errors, 0.5) << " p95 " << percentile(errors, 0.95)
-              << " max " << errors.back() << " (" << errors.size() << " pairs)" << std::endl;
+    std::cout << "median " << errors.median << " p95 " << errors.p95 << " max " << errors.max
+              << " (" << errors.pairs << " pairs)" << std::endl;
 }
 
 }  // namespace
@@ -95,8 +106,10 @@ std::vector<TruthFile> readTruth(const std::string& path) {
     return files;
 }
 
-void printEvaluation(const std::vector<TruthFile>& truth, const std::vector<FoundFile>& found,
-                     const std::string& truthPath) {
+Evaluation evaluate(const std::vector<TruthFile>& truth, const std::vector<FoundFile>& found) {
+    Evaluation e;
+    e.inTruth = truth.size();
+    e.clustered = found.size();
     std::map<std::string, const TruthFile*> truthByName;
     for (const TruthFile& t : truth) {
         truthByName[t.name] = &t;
@@ -107,22 +120,18 @@ void printEvaluation(const std::vector<TruthFile>& truth, const std::vector<Foun
         foundNames.insert(f.name);
         const auto t = truthByName.find(f.name);
         if (t == truthByName.end()) {
-            std::cerr << "[WARNING]: " << f.name << " is not in " << truthPath
-                      << "; it is left out of the evaluation" << std::endl;
+            e.notInTruth.push_back(f.name);
         } else {
             scored.emplace_back(t->second, &f);
         }
     }
     for (const TruthFile& t : truth) {
         if (foundNames.count(t.name) == 0) {
-            std::cerr << "[WARNING]: " << truthPath << " names " << t.name
-                      << ", which is not among the recordings clustered; it is left out of the "
-                         "evaluation"
-                      << std::endl;
+            e.notClustered.push_back(t.name);
         }
     }
+    e.scored = scored.size();
 
-    std::size_t truePositives = 0, falsePositives = 0, falseNegatives = 0;
     std::vector<double> frameErrors, refinedErrors;
     std::set<int> trueClusters, foundClusters;
     for (std::size_t i = 0; i < scored.size(); ++i) {
@@ -133,9 +142,9 @@ void printEvaluation(const std::vector<TruthFile>& truth, const std::vector<Foun
             const auto& [tj, fj] = scored[j];
             const bool together = ti->cluster == tj->cluster;
             const bool placed = fi->cluster == fj->cluster;
-            truePositives += together && placed;
-            falsePositives += !together && placed;
-            falseNegatives += together && !placed;
+            e.together += together && placed;
+            e.onlyInResult += !together && placed;
+            e.onlyInTruth += together && !placed;
             if (together && placed && ti->offset && tj->offset) {
                 const double want = *ti->offset - *tj->offset;
                 frameErrors.push_back(1000.0 * std::fabs(fi->frameOffset - fj->frameOffset - want));
@@ -147,28 +156,43 @@ void printEvaluation(const std::vector<TruthFile>& truth, const std::vector<Foun
             }
         }
     }
+    e.trueClusters = trueClusters.size();
+    e.foundClusters = foundClusters.size();
     const auto ratio = [](std::size_t a, std::size_t b) {
         return b == 0 ? 1.0 : static_cast<double>(a) / static_cast<double>(b);
     };
-    const double precision = ratio(truePositives, truePositives + falsePositives);
-    const double recall = ratio(truePositives, truePositives + falseNegatives);
-    const double f1 =
-        precision + recall > 0.0 ? 2.0 * precision * recall / (precision + recall) : 0.0;
+    e.precision = ratio(e.together, e.together + e.onlyInResult);
+    e.recall = ratio(e.together, e.together + e.onlyInTruth);
+    e.f1 = e.precision + e.recall > 0.0 ? 2.0 * e.precision * e.recall / (e.precision + e.recall)
+                                        : 0.0;
+    e.frameAccurate = summarize(std::move(frameErrors));
+    e.refined = summarize(std::move(refinedErrors));
+    return e;
+}
 
+void printEvaluation(const Evaluation& e, const std::string& truthPath) {
+    for (const std::string& name : e.notInTruth) {
+        std::cerr << "[WARNING]: " << name << " is not in " << truthPath
+                  << "; it is left out of the evaluation" << std::endl;
+    }
+    for (const std::string& name : e.notClustered) {
+        std::cerr << "[WARNING]: " << truthPath << " names " << name
+                  << ", which is not among the recordings clustered; it is left out of the "
+                     "evaluation"
+                  << std::endl;
+    }
     const auto flags = std::cout.flags();
     const auto precisionDigits = std::cout.precision();
     std::cout << std::fixed << std::setprecision(3);
     std::cout << "EVALUATION" << std::endl;
-    std::cout << "files scored: " << scored.size() << " (in the truth: " << truth.size()
-              << ", clustered: " << found.size() << ")" << std::endl;
-    std::cout << "clusters: true " << trueClusters.size() << ", found " << foundClusters.size()
-              << std::endl;
-    std::cout << "pairwise precision: " << precision << " recall: " << recall << " F1: " << f1
-              << " (together in both: " << truePositives
-              << ", only in the result: " << falsePositives
-              << ", only in the truth: " << falseNegatives << ")" << std::endl;
-    printErrors("frame-accurate", frameErrors);
-    printErrors("refined", refinedErrors);
+    std::cout << "files scored: " << e.scored << " (in the truth: " << e.inTruth
+              << ", clustered: " << e.clustered << ")" << std::endl;
+    std::cout << "clusters: true " << e.trueClusters << ", found " << e.foundClusters << std::endl;
+    std::cout << "pairwise precision: " << e.precision << " recall: " << e.recall << " F1: " << e.f1
+              << " (together in both: " << e.together << ", only in the result: " << e.onlyInResult
+              << ", only in the truth: " << e.onlyInTruth << ")" << std::endl;
+    printErrors("frame-accurate", e.frameAccurate);
+    printErrors("refined", e.refined);
     std::cout.flags(flags);
     std::cout.precision(precisionDigits);
 }

@@ -42,8 +42,37 @@ struct FoundFile {
     std::string reference;  // file name of the recording whose clock refined offsets are on
 };
 
-// Prints the "EVALUATION" block on standard output.
-void printEvaluation(const std::vector<TruthFile>& truth, const std::vector<FoundFile>& found,
-                     const std::string& truthPath);
+// Absolute errors of the relative offsets of pairs, in milliseconds; percentiles by nearest rank.
+struct OffsetErrors {
+    std::size_t pairs = 0;  // the rest is 0 without a pair
+    double median = 0.0;
+    double p95 = 0.0;
+    double max = 0.0;
+};
+
+struct Evaluation {
+    std::size_t scored = 0;     // files in the truth and in the run
+    std::size_t inTruth = 0;    // files the truth names
+    std::size_t clustered = 0;  // files the run clustered
+    std::size_t trueClusters = 0;
+    std::size_t foundClusters = 0;
+    std::size_t together = 0;      // pairs together in both
+    std::size_t onlyInResult = 0;  // pairs together in the run only
+    std::size_t onlyInTruth = 0;   // pairs together in the truth only
+    double precision = 1.0;
+    double recall = 1.0;
+    double f1 = 1.0;
+    OffsetErrors frameAccurate;
+    OffsetErrors refined;
+    std::vector<std::string> notInTruth;    // run files the truth does not name
+    std::vector<std::string> notClustered;  // truth files the run did not cluster
+};
+
+// Scores `found` against `truth`.
+Evaluation evaluate(const std::vector<TruthFile>& truth, const std::vector<FoundFile>& found);
+
+// Prints the "EVALUATION" block on standard output, and names the files left out on standard
+// error.
+void printEvaluation(const Evaluation& evaluation, const std::string& truthPath);
 
 }  // namespace Trelis

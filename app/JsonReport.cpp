@@ -153,6 +153,35 @@ Json settings(const RunReport& report) {
     return out;
 }
 
+// Errors in milliseconds, null without a pair to measure.
+Json errorsJson(const OffsetErrors& errors) {
+    if (errors.pairs == 0) {
+        return {{"pairs", 0}, {"median", nullptr}, {"p95", nullptr}, {"max", nullptr}};
+    }
+    return {{"pairs", errors.pairs},
+            {"median", errors.median},
+            {"p95", errors.p95},
+            {"max", errors.max}};
+}
+
+Json evaluationJson(const Evaluation& e) {
+    return {{"filesScored", e.scored},
+            {"filesInTruth", e.inTruth},
+            {"filesClustered", e.clustered},
+            {"trueClusters", e.trueClusters},
+            {"foundClusters", e.foundClusters},
+            {"precision", e.precision},
+            {"recall", e.recall},
+            {"f1", e.f1},
+            {"pairsTogether", e.together},
+            {"pairsOnlyInResult", e.onlyInResult},
+            {"pairsOnlyInTruth", e.onlyInTruth},
+            {"offsetErrorMs",
+             {{"frameAccurate", errorsJson(e.frameAccurate)}, {"refined", errorsJson(e.refined)}}},
+            {"notInTruth", e.notInTruth},
+            {"notClustered", e.notClustered}};
+}
+
 }  // namespace
 
 void writeJsonReport(const RunReport& report, std::ostream& out) {
@@ -222,6 +251,9 @@ void writeJsonReport(const RunReport& report, std::ostream& out) {
             ambiguous.push_back(std::move(entry));
         }
         root["ambiguous"] = std::move(ambiguous);
+    }
+    if (report.evaluation) {
+        root["evaluation"] = evaluationJson(*report.evaluation);
     }
     out << root.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
 }

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ClusterAlignment.h"
 #include "ClusterResult.h"
+#include "Evaluation.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
 #include "PairMatch.h"
@@ -78,8 +80,9 @@ struct RunReport {
     bool perRecording = false;     // -popularity recording
     std::vector<InputFile> files;  // by id
     std::vector<ReportCluster> clusters;
-    std::vector<int> unmatched;        // files in a cluster of their own
-    std::vector<PairMatch> ambiguous;  // verified matching: pairs left unlinked
+    std::vector<int> unmatched;            // files in a cluster of their own
+    std::vector<PairMatch> ambiguous;      // verified matching: pairs left unlinked
+    std::optional<Evaluation> evaluation;  // with a ground-truth file
 };
 
 // How sure an accepted match is, in [0, 1]: 1 - 10 / z, where z is how many spreads the winning

@@ -420,6 +420,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     printAlignmentNotes(report, *clusters, aligned);
     std::cout << "REFINED" << std::endl << report.str() << std::flush;
 
+    std::optional<Evaluation> evaluation;
     if (!truthFile.empty()) {
         std::vector<FoundFile> found;
         int index = 0;
@@ -438,7 +439,8 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
             }
             ++index;
         }
-        printEvaluation(truth, found, truthFile);
+        evaluation = evaluate(truth, found);
+        printEvaluation(*evaluation, truthFile);
     }
 
     int status = 0;
@@ -470,6 +472,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
         result.driftCorrect = options.driftCorrect;
         result.verified = options.verified;
         result.perRecording = options.perRecording;
+        result.evaluation = evaluation;
         std::copy_if(matched.begin(), matched.end(), std::back_inserter(result.ambiguous),
                      [](const PairMatch& m) { return m.status == PairMatch::Status::Ambiguous; });
         result.files =

@@ -4,14 +4,17 @@ one table: files, hours of audio, pairwise F1, median and 95th-percentile offset
 (frame-accurate and refined), wall time, times real time and peak memory.
 
 Usage: accuracy.py --trelis build/bin/Trelis CORPUS_DIR... [--baseline] [--options "..."]
-Each corpus folder holds audio/ and truth.xml as tools/simulate/simulate.py writes them.
+Each corpus folder holds audio/ and truth.xml as tools/simulate/simulate.py writes them. Trelis's
+scores are its own evaluation, read from its JSON result (`-t truth.xml -json`); the baseline is
+scored here by the same rules (pairs of files in both, percentiles by nearest rank).
 """
 import argparse
+import json
 import os
-import re
 import resource
 import subprocess
 import sys
+import tempfile
 import time
 import wave
 import xml.etree.ElementTree as ET
@@ -27,8 +30,15 @@ def read_truth(path):
     return truth
 
 
+def nearest_rank(values, q):
+    """The value at fraction q of the sorted values, by nearest rank, as Trelis computes it."""
+    ordered = sorted(values)
+    return ordered[min(len(ordered), max(int(np.ceil(q * len(ordered))), 1)) - 1]
+
+
 def score(truth, clusters, offsets):
-    """Pairwise precision/recall/F1 and absolute offset errors (ms) of pairs together in both."""
+    """Pairwise F1 and the median and 95th-percentile absolute offset errors (ms) of pairs together
+    in both, for each list of offsets: (f1, [(median, p95) per list])."""
     names = sorted(set(truth) & set(clusters))
     tp = fp = fn = 0
     errors = []
@@ -44,19 +54,9 @@ def score(truth, clusters, offsets):
     precision = tp / (tp + fp) if tp + fp else 1.0
     recall = tp / (tp + fn) if tp + fn else 1.0
     f1 = 2 * precision * recall / (precision + recall) if precision + recall else 0.0
-    return f1, np.array(errors)
-
-
-def blocks(text):
-    result, current = [], None
-    for line in text.splitlines():
-        if line == "CLUSTER":
-            current = []
-            result.append(current)
-        m = re.match(r"name: (.*) offset:(\S+)$", line)
-        if m and current is not None:
-            current.append((m.group(1), float(m.group(2))))
-    return result
+    columns = list(zip(*errors)) if errors else [[] for _ in offsets]
+    return f1, [(nearest_rank(c, 0.5), nearest_rank(c, 0.95)) if c else (float("nan"),) * 2
+                for c in columns]
 
 
 def hours(folder):
@@ -69,21 +69,27 @@ def hours(folder):
 
 
 def run_trelis(trelis, corpus, options=()):
+    """Trelis's own evaluation of one run: (f1, [(median, p95) frame-accurate, refined]), wall
+    seconds, peak MiB."""
     audio, truth_path = os.path.join(corpus, "audio"), os.path.join(corpus, "truth.xml")
-    start = time.monotonic()
-    process = subprocess.run(["/usr/bin/time", "-f", "%M", trelis, "-f", audio, "-t", truth_path,
-                              *options],
-                             capture_output=True, text=True)
-    wall = time.monotonic() - start
-    if process.returncode != 0:
-        sys.exit(f"Trelis failed on {corpus}: {process.stderr}")
-    peak_mib = int(process.stderr.strip().splitlines()[-1]) / 1024
-    text = process.stdout
-    frame = blocks(text.split("REFINEMENT")[0])
-    refined = blocks(text.split("REFINED")[1].split("EVALUATION")[0])
-    clusters = {n: i for i, c in enumerate(refined) for n, _ in c}
-    offsets = [{n: o for c in frame for n, o in c}, {n: o for c in refined for n, o in c}]
-    return clusters, offsets, wall, peak_mib
+    with tempfile.TemporaryDirectory() as work:
+        result = os.path.join(work, "result.json")
+        start = time.monotonic()
+        process = subprocess.run(["/usr/bin/time", "-f", "%M", trelis, "-f", audio, "-t",
+                                  truth_path, "-json", result, *options],
+                                 capture_output=True, text=True)
+        wall = time.monotonic() - start
+        if process.returncode != 0:
+            sys.exit(f"Trelis failed on {corpus}: {process.stderr}")
+        peak_mib = int(process.stderr.strip().splitlines()[-1]) / 1024
+        with open(result) as f:
+            evaluation = json.load(f)["evaluation"]
+    errors = evaluation["offsetErrorMs"]
+    nan = float("nan")
+    spread = [(errors[k]["median"] if errors[k]["median"] is not None else nan,
+               errors[k]["p95"] if errors[k]["p95"] is not None else nan)
+              for k in ("frameAccurate", "refined")]
+    return (evaluation["f1"], spread), wall, peak_mib
 
 
 def load(path):
@@ -148,19 +154,17 @@ def run_baseline(corpus, threshold=12.0):
     offsets = {names[i]: offset[i] - earliest[find(i)] for i in range(len(names))}
     wall = time.monotonic() - start
     peak_mib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
-    return clusters, [offsets, offsets], wall, peak_mib
+    truth = read_truth(os.path.join(corpus, "truth.xml"))
+    return score(truth, clusters, [offsets, offsets]), wall, peak_mib
 
 
 def row(label, corpus, result):
-    clusters, offsets, wall, peak = result
-    truth = read_truth(os.path.join(corpus, "truth.xml"))
-    f1, errors = score(truth, clusters, offsets)
+    (f1, ((frame_median, frame_p95), (refined_median, refined_p95))), wall, peak = result
     audio_hours = hours(os.path.join(corpus, "audio"))
     files = len([n for n in os.listdir(os.path.join(corpus, "audio")) if n.endswith(".wav")])
-    med = np.median(errors, axis=0) if len(errors) else [float("nan")] * 2
-    p95 = np.percentile(errors, 95, axis=0) if len(errors) else [float("nan")] * 2
     return (f"| {label} | {os.path.basename(corpus.rstrip('/'))} | {files} | {audio_hours:.2f} | "
-            f"{f1:.3f} | {med[0]:.1f} / {p95[0]:.1f} | {med[1]:.2f} / {p95[1]:.1f} | "
+            f"{f1:.3f} | {frame_median:.1f} / {frame_p95:.1f} | "
+            f"{refined_median:.2f} / {refined_p95:.1f} | "
             f"{wall:.1f} | {audio_hours * 3600 / wall:.0f} | {peak:.0f} |")
 
 
