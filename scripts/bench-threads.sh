@@ -2,8 +2,8 @@
 # Builds the corpora the thread benchmark needs once (seed 1 in build/bench-corpora, the held-out
 # crowd with seed 2 in build/bench-corpora-heldout), then prints its tables: the speed-up of -j 2
 # over -j 1 on the standard-like noisy corpus and on the 21-hour scale corpus, time and memory for
-# 50 to 400 files (the scale corpora of both seeds), and the crowd with and without the
-# per-recording popularity rule. Usage: scripts/bench-threads.sh [build-folder]; RUNS=5 sets how
+# 50 to 400 files (recordings of about two minutes, from the standard-like corpora of both seeds),
+# and the crowd with and without the per-recording popularity rule. Usage: scripts/bench-threads.sh [build-folder]; RUNS=5 sets how
 # many runs each figure is the median of. Run it on a quiet machine.
 set -euo pipefail
 build=${1:-build}
@@ -17,12 +17,17 @@ simulate() {  # corpus seed root
             --seed "$2"
     fi
 }
-for corpus in noisy scale crowd; do simulate "$corpus" 1 "$build/bench-corpora"; done
-for corpus in scale crowd; do simulate "$corpus" 2 "$build/bench-corpora-heldout"; done
+standard="noisy reverb-codec drift field field-alt"
+for corpus in $standard scale crowd; do simulate "$corpus" 1 "$build/bench-corpora"; done
+for corpus in $standard crowd; do simulate "$corpus" 2 "$build/bench-corpora-heldout"; done
+pool=()
+for corpus in $standard; do
+    pool+=("$build/bench-corpora/$corpus" "$build/bench-corpora-heldout/$corpus")
+done
 bench="/usr/bin/python3 tools/bench/threads.py --trelis $build/bin/Trelis --runs $runs --work $build/bench-work"
 echo "## Speed-up (corpus noisy, scale; seed 1)"
 $bench speedup "$build/bench-corpora/noisy" "$build/bench-corpora/scale"
-echo "## Growth with the number of files (scale corpora, seeds 1 and 2)"
-$bench --runs 3 --threads 2 scaling "$build/bench-corpora/scale" "$build/bench-corpora-heldout/scale"
+echo "## Growth with the number of files (standard-like corpora, seeds 1 and 2)"
+$bench --runs 3 --threads 2 scaling "${pool[@]}"
 echo "## Crowd (seed 1; held-out seed 2)"
 $bench --runs 3 --threads 2 crowd "$build/bench-corpora/crowd" "$build/bench-corpora-heldout/crowd"
