@@ -9,19 +9,6 @@
 using Trelis::MCClusterSyncParams;
 using Trelis::MCExtractParams;
 
-TEST(MCClusterSyncParams, DefaultsAndDerivedFieldsFromDefaultExtraction) {
-    const MCExtractParams extract;
-    const MCClusterSyncParams p(extract);
-    EXPECT_EQ(p.getMinPercentMatch(), 0.0025f);
-    EXPECT_EQ(p.getMinOverlapLength(), 3.0f);
-    EXPECT_EQ(p.getMinTemplateLength(), 3.0f);
-    EXPECT_EQ(p.getMaxLandmarks(), 250u);
-    EXPECT_EQ(p.getAcceptThreshold(), 5u);
-    EXPECT_EQ(p.getFramesPerSecond(), 31.25f);
-    EXPECT_EQ(p.getHopSize(), 256u);
-    EXPECT_EQ(sizeof(MCClusterSyncParams), 8 * 4u);
-}
-
 TEST(MCClusterSyncParams, FramesPerSecondDividesInSinglePrecision) {
     MCExtractParams extract;
     extract.setSampleRate(44100);

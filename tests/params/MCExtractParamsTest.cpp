@@ -4,26 +4,6 @@
 
 using Trelis::MCExtractParams;
 
-TEST(MCExtractParams, DefaultsAreTunedForEightKilohertz) {
-    MCExtractParams p;
-    EXPECT_EQ(p.freqRange, 62u);
-    EXPECT_EQ(p.timeRange, 126u);
-    EXPECT_EQ(p.initThresholdFrames, 10u);
-    EXPECT_EQ(p.maxPeaksPerFrame, 5u);
-    EXPECT_EQ(p.peakDynRange, 40.0f);
-    EXPECT_EQ(p.dbThreshold, -60.0f);
-    EXPECT_EQ(p.decayPerFrame, 0.2f);
-    EXPECT_EQ(p.peakWidth, 25.0f);
-    EXPECT_EQ(p.getFftSize(), 512u);
-    EXPECT_EQ(p.getHopSize(), 256u);
-    EXPECT_EQ(p.getSampleRate(), 8000u);
-    EXPECT_EQ(p.getMaxPairsPerPeak(), 10u);
-}
-
-TEST(MCExtractParams, HoldsTwelveThirtyTwoBitFields) {
-    EXPECT_EQ(sizeof(MCExtractParams), 12 * 4u);
-}
-
 class FftSizeSetter : public ::testing::TestWithParam<std::pair<unsigned, bool>> {};
 
 TEST_P(FftSizeSetter, StoresOnlyPowersOfTwoAboveFour) {
