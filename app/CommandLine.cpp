@@ -3,12 +3,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
+#if TRELIS_WITH_MEDIA
+#include "MediaLoader.h"
+#endif
 
 namespace Trelis {
 
@@ -37,6 +41,19 @@ void option(const char* value, const char* label, const char* refusal, Valid val
 bool is(const char* flag, const char* name) {
     return std::strcmp(flag, name) == 0;
 }
+
+#if TRELIS_WITH_MEDIA
+// Loads the media module for a run that asked for it, before any work rather than when the
+// results are written; ends the program, saying why, when it can't be loaded.
+void needMedia(const char* need) {
+    try {
+        mediaComponent();
+    } catch (const std::exception& e) {
+        std::cerr << "[ERROR]: " << need << ": " << e.what() << std::endl;
+        std::exit(1);
+    }
+}
+#endif
 
 // A whole number or decimal with nothing after it; NaN otherwise.
 double plainNumber(const std::string& text) {
@@ -448,6 +465,7 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
     if (is(flag, "-media")) {
         if (is(value, "all")) {
 #if TRELIS_WITH_MEDIA
+            needMedia("-media all needs the media decoder");
             std::cout << "MEDIA: all" << std::endl;
             options.allMedia = true;
 #else
@@ -574,6 +592,7 @@ int parseArguments(int argc, char** argv, std::string& folder, std::string& trut
         }
         if (is(flag, "-driftcorrect")) {
 #if TRELIS_WITH_MEDIA
+            needMedia("-driftcorrect needs FFmpeg's resampler");
             std::cout << "DRIFT CORRECTION: on" << std::endl;
             options.driftCorrect = true;
 #else

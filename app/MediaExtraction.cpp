@@ -14,8 +14,7 @@
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
 #include "MCTaskPool.h"
-#include "MediaDecoder.h"
-#include "MediaInput.h"
+#include "MediaLoader.h"
 #include "extract/PathNames.h"
 #include "wavfile_t.h"
 
@@ -97,10 +96,10 @@ MCFileSet* extractMedia(MCLandmarkExtract& extractor, const std::vector<std::str
                 own = extractors[worker].get();
             }
             try {
-                MediaInput input(paths[j], rate, stream);
-                done[j].file.reset(own->run(&input, static_cast<long>(j) + 1));
-                done[j].stated = input.getNumSamples();
-                done[j].missing = input.decoder().missing();
+                const auto input = mediaComponent().openInput(paths[j], rate, stream);
+                done[j].file.reset(own->run(input.get(), static_cast<long>(j) + 1));
+                done[j].stated = input->getNumSamples();
+                done[j].missing = input->missing();
             } catch (const std::exception& e) {
                 failures[j] = e.what();
             }
@@ -150,7 +149,8 @@ std::vector<std::pair<std::string, std::string>> skippedMedia(const std::vector<
             }
         }
         try {
-            if (!MediaDecoder::probe(path).hasAudio) {
+            // Without the media module nothing is known to be media: no file is named.
+            if (!mediaComponent().probe(path).hasAudio) {
                 continue;
             }
         } catch (const std::exception&) {

@@ -7,8 +7,7 @@
 #include "extract/PathNames.h"
 #include "wavfile_t.h"
 #if TRELIS_WITH_MEDIA
-#include "MediaDecoder.h"
-#include "MediaInput.h"
+#include "MediaLoader.h"
 #endif
 
 namespace Trelis {
@@ -44,9 +43,9 @@ MCInput* RecordingSource::open(int fileId, std::string& error) {
             }
         }
 #if TRELIS_WITH_MEDIA
-        auto media = std::make_unique<MediaInput>(path->second, sampleRate_, stream_);
+        auto media = mediaComponent().openInput(path->second, sampleRate_, stream_);
         const std::lock_guard<std::mutex> guard(lock_);
-        open_[media.get()] = destroy<MediaInput>;
+        open_[media.get()] = destroy<MediaSoundInput>;
         return media.release();
 #else
         error = "not a WAVE file at " + std::to_string(sampleRate_) +
@@ -89,19 +88,19 @@ RecordingInfo RecordingSource::describe(const std::string& path, [[maybe_unused]
         }
     }
 #if TRELIS_WITH_MEDIA
-    const MediaDecoder decoder(path, 0, false, stream);
-    info.frames = static_cast<long long>(decoder.numFrames());
-    info.sampleRate = decoder.sampleRate();
-    info.channels = decoder.channels();
-    info.hasVideo = decoder.info().hasVideo;
-    info.frameRateNum = decoder.info().frameRateNum;
-    info.frameRateDen = decoder.info().frameRateDen;
-    info.width = decoder.info().width;
-    info.height = decoder.info().height;
-    info.audioStream = decoder.info().audioStream;
-    info.audioStreams = decoder.info().audioStreams;
-    info.bitDepth = decoder.info().bitDepth;
-    info.videoSeconds = decoder.info().videoSeconds;
+    const auto decoder = mediaComponent().openSound(path, 0, false, stream);
+    info.frames = static_cast<long long>(decoder->numFrames());
+    info.sampleRate = decoder->sampleRate();
+    info.channels = decoder->channels();
+    info.hasVideo = decoder->info().hasVideo;
+    info.frameRateNum = decoder->info().frameRateNum;
+    info.frameRateDen = decoder->info().frameRateDen;
+    info.width = decoder->info().width;
+    info.height = decoder->info().height;
+    info.audioStream = decoder->info().audioStream;
+    info.audioStreams = decoder->info().audioStreams;
+    info.bitDepth = decoder->info().bitDepth;
+    info.videoSeconds = decoder->info().videoSeconds;
     return info;
 #else
     throw std::runtime_error("not a WAVE file, and this build has no media decoder");

@@ -14,8 +14,7 @@
 #include "extract/PathNames.h"
 #include "wavfile_t.h"
 #if TRELIS_WITH_MEDIA
-#include "DriftResampler.h"
-#include "MediaDecoder.h"
+#include "MediaLoader.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -127,9 +126,9 @@ bool writePadded(const std::string& source, const std::string& target, long long
 // `seconds` of silence, to the new file `target`.
 bool writeMediaPadded(const std::string& source, const std::string& target, double seconds,
                       int stream) {
-    std::unique_ptr<MediaDecoder> in;
+    std::unique_ptr<MediaSound> in;
     try {
-        in.reset(new MediaDecoder(source, 0, false, stream));
+        in = mediaComponent().openSound(source, 0, false, stream);
     } catch (const std::exception& e) {
         std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
         return false;
@@ -187,7 +186,7 @@ public:
             left_ = wave_->numFrames;
             bytes_.resize(static_cast<std::size_t>(channels_) * (wave_->bitsPerSample / 8) * 4096);
         } else {
-            media_ = std::make_unique<MediaDecoder>(path, 0, false, stream);
+            media_ = mediaComponent().openSound(path, 0, false, stream);
             rate_ = media_->sampleRate();
             channels_ = media_->channels();
         }
@@ -216,7 +215,7 @@ public:
 
 private:
     std::unique_ptr<wavfile_t> wave_;
-    std::unique_ptr<MediaDecoder> media_;
+    std::unique_ptr<MediaSound> media_;
     int rate_ = 0;
     int channels_ = 0;
     std::uint64_t left_ = 0;
@@ -237,7 +236,7 @@ void writeFloats(wavfile_t& out, const std::vector<float>& frames, std::vector<c
 bool writeCorrected(const std::string& source, const std::string& target, double seconds,
                     double ppm, int stream) {
     std::unique_ptr<MemberFrames> in;
-    std::unique_ptr<DriftResampler> resampler;
+    std::unique_ptr<ClockResampler> resampler;
     try {
         in = std::make_unique<MemberFrames>(source, stream);
     } catch (const std::exception& e) {
@@ -245,7 +244,7 @@ bool writeCorrected(const std::string& source, const std::string& target, double
         return false;
     }
     try {
-        resampler = std::make_unique<DriftResampler>(in->channels(), ppm);
+        resampler = mediaComponent().driftResampler(in->channels(), ppm);
     } catch (const std::exception& e) {
         std::cerr << "[ERROR]: " << source << ": cannot correct its clock drift: " << e.what()
                   << std::endl;
@@ -292,7 +291,7 @@ bool isFree(const fs::path& target) {
 bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& clusters,
                          const std::map<int, std::string>& idToPath,
                          const std::map<int, double>& offsets, const std::string& report,
-                         const std::map<int, double>& driftPpm, int stream) {
+                         const std::map<int, double>& driftPpm, [[maybe_unused]] int stream) {
     bool ok = true;
     const fs::path root(outputFolder);
     int index = 0;

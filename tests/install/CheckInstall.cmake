@@ -1,5 +1,6 @@
 # Installs the build into a fresh prefix, then builds and runs a small consumer against it twice:
-# through find_package(Trelis) and through pkg-config. Fails on the first step that fails.
+# through find_package(Trelis) and through pkg-config, and runs the installed program, which must
+# find its media module. Fails on the first step that fails.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
@@ -10,6 +11,12 @@ endfunction()
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+run(${MAKE_DEMO} ${WORK_DIR}/demo)
+run(${prefix}/${PROGRAM} -f ${WORK_DIR}/demo)
+if(WITH_MEDIA)
+  run(${prefix}/${PROGRAM} -f ${WORK_DIR}/demo -media all)
+endif()
 
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -DCMAKE_PREFIX_PATH=${prefix}
     -DCMAKE_CXX_COMPILER=${CXX})

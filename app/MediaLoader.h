@@ -1,0 +1,15 @@
+// The media module, loaded on first use: a run that reads WAVE files only never maps FFmpeg's
+// libraries (about 25 MiB and a noticeable part of a short run's start-up). Built only with the
+// media decoder.
+#pragma once
+
+#include "MediaComponent.h"
+
+namespace Trelis {
+
+// The module's component, loaded from beside the program at the first call (the later ones
+// return it). Throws std::runtime_error naming the module and why it can't be loaded, at every
+// call when it can't.
+MediaComponent& mediaComponent();
+
+}  // namespace Trelis
