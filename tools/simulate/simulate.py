@@ -25,8 +25,8 @@ truth carries them too (distance 0: not simulated there).
 crowd is a field corpus too: one concert of 20 to 30 minutes (joined tracks) filmed by 150
 phones, each for 1 to 5 minutes from a random moment, with the field recipe's devices (two
 microphones on 7 in 10, clocks drifting up to 100 ppm on 4 in 10); and 20 unrelated recordings
-of 1 to 5 minutes (concerts, talks, parties of their own). Clustering at scale: the phones make
-one cluster through their overlaps.
+of 1 to 5 minutes (12 concerts, 4 parties, 4 talks of their own). Clustering at scale: the
+phones make one cluster through their overlaps.
 
 field-alt is the field recipe on other music (the tracks of a second game's archive, unpacked
 for the run) with the same speech prompts: settings tuned on field are confirmed there on
@@ -96,12 +96,13 @@ CORPORA = {
                 unrelated=0, field=dict(kinds=("concert",), event_seconds=(1800, 2700),
                                         one_drifting=20.0, two_mics=0.3)),
 # A crowd of phones at one concert, each filming 1 to 5 minutes of it from its own place: their
-# windows chain into one large cluster. The event is joined tracks whatever the kinds, which only
-# the unrelated recordings draw on: twenty of them all music would use up the tracks.
+# windows chain into one large cluster. Three unrelated concerts to a party and a talk: twenty of
+# music alone would use up the tracks, and more talks and parties the speech prompts.
     "crowd": dict(events=1, devices=(150, 150), window=(60, 300), snr=(0, 25), eq=True,
-                  unrelated=20, field=dict(kinds=("concert", "talk", "party"),
-                                           event_seconds=(1200, 1800), drift=100, drifting=0.4,
-                                           two_mics=0.7, unrelated_seconds=(60, 300),
+                  unrelated=20, field=dict(kinds=("concert",), event_seconds=(1200, 1800),
+                                           drift=100, drifting=0.4, two_mics=0.7,
+                                           unrelated_seconds=(60, 300),
+                                           unrelated_kinds=("concert",) * 3 + ("party", "talk"),
                                            workers=2)),
 # The field recipe on other music: settings confirmed here were not tuned on its material.
     "field-alt": dict(events=8, devices=(2, 8), window=(10, None), snr=(0, 25), eq=True,
@@ -699,8 +700,11 @@ def field_main(args, spec):
         facts = [fact for fact, _ in made]
         acoustic = [(begins, length) for (_, begins), (_, length) in zip(made, spans)]
         corpus.event(names, facts, acoustic)
+    # A recipe's unrelated kinds are dealt in turn, then shuffled, so that their share is sure.
+    dealt = list(field.get("unrelated_kinds", ())) * spec["unrelated"]
+    dealt = [str(k) for k in rng.permutation(dealt[:spec["unrelated"]])] if dealt else []
     for u in range(spec["unrelated"]):
-        kind = str(rng.choice(field["kinds"]))
+        kind = dealt[u] if dealt else str(rng.choice(field["kinds"]))
         length = rng.uniform(*field.get("unrelated_seconds", (30, 120)))
         sources, what = corpus.source(kind, seconds=length + 1.0)
         length = min(length, len(sources["stage"]) / rate)
