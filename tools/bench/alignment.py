@@ -84,8 +84,9 @@ def read_result(result, source="the JSON result"):
     return members
 
 
-def pairwise_f1(truth, placed):
-    """Pairwise precision/recall/F1 over files in both, as accuracy.py counts them."""
+def pair_scores(truth, placed):
+    """Pairwise counts over files in both: a pair is positive when the truth has both files in one
+    cluster. Returns dict(tp, fp, fn, precision, recall, f1)."""
     names = sorted(set(truth) & set(placed))
     tp = fp = fn = 0
     for i, a in enumerate(names):
@@ -97,7 +98,12 @@ def pairwise_f1(truth, placed):
             fn += together and not same
     precision = tp / (tp + fp) if tp + fp else 1.0
     recall = tp / (tp + fn) if tp + fn else 1.0
-    return 2 * precision * recall / (precision + recall) if precision + recall else 0.0
+    f1 = 2 * precision * recall / (precision + recall) if precision + recall else 0.0
+    return dict(tp=tp, fp=fp, fn=fn, precision=precision, recall=recall, f1=f1)
+
+
+def pairwise_f1(truth, placed):
+    return pair_scores(truth, placed)["f1"]
 
 
 def drift_of(truth, name):
