@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the corpora the thread benchmark needs once (seed 1 in build/bench-corpora, the held-out
 # crowd with seed 2 in build/bench-corpora-heldout), then prints its tables: the speed-up of -j 2
-# over -j 1 on the standard-like noisy corpus and on the 21-hour scale corpus, time and memory for
+# over -j 1 on the standard-like noisy corpus and on 200 recordings of 26 hours (both day corpora,
+# then noisy, reverb-codec, drift and field recordings), time and memory for
 # 50 to 400 files (recordings of about two minutes, from the standard-like corpora of both seeds),
 # and the crowd with and without the per-recording popularity rule. Usage: scripts/bench-threads.sh [build-folder]; RUNS=5 sets how
 # many runs each figure is the median of. Run it on a quiet machine.
@@ -18,15 +19,19 @@ simulate() {  # corpus seed root
     fi
 }
 standard="noisy reverb-codec drift field field-alt"
-for corpus in $standard scale crowd; do simulate "$corpus" 1 "$build/bench-corpora"; done
-for corpus in $standard crowd; do simulate "$corpus" 2 "$build/bench-corpora-heldout"; done
+for corpus in $standard day crowd; do simulate "$corpus" 1 "$build/bench-corpora"; done
+for corpus in $standard day crowd; do simulate "$corpus" 2 "$build/bench-corpora-heldout"; done
 pool=()
 for corpus in $standard; do
     pool+=("$build/bench-corpora/$corpus" "$build/bench-corpora-heldout/$corpus")
 done
 bench="/usr/bin/python3 tools/bench/threads.py --trelis $build/bin/Trelis --runs $runs --work $build/bench-work"
-echo "## Speed-up (corpus noisy, scale; seed 1)"
-$bench speedup "$build/bench-corpora/noisy" "$build/bench-corpora/scale"
+echo "## Speed-up (corpus noisy, seed 1)"
+$bench speedup "$build/bench-corpora/noisy"
+echo "## Speed-up, 200 recordings of 26 hours (day of both seeds, noisy, reverb-codec, drift, field)"
+$bench --runs 3 --combine 200 speedup "$build/bench-corpora/day" "$build/bench-corpora-heldout/day" \
+    "$build/bench-corpora/noisy" "$build/bench-corpora/reverb-codec" "$build/bench-corpora/drift" \
+    "$build/bench-corpora/field"
 echo "## Growth with the number of files (standard-like corpora, seeds 1 and 2)"
 $bench --runs 3 --threads 2 scaling "${pool[@]}"
 echo "## Crowd (seed 1; held-out seed 2)"

@@ -56,7 +56,10 @@ def speedup(args):
     print("| corpus | files | hours | threads | wall s (median) | x real time | speed-up | "
           "peak MiB | F1 |")
     print("|---|---|---|---|---|---|---|---|---|")
-    for corpus in args.corpora:
+    corpora = args.corpora
+    if args.combine:
+        corpora = [os.path.dirname(subset(args.corpora, args.combine, args.work))]
+    for corpus in corpora:
         audio = os.path.join(corpus, "audio")
         hours, files = hours_of(audio), len(durations(audio))
         first = None
@@ -77,8 +80,8 @@ def subset(corpora, count, work):
         names += [os.path.join(audio, n) for n in sorted(os.listdir(audio)) if n.endswith(".wav")]
     if len(names) < count:
         sys.exit(f"threads: the corpora hold {len(names)} recordings, fewer than {count}")
-    folder = os.path.join(work, f"subset-{count}")
-    shutil.rmtree(folder, ignore_errors=True)
+    folder = os.path.join(work, f"subset-{count}", "audio")
+    shutil.rmtree(os.path.dirname(folder), ignore_errors=True)
     os.makedirs(folder)
     for k, path in enumerate(names[:count]):
         # Two corpora may name recordings alike: each link is numbered.
@@ -103,7 +106,7 @@ def scaling(args):
         print(f"| {count} | {hours:.2f} | {args.threads[-1]} | {wall:.2f} | "
               f"{hours * 3600 / wall:.0f} | {peak:.0f} | {growth} | {memory} |", flush=True)
         previous = (count, wall, peak)
-        shutil.rmtree(audio)
+        shutil.rmtree(os.path.dirname(audio))
 
 
 def crowd(args):
@@ -131,6 +134,8 @@ def main():
                         help="e.g. 50,100,200,400")
     parser.add_argument("--work", default=tempfile.gettempdir())
     parser.add_argument("--options", default="", help="extra Trelis options")
+    parser.add_argument("--combine", type=int, default=0,
+                        help="speedup: time the first N recordings of the corpora, as one folder")
     parser.add_argument("table", choices=["speedup", "scaling", "crowd"])
     parser.add_argument("corpora", nargs="+")
     args = parser.parse_args()
