@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -163,4 +164,25 @@ TEST(ExtractionDigest, WaveFile) {
     std::unique_ptr<MCFile> file(extractor.run(path, 1));
     ASSERT_NE(file, nullptr);
     expectDigest(digestOf(*file, extractor), 864, 94, 3774514076478247616ull);
+}
+
+// Silence, then pairs of clicks: every frame that holds a pair has a comb of equally strong
+// peaks over a flat threshold, so equal amplitudes compete for the same places.
+TEST(ExtractionDigest, EqualPeaks) {
+    std::vector<float> samples(8000 * 2, 0.0f);
+    for (std::size_t start = 3000; start + 16 < samples.size(); start += 1500) {
+        samples[start] = 0.5f;
+        samples[start + 8 + (start / 1500) % 3 * 8] = 0.5f;
+    }
+    MCLandmarkExtract extractor{MCExtractParams()};
+    expectDigest(run(extractor, samples), 789, 82, 16235760368156519265ull);
+}
+
+// A sample that is not a number, and one that is infinite: the levels they reach have no order.
+TEST(ExtractionDigest, SamplesWithoutOrder) {
+    std::vector<float> samples = TrelisSynth::musicLike(51, 3.0);
+    samples[9000] = std::numeric_limits<float>::quiet_NaN();
+    samples[16000] = std::numeric_limits<float>::infinity();
+    MCLandmarkExtract extractor{MCExtractParams()};
+    expectDigest(run(extractor, samples), 193, 30, 9924251105932576078ull);
 }
