@@ -21,6 +21,14 @@
 #include "extract/Peak.h"
 #include "wavfile_t.h"
 
+// The per-bin loops are compiled for several instruction sets, the best picked when the library
+// loads; without floating-point contraction every variant gives the same bits.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define TRELIS_EXTRACT_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define TRELIS_EXTRACT_KERNEL
+#endif
+
 namespace Trelis {
 
 namespace {
@@ -41,6 +49,21 @@ int log2Exact(unsigned int n) {
         ++order;
     }
     return order;
+}
+
+// t[j] = max(t[j], level + mask[|j - bin|]) for j < size, as two contiguous sweeps (the left one
+// reads the mask backwards) so that both vectorise.
+TRELIS_EXTRACT_KERNEL
+void spreadMask(float* __restrict t, const float* __restrict mask, int size, int bin, float level) {
+    const int left = std::min(bin, size);
+    for (int j = 0; j < left; ++j) {
+        const float raised = level + mask[bin - j];
+        t[j] = raised > t[j] ? raised : t[j];
+    }
+    for (int j = std::max(bin, 0); j < size; ++j) {
+        const float raised = level + mask[j - bin];
+        t[j] = raised > t[j] ? raised : t[j];
+    }
 }
 
 // A candidate peak of the frame being picked, before it is kept and made a Peak. Sorting these
@@ -74,6 +97,39 @@ void removePeaks(std::vector<Peak*>& list, Drop drop) {
         }
     }
     list.erase(kept, list.end());
+}
+
+// As addLandmark() for each pair in turn, with one look-up of the record's frame entry per
+// anchor frame instead of one per landmark (a list may hold peaks of any frame).
+void addPairs(MCFile* file, const std::vector<std::pair<Peak*, Peak*>>& pairs) {
+    std::vector<Landmark*>* entry = nullptr;
+    int entryFrame = 0;
+    for (auto pair = pairs.begin(); pair != pairs.end(); ++pair) {
+        const Peak* anchor = pair->first;
+        const Peak* partner = pair->second;
+        const int frame = anchor->frame;
+        if (entry == nullptr || frame != entryFrame) {
+            entry = &file->landmarks[frame];
+            entryFrame = frame;
+            // Room for the whole run of this frame at once.
+            auto runEnd = pair;
+            while (runEnd != pairs.end() && runEnd->first->frame == frame) {
+                ++runEnd;
+            }
+            entry->reserve(entry->size() + static_cast<std::size_t>(runEnd - pair));
+        }
+        std::unique_ptr<Landmark> landmark(new Landmark{
+            frame, file, landmarkHash(partner->frame - frame, anchor->bin, partner->bin)});
+        entry->push_back(landmark.get());
+        landmark.release();
+        file->clfDirty = true;
+        if (frame >= file->lastFrame) {
+            file->lastFrame = frame;
+        }
+        if (frame < file->firstFrame) {
+            file->firstFrame = frame;
+        }
+    }
 }
 
 }  // namespace
@@ -282,15 +338,7 @@ void MCLandmarkExtract::advanceFrame(array<float>& frame, const array<float>& bl
 
 // threshold[j] = max(threshold[j], level + maskTable[|j - bin|]) over the whole threshold.
 void MCLandmarkExtract::laySpread(array<float>& threshold, int bin, float level) {
-    float* t = threshold.data;
-    const float* mask = maskTable.data();
-    const int size = threshold.size();
-    for (int j = 0; j < size; ++j) {
-        const float raised = level + mask[j < bin ? bin - j : j - bin];
-        if (raised > t[j]) {
-            t[j] = raised;
-        }
-    }
+    spreadMask(threshold.data, maskTable.data(), threshold.size(), bin, level);
 }
 
 void MCLandmarkExtract::computeInitialThreshold(array<float>& threshold, MCInput* input) {
@@ -385,6 +433,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
     float* d = excess.data;
     // Room for every bin, so that the candidate scan can write without branching.
     std::vector<Candidate> candidates(static_cast<std::size_t>(bins));
+    std::vector<Candidate> viable(static_cast<std::size_t>(bins));
     std::vector<Candidate> accepted;
     accepted.reserve(params.maxPeaksPerFrame);
     frames->reserve(frames->size() + frameTotal);
@@ -407,26 +456,71 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         frames->push_back(owned.get());
         std::vector<Peak*>& list = *owned.release();
 
-        // Candidates: strict local maxima of the excess over the threshold, in bin order.
+        // Candidates: strict local maxima of the excess over the threshold, in bin order. The
+        // viable ones are also above the threshold as it stands before this frame raises it;
+        // the others can never be kept, since the threshold only rises within a frame.
         std::size_t found = 0;
+        std::size_t viableCount = 0;
+        bool unordered = false;
         for (int i = 1; i < bins - 1; ++i) {
-            candidates[found] = {i, levels[i]};
-            found += (d[i] > d[i - 1]) & (d[i] > d[i + 1]);
+            const float level = levels[i];
+            const bool isPeak = (d[i] > d[i - 1]) & (d[i] > d[i + 1]);
+            candidates[found] = {i, level};
+            viable[viableCount] = {i, level};
+            found += isPeak;
+            viableCount += isPeak & (level > t[i]);
+            unordered |= level != level;
         }
-        const auto candidatesEnd = candidates.begin() + static_cast<std::ptrdiff_t>(found);
-        // Strongest first; equal amplitudes stand in whatever order the sort leaves them.
-        std::sort(candidates.begin(), candidatesEnd, strongerCandidate);
 
-        // Selection: above the threshold as raised by the stronger peaks of this frame, and at
-        // most maxPeaksPerFrame of them. Only the peaks kept are made.
+        // Selection: strongest first, above the threshold as raised by the stronger peaks of
+        // this frame, and at most maxPeaksPerFrame of them. Only the peaks kept are made.
+        // The order that matters is the sorted order of all candidates, whose ties fall as the
+        // sort leaves them. While the strongest viable candidate left is strictly stronger than
+        // every other, it stands at the same place there, and the candidates that can't be
+        // kept have no effect wherever they stand; so the viable ones are taken by value, and
+        // only a tie among them (or a NaN level, which leaves no order) sorts them all.
         accepted.clear();
-        for (auto c = candidates.begin(); c != candidatesEnd; ++c) {
-            if (accepted.size() == params.maxPeaksPerFrame) {
+        bool sortAll = unordered;
+        float tie = 0.0f;
+        while (!sortAll && accepted.size() < params.maxPeaksPerFrame && viableCount > 0) {
+            std::size_t best = 0;
+            bool tied = false;
+            for (std::size_t k = 1; k < viableCount; ++k) {
+                const float a = viable[k].amplitude;
+                if (a > viable[best].amplitude) {
+                    best = k;
+                    tied = false;
+                } else if (a == viable[best].amplitude) {
+                    tied = true;
+                }
+            }
+            if (tied) {
+                sortAll = true;
+                tie = viable[best].amplitude;
                 break;
             }
-            if (c->amplitude > t[c->bin]) {
-                laySpread(threshold, c->bin, c->amplitude);
-                accepted.push_back(*c);
+            const Candidate c = viable[best];
+            viable[best] = viable[--viableCount];
+            if (c.amplitude > t[c.bin]) {
+                laySpread(threshold, c.bin, c.amplitude);
+                accepted.push_back(c);
+            }
+        }
+        if (sortAll) {
+            const auto candidatesEnd = candidates.begin() + static_cast<std::ptrdiff_t>(found);
+            std::sort(candidates.begin(), candidatesEnd, strongerCandidate);
+            for (auto c = candidates.begin(); c != candidatesEnd; ++c) {
+                // Those above the tie were settled by value already.
+                if (!unordered && c->amplitude > tie) {
+                    continue;
+                }
+                if (accepted.size() == params.maxPeaksPerFrame) {
+                    break;
+                }
+                if (c->amplitude > t[c->bin]) {
+                    laySpread(threshold, c->bin, c->amplitude);
+                    accepted.push_back(*c);
+                }
             }
         }
         list.reserve(accepted.size());
@@ -500,19 +594,21 @@ void MCLandmarkExtract::combine(MCFile* file) {
     if (frames == nullptr || file == nullptr) {
         return;
     }
+    // The pairs of one list, anchors in list order, each anchor's partners in search order.
+    std::vector<std::pair<Peak*, Peak*>> pairs;
     std::vector<Peak*> neighbors;
     neighbors.reserve(params.getMaxPairsPerPeak() + 1u);
     for (std::vector<Peak*>* list : *frames) {
         std::sort(list->begin(), list->end(), [](Peak* a, Peak* b) { return strongerPeak(a, b); });
+        pairs.clear();
         for (Peak* anchor : *list) {
             neighbors.clear();
             findNeighborPeaks(anchor, neighbors);
             for (Peak* partner : neighbors) {
-                file->addLandmark(new Landmark{
-                    anchor->frame, file,
-                    landmarkHash(partner->frame - anchor->frame, anchor->bin, partner->bin)});
+                pairs.emplace_back(anchor, partner);
             }
         }
+        addPairs(file, pairs);
     }
 }
 
