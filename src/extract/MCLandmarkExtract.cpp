@@ -66,6 +66,30 @@ void spreadMask(float* __restrict t, const float* __restrict mask, int size, int
     }
 }
 
+// A little above 20 log10(2): dB per octave of magnitude.
+constexpr float kDbPerOctave = 6.0206f;
+// log2(1 + f) - f stays within [0, 0.0861] for f in [0, 1); 0.0861 octaves is 0.519 dB, and the
+// rest covers the rounding of the single-precision level and of this bound.
+constexpr float kBoundSlack = 0.6f;
+constexpr float kLargestFloat = 3.40282347e+38f;
+
+// hot[k] = 1 unless the level of magnitude m[k] is certainly below t[k]. The bound reads log2 off
+// the bits of m[k] + kLevelFloor (exponent plus mantissa fraction, at most 0.0861 below it), so
+// it needs no logarithm; infinities and NaNs are always hot.
+TRELIS_EXTRACT_KERNEL
+void screenLevels(const float* __restrict m, const float* __restrict t, int bins,
+                  unsigned char* __restrict hot) {
+    for (int k = 0; k < bins; ++k) {
+        const float x = m[k] + kLevelFloor;
+        std::uint32_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        const auto exponent = static_cast<float>(static_cast<std::int32_t>(bits >> 23) - 127);
+        const float fraction = static_cast<float>(bits & 0x7FFFFFu) * (1.0f / 8388608.0f);
+        const float upper = kDbPerOctave * (exponent + fraction) + kBoundSlack;
+        hot[k] = static_cast<unsigned char>(!(x <= kLargestFloat) | !(upper < t[k]));
+    }
+}
+
 // A candidate peak of the frame being picked, before it is kept and made a Peak. Sorting these
 // with the same comparison as the Peak pointers gives the same order: the sort's steps depend
 // only on the outcomes of the comparisons.
@@ -434,6 +458,9 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
     // Room for every bin, so that the candidate scan can write without branching.
     std::vector<Candidate> candidates(static_cast<std::size_t>(bins));
     std::vector<Candidate> viable(static_cast<std::size_t>(bins));
+    std::vector<unsigned char> hot(static_cast<std::size_t>(bins));
+    std::vector<int> hotBins(static_cast<std::size_t>(bins));
+    array<float> before(static_cast<std::uint32_t>(bins));
     std::vector<Candidate> accepted;
     accepted.reserve(params.maxPeaksPerFrame);
     frames->reserve(frames->size() + frameTotal);
@@ -445,32 +472,51 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         }
         advanceFrame(frame, block);
         for (int k = 0; k < bins; ++k) {
-            const float m = levels[k];
-            if (m > loudest) {
-                loudest = m;
+            if (levels[k] > loudest) {
+                loudest = levels[k];
             }
-            levels[k] = levelOf(m);
+        }
+        // Levels (and excesses over the threshold) only where they might reach it: elsewhere
+        // the excess is certainly below zero, so no candidate can be kept there and it is below
+        // that of any neighbour that can. The last frame's levels are all made: prune() starts
+        // from them.
+        if (f + 1 == frameTotal) {
+            std::fill(hot.begin(), hot.end(), static_cast<unsigned char>(1));
+        } else {
+            screenLevels(levels, t, bins, hot.data());
+        }
+        std::size_t hotCount = 0;
+        for (int k = 0; k < bins; ++k) {
+            hotBins[hotCount] = k;
+            hotCount += hot[static_cast<std::size_t>(k)];
+        }
+        for (std::size_t j = 0; j < hotCount; ++j) {
+            const int k = hotBins[j];
+            levels[k] = levelOf(levels[k]);
             d[k] = levels[k] - t[k];
         }
         std::unique_ptr<std::vector<Peak*>> owned(new std::vector<Peak*>());
         frames->push_back(owned.get());
         std::vector<Peak*>& list = *owned.release();
 
-        // Candidates: strict local maxima of the excess over the threshold, in bin order. The
-        // viable ones are also above the threshold as it stands before this frame raises it;
-        // the others can never be kept, since the threshold only rises within a frame.
-        std::size_t found = 0;
+        // The viable candidates, in bin order: strict local maxima of the excess over the
+        // threshold that are also above the threshold as it stands before this frame raises it
+        // (the others can never be kept, since the threshold only rises within a frame).
         std::size_t viableCount = 0;
         bool unordered = false;
-        for (int i = 1; i < bins - 1; ++i) {
+        for (std::size_t j = 0; j < hotCount; ++j) {
+            const int i = hotBins[j];
+            if (i < 1 || i > bins - 2) {
+                continue;
+            }
             const float level = levels[i];
-            const bool isPeak = (d[i] > d[i - 1]) & (d[i] > d[i + 1]);
-            candidates[found] = {i, level};
-            viable[viableCount] = {i, level};
-            found += isPeak;
-            viableCount += isPeak & (level > t[i]);
             unordered |= level != level;
+            if (level > t[i] && (!hot[static_cast<std::size_t>(i - 1)] || d[i] > d[i - 1]) &&
+                (!hot[static_cast<std::size_t>(i + 1)] || d[i] > d[i + 1])) {
+                viable[viableCount++] = {i, level};
+            }
         }
+        std::memcpy(before.data, t, static_cast<std::size_t>(bins) * sizeof(float));
 
         // Selection: strongest first, above the threshold as raised by the stronger peaks of
         // this frame, and at most maxPeaksPerFrame of them. Only the peaks kept are made.
@@ -507,6 +553,18 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
             }
         }
         if (sortAll) {
+            // Every candidate, from every level and the threshold before this frame's peaks.
+            for (int k = 0; k < bins; ++k) {
+                if (!hot[static_cast<std::size_t>(k)]) {
+                    levels[k] = levelOf(levels[k]);
+                    d[k] = levels[k] - before.data[k];
+                }
+            }
+            std::size_t found = 0;
+            for (int i = 1; i < bins - 1; ++i) {
+                candidates[found] = {i, levels[i]};
+                found += (d[i] > d[i - 1]) & (d[i] > d[i + 1]);
+            }
             const auto candidatesEnd = candidates.begin() + static_cast<std::ptrdiff_t>(found);
             std::sort(candidates.begin(), candidatesEnd, strongerCandidate);
             for (auto c = candidates.begin(); c != candidatesEnd; ++c) {
