@@ -123,27 +123,35 @@ void removePeaks(std::vector<Peak*>& list, Drop drop) {
     list.erase(kept, list.end());
 }
 
-// As addLandmark() for each pair in turn, with one look-up of the record's frame entry per
-// anchor frame instead of one per landmark (a list may hold peaks of any frame).
-void addPairs(MCFile* file, const std::vector<std::pair<Peak*, Peak*>>& pairs) {
+// A peak as the pairing search reads it.
+struct PeakEntry {
+    std::int32_t bin;
+    std::int32_t frame;
+    const Peak* peak;
+};
+
+PeakEntry entryOf(const Peak* p) {
+    return {p->bin, p->frame, p};
+}
+
+// As addLandmark() for each (start frame, hash) in turn, with one look-up of the record's frame
+// entry per run of equal start frames instead of one per landmark.
+void addLandmarks(MCFile* file, const std::vector<std::pair<std::int32_t, std::uint32_t>>& found) {
     std::vector<Landmark*>* entry = nullptr;
     int entryFrame = 0;
-    for (auto pair = pairs.begin(); pair != pairs.end(); ++pair) {
-        const Peak* anchor = pair->first;
-        const Peak* partner = pair->second;
-        const int frame = anchor->frame;
+    for (auto item = found.begin(); item != found.end(); ++item) {
+        const int frame = item->first;
         if (entry == nullptr || frame != entryFrame) {
             entry = &file->landmarks[frame];
             entryFrame = frame;
-            // Room for the whole run of this frame at once.
-            auto runEnd = pair;
-            while (runEnd != pairs.end() && runEnd->first->frame == frame) {
+            // Room for the whole run at once.
+            auto runEnd = item;
+            while (runEnd != found.end() && runEnd->first == frame) {
                 ++runEnd;
             }
-            entry->reserve(entry->size() + static_cast<std::size_t>(runEnd - pair));
+            entry->reserve(entry->size() + static_cast<std::size_t>(runEnd - item));
         }
-        std::unique_ptr<Landmark> landmark(new Landmark{
-            frame, file, landmarkHash(partner->frame - frame, anchor->bin, partner->bin)});
+        std::unique_ptr<Landmark> landmark(new Landmark{frame, file, item->second});
         entry->push_back(landmark.get());
         landmark.release();
         file->clfDirty = true;
@@ -652,21 +660,58 @@ void MCLandmarkExtract::combine(MCFile* file) {
     if (frames == nullptr || file == nullptr) {
         return;
     }
-    // The pairs of one list, anchors in list order, each anchor's partners in search order.
-    std::vector<std::pair<Peak*, Peak*>> pairs;
-    std::vector<Peak*> neighbors;
-    neighbors.reserve(params.getMaxPairsPerPeak() + 1u);
-    for (std::vector<Peak*>* list : *frames) {
-        std::sort(list->begin(), list->end(), [](Peak* a, Peak* b) { return strongerPeak(a, b); });
-        pairs.clear();
-        for (Peak* anchor : *list) {
-            neighbors.clear();
-            findNeighborPeaks(anchor, neighbors);
-            for (Peak* partner : neighbors) {
-                pairs.emplace_back(anchor, partner);
+    // The peaks of every list, list after list, in one array: the search of findNeighborPeaks()
+    // then walks contiguous memory. A list's entries are rewritten once it is sorted, so the array
+    // always holds the lists as they stand.
+    const std::size_t listCount = frames->size();
+    std::vector<std::size_t> start(listCount + 1, 0);
+    for (std::size_t i = 0; i < listCount; ++i) {
+        start[i + 1] = start[i] + (*frames)[i]->size();
+    }
+    std::vector<PeakEntry> entries(start[listCount]);
+    for (std::size_t i = 0; i < listCount; ++i) {
+        std::transform((*frames)[i]->begin(), (*frames)[i]->end(), entries.begin() + start[i],
+                       entryOf);
+    }
+
+    const std::int64_t lastFrame = static_cast<std::int64_t>(listCount) - 1;
+    const std::int64_t topBin = params.getFftSize() / 2;
+    const std::uint32_t limit = params.getMaxPairsPerPeak();
+    // The landmarks of one list, anchors in list order, each anchor's partners in search order.
+    std::vector<std::pair<std::int32_t, std::uint32_t>> found;
+    for (std::size_t i = 0; i < listCount; ++i) {
+        std::vector<Peak*>& list = *(*frames)[i];
+        std::sort(list.begin(), list.end(), [](Peak* a, Peak* b) { return strongerPeak(a, b); });
+        std::transform(list.begin(), list.end(), entries.begin() + start[i], entryOf);
+        found.clear();
+        for (const Peak* anchor : list) {
+            // As findNeighborPeaks().
+            const std::int64_t t0 = anchor->frame;
+            const std::int64_t t1 = std::min<std::int64_t>(lastFrame, t0 + params.timeRange);
+            const std::int64_t first = std::max<std::int64_t>(t0, 0);
+            if (first > t1) {
+                continue;
+            }
+            const std::int64_t lo =
+                std::max<std::int64_t>(0, std::int64_t{anchor->bin} - params.freqRange);
+            const std::int64_t hi =
+                std::min<std::int64_t>(topBin, std::int64_t{anchor->bin} + params.freqRange);
+            const PeakEntry* q = entries.data() + start[static_cast<std::size_t>(first)];
+            const PeakEntry* end = entries.data() + start[static_cast<std::size_t>(t1) + 1];
+            std::uint32_t count = 0;
+            for (; q != end; ++q) {
+                if (q->bin < lo || q->bin > hi || q->frame < t0 || q->frame > t1 ||
+                    q->peak == anchor) {
+                    continue;
+                }
+                found.emplace_back(anchor->frame,
+                                   landmarkHash(q->frame - anchor->frame, anchor->bin, q->bin));
+                if (++count > limit) {
+                    break;
+                }
             }
         }
-        addPairs(file, pairs);
+        addLandmarks(file, found);
     }
 }
 
