@@ -68,25 +68,70 @@ void spreadMask(float* __restrict t, const float* __restrict mask, int size, int
 
 // A little above 20 log10(2): dB per octave of magnitude.
 constexpr float kDbPerOctave = 6.0206f;
-// log2(1 + f) - f stays within [0, 0.0861] for f in [0, 1); 0.0861 octaves is 0.519 dB, and the
-// rest covers the rounding of the single-precision level and of this bound.
+// Octaves of magnitude below which the level floor may count: 2^-40 is 2^12 times the floor.
+constexpr float kLowestOctave = -40.0f;
+// log2(1 + f) - f stays within [0, 0.0861] for f in [0, 1): half of that in octaves of magnitude
+// is 0.26 dB; the rest covers the floor above 2^-40 (0.0004 octaves), the rounding of the square
+// root, of the single-precision level and of this bound.
 constexpr float kBoundSlack = 0.6f;
 constexpr float kLargestFloat = 3.40282347e+38f;
 
-// hot[k] = 1 unless the level of magnitude m[k] is certainly below t[k]. The bound reads log2 off
-// the bits of m[k] + kLevelFloor (exponent plus mantissa fraction, at most 0.0861 below it), so
-// it needs no logarithm; infinities and NaNs are always hot.
+// Slides the frame by one block and leaves the frame's packed spectrum in `spectrum`; no window.
+void slideAndTransform(array<float>& frame, const array<float>& block, float* spectrum,
+                       const FftSpec* plan, unsigned char* work) {
+    const int n = frame.size();
+    const int h = block.size();
+    std::memmove(frame.data, frame.data + h, static_cast<std::size_t>(n - h) * sizeof(float));
+    std::memcpy(frame.data + (n - h), block.data, static_cast<std::size_t>(h) * sizeof(float));
+    std::memcpy(spectrum, frame.data, static_cast<std::size_t>(n) * sizeof(float));
+    fftForwardInPlace(spectrum, plan, work);
+}
+
+// power[k] = re^2 + im^2 of bin k: the square of its magnitude, rounded as the magnitude's
+// argument. Returns the largest of `loudest` and the powers, NaNs passed over: the square root of
+// the result is the largest magnitude, since the rounded square root never decreases. The lanes
+// may meet in any order: a maximum of numbers (never -0 here) is one of them.
 TRELIS_EXTRACT_KERNEL
-void screenLevels(const float* __restrict m, const float* __restrict t, int bins,
+float powersOf(const float* __restrict spectrum, float* __restrict power, int bins, float loudest) {
+    for (int k = 0; k < bins; ++k) {
+        const float re = spectrum[2 * k];
+        const float im = spectrum[2 * k + 1];
+        power[k] = re * re + im * im;
+    }
+    constexpr int kLanes = 8;
+    float lanes[kLanes];
+    std::fill(lanes, lanes + kLanes, loudest);
+    int k = 0;
+    for (; k + kLanes <= bins; k += kLanes) {
+        for (int l = 0; l < kLanes; ++l) {
+            lanes[l] = power[k + l] > lanes[l] ? power[k + l] : lanes[l];
+        }
+    }
+    for (; k < bins; ++k) {
+        lanes[0] = power[k] > lanes[0] ? power[k] : lanes[0];
+    }
+    for (int l = 1; l < kLanes; ++l) {
+        lanes[0] = lanes[l] > lanes[0] ? lanes[l] : lanes[0];
+    }
+    return lanes[0];
+}
+
+// hot[k] = 1 unless the level of the magnitude sqrt(power[k]) is certainly below t[k]. The bound
+// reads log2 of the power off its bits (exponent plus mantissa fraction, at most 0.0861 below
+// it) and halves it, so it needs neither root nor logarithm; infinities and NaNs are always hot.
+TRELIS_EXTRACT_KERNEL
+void screenLevels(const float* __restrict power, const float* __restrict t, int bins,
                   unsigned char* __restrict hot) {
     for (int k = 0; k < bins; ++k) {
-        const float x = m[k] + kLevelFloor;
+        const float p = power[k];
         std::uint32_t bits;
-        std::memcpy(&bits, &x, sizeof bits);
+        std::memcpy(&bits, &p, sizeof bits);
         const auto exponent = static_cast<float>(static_cast<std::int32_t>(bits >> 23) - 127);
         const float fraction = static_cast<float>(bits & 0x7FFFFFu) * (1.0f / 8388608.0f);
-        const float upper = kDbPerOctave * (exponent + fraction) + kBoundSlack;
-        hot[k] = static_cast<unsigned char>(!(x <= kLargestFloat) | !(upper < t[k]));
+        const float octaves = 0.5f * (exponent + fraction);
+        const float upper =
+            kDbPerOctave * (octaves > kLowestOctave ? octaves : kLowestOctave) + kBoundSlack;
+        hot[k] = static_cast<unsigned char>(!(p <= kLargestFloat) | !(upper < t[k]));
     }
 }
 
@@ -354,12 +399,8 @@ void MCLandmarkExtract::buildMaskTable() {
 // frame is transformed as it is: no window.
 void MCLandmarkExtract::advanceFrame(array<float>& frame, const array<float>& block) {
     const int n = frame.size();
-    const int h = block.size();
-    std::memmove(frame.data, frame.data + h, static_cast<std::size_t>(n - h) * sizeof(float));
-    std::memcpy(frame.data + (n - h), block.data, static_cast<std::size_t>(h) * sizeof(float));
     float* spectrum = fftBuffer.data;
-    std::memcpy(spectrum, frame.data, static_cast<std::size_t>(n) * sizeof(float));
-    fftForwardInPlace(spectrum, fftSpec, fftWork.data);
+    slideAndTransform(frame, block, spectrum, fftSpec, fftWork.data);
     // Entry k is written after pair (2k, 2k + 1) was read, and never overwrites a later pair.
     for (int k = 0; k < n / 2; ++k) {
         const float re = spectrum[2 * k];
@@ -458,7 +499,8 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
     smooth(threshold);
     input->rewind();
 
-    float loudest = 0.0f;
+    float loudestPower = 0.0f;
+    array<float> power(static_cast<std::uint32_t>(bins));
     array<float> excess(static_cast<std::uint32_t>(bins));
     float* levels = fftBuffer.data;
     float* t = threshold.data;
@@ -478,12 +520,8 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         if (f + 1 < frameTotal) {
             input->read(block);
         }
-        advanceFrame(frame, block);
-        for (int k = 0; k < bins; ++k) {
-            if (levels[k] > loudest) {
-                loudest = levels[k];
-            }
-        }
+        slideAndTransform(frame, block, levels, fftSpec, fftWork.data);
+        loudestPower = powersOf(levels, power.data, bins, loudestPower);
         // Levels (and excesses over the threshold) only where they might reach it: elsewhere
         // the excess is certainly below zero, so no candidate can be kept there and it is below
         // that of any neighbour that can. The last frame's levels are all made: prune() starts
@@ -491,7 +529,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         if (f + 1 == frameTotal) {
             std::fill(hot.begin(), hot.end(), static_cast<unsigned char>(1));
         } else {
-            screenLevels(levels, t, bins, hot.data());
+            screenLevels(power.data, t, bins, hot.data());
         }
         std::size_t hotCount = 0;
         for (int k = 0; k < bins; ++k) {
@@ -500,7 +538,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         }
         for (std::size_t j = 0; j < hotCount; ++j) {
             const int k = hotBins[j];
-            levels[k] = levelOf(levels[k]);
+            levels[k] = levelOf(std::sqrt(power.data[k]));
             d[k] = levels[k] - t[k];
         }
         std::unique_ptr<std::vector<Peak*>> owned(new std::vector<Peak*>());
@@ -564,7 +602,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
             // Every candidate, from every level and the threshold before this frame's peaks.
             for (int k = 0; k < bins; ++k) {
                 if (!hot[static_cast<std::size_t>(k)]) {
-                    levels[k] = levelOf(levels[k]);
+                    levels[k] = levelOf(std::sqrt(power.data[k]));
                     d[k] = levels[k] - before.data[k];
                 }
             }
@@ -599,7 +637,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         }
     }
 
-    const float loudestLevel = levelOf(loudest);
+    const float loudestLevel = levelOf(std::sqrt(loudestPower));
     for (std::vector<Peak*>* list : *frames) {
         removePeaks(
             *list, [&](const Peak* p) { return p->amplitude - loudestLevel < params.dbThreshold; });
