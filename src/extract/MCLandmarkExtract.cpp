@@ -21,6 +21,14 @@
 #include "extract/Peak.h"
 #include "wavfile_t.h"
 
+// The per-bin loops are compiled for several instruction sets, the best picked when the library
+// loads; without floating-point contraction every variant gives the same bits.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define TRELIS_EXTRACT_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define TRELIS_EXTRACT_KERNEL
+#endif
+
 namespace Trelis {
 
 namespace {
@@ -41,6 +49,90 @@ int log2Exact(unsigned int n) {
         ++order;
     }
     return order;
+}
+
+// t[j] = max(t[j], level + mask[|j - bin|]) for j < size, as two contiguous sweeps (the left one
+// reads the mask backwards) so that both vectorise.
+TRELIS_EXTRACT_KERNEL
+void spreadMask(float* __restrict t, const float* __restrict mask, int size, int bin, float level) {
+    const int left = std::min(bin, size);
+    for (int j = 0; j < left; ++j) {
+        const float raised = level + mask[bin - j];
+        t[j] = raised > t[j] ? raised : t[j];
+    }
+    for (int j = std::max(bin, 0); j < size; ++j) {
+        const float raised = level + mask[j - bin];
+        t[j] = raised > t[j] ? raised : t[j];
+    }
+}
+
+// A little above 20 log10(2): dB per octave of magnitude.
+constexpr float kDbPerOctave = 6.0206f;
+// Octaves of magnitude below which the level floor may count: 2^-40 is 2^12 times the floor.
+constexpr float kLowestOctave = -40.0f;
+// log2(1 + f) - f stays within [0, 0.0861] for f in [0, 1): half of that in octaves of magnitude
+// is 0.26 dB; the rest covers the floor above 2^-40 (0.0004 octaves), the rounding of the square
+// root, of the single-precision level and of this bound.
+constexpr float kBoundSlack = 0.6f;
+constexpr float kLargestFloat = 3.40282347e+38f;
+
+// Slides the frame by one block and leaves the frame's packed spectrum in `spectrum`; no window.
+void slideAndTransform(array<float>& frame, const array<float>& block, float* spectrum,
+                       const FftSpec* plan, unsigned char* work) {
+    const int n = frame.size();
+    const int h = block.size();
+    std::memmove(frame.data, frame.data + h, static_cast<std::size_t>(n - h) * sizeof(float));
+    std::memcpy(frame.data + (n - h), block.data, static_cast<std::size_t>(h) * sizeof(float));
+    std::memcpy(spectrum, frame.data, static_cast<std::size_t>(n) * sizeof(float));
+    fftForwardInPlace(spectrum, plan, work);
+}
+
+// power[k] = re^2 + im^2 of bin k: the square of its magnitude, rounded as the magnitude's
+// argument. Returns the largest of `loudest` and the powers, NaNs passed over: the square root of
+// the result is the largest magnitude, since the rounded square root never decreases. The lanes
+// may meet in any order: a maximum of numbers (never -0 here) is one of them.
+TRELIS_EXTRACT_KERNEL
+float powersOf(const float* __restrict spectrum, float* __restrict power, int bins, float loudest) {
+    for (int k = 0; k < bins; ++k) {
+        const float re = spectrum[2 * k];
+        const float im = spectrum[2 * k + 1];
+        power[k] = re * re + im * im;
+    }
+    constexpr int kLanes = 8;
+    float lanes[kLanes];
+    std::fill(lanes, lanes + kLanes, loudest);
+    int k = 0;
+    for (; k + kLanes <= bins; k += kLanes) {
+        for (int l = 0; l < kLanes; ++l) {
+            lanes[l] = power[k + l] > lanes[l] ? power[k + l] : lanes[l];
+        }
+    }
+    for (; k < bins; ++k) {
+        lanes[0] = power[k] > lanes[0] ? power[k] : lanes[0];
+    }
+    for (int l = 1; l < kLanes; ++l) {
+        lanes[0] = lanes[l] > lanes[0] ? lanes[l] : lanes[0];
+    }
+    return lanes[0];
+}
+
+// hot[k] = 1 unless the level of the magnitude sqrt(power[k]) is certainly below t[k]. The bound
+// reads log2 of the power off its bits (exponent plus mantissa fraction, at most 0.0861 below
+// it) and halves it, so it needs neither root nor logarithm; infinities and NaNs are always hot.
+TRELIS_EXTRACT_KERNEL
+void screenLevels(const float* __restrict power, const float* __restrict t, int bins,
+                  unsigned char* __restrict hot) {
+    for (int k = 0; k < bins; ++k) {
+        const float p = power[k];
+        std::uint32_t bits;
+        std::memcpy(&bits, &p, sizeof bits);
+        const auto exponent = static_cast<float>(static_cast<std::int32_t>(bits >> 23) - 127);
+        const float fraction = static_cast<float>(bits & 0x7FFFFFu) * (1.0f / 8388608.0f);
+        const float octaves = 0.5f * (exponent + fraction);
+        const float upper =
+            kDbPerOctave * (octaves > kLowestOctave ? octaves : kLowestOctave) + kBoundSlack;
+        hot[k] = static_cast<unsigned char>(!(p <= kLargestFloat) | !(upper < t[k]));
+    }
 }
 
 // A candidate peak of the frame being picked, before it is kept and made a Peak. Sorting these
@@ -74,6 +166,47 @@ void removePeaks(std::vector<Peak*>& list, Drop drop) {
         }
     }
     list.erase(kept, list.end());
+}
+
+// A peak as the pairing search reads it.
+struct PeakEntry {
+    std::int32_t bin;
+    std::int32_t frame;
+    const Peak* peak;
+};
+
+PeakEntry entryOf(const Peak* p) {
+    return {p->bin, p->frame, p};
+}
+
+// As addLandmark() for each (start frame, hash) in turn, with one look-up of the record's frame
+// entry per run of equal start frames instead of one per landmark.
+void addLandmarks(MCFile* file, const std::vector<std::pair<std::int32_t, std::uint32_t>>& found) {
+    std::vector<Landmark*>* entry = nullptr;
+    int entryFrame = 0;
+    for (auto item = found.begin(); item != found.end(); ++item) {
+        const int frame = item->first;
+        if (entry == nullptr || frame != entryFrame) {
+            entry = &file->landmarks[frame];
+            entryFrame = frame;
+            // Room for the whole run at once.
+            auto runEnd = item;
+            while (runEnd != found.end() && runEnd->first == frame) {
+                ++runEnd;
+            }
+            entry->reserve(entry->size() + static_cast<std::size_t>(runEnd - item));
+        }
+        std::unique_ptr<Landmark> landmark(new Landmark{frame, file, item->second});
+        entry->push_back(landmark.get());
+        landmark.release();
+        file->clfDirty = true;
+        if (frame >= file->lastFrame) {
+            file->lastFrame = frame;
+        }
+        if (frame < file->firstFrame) {
+            file->firstFrame = frame;
+        }
+    }
 }
 
 }  // namespace
@@ -266,12 +399,8 @@ void MCLandmarkExtract::buildMaskTable() {
 // frame is transformed as it is: no window.
 void MCLandmarkExtract::advanceFrame(array<float>& frame, const array<float>& block) {
     const int n = frame.size();
-    const int h = block.size();
-    std::memmove(frame.data, frame.data + h, static_cast<std::size_t>(n - h) * sizeof(float));
-    std::memcpy(frame.data + (n - h), block.data, static_cast<std::size_t>(h) * sizeof(float));
     float* spectrum = fftBuffer.data;
-    std::memcpy(spectrum, frame.data, static_cast<std::size_t>(n) * sizeof(float));
-    fftForwardInPlace(spectrum, fftSpec, fftWork.data);
+    slideAndTransform(frame, block, spectrum, fftSpec, fftWork.data);
     // Entry k is written after pair (2k, 2k + 1) was read, and never overwrites a later pair.
     for (int k = 0; k < n / 2; ++k) {
         const float re = spectrum[2 * k];
@@ -282,15 +411,7 @@ void MCLandmarkExtract::advanceFrame(array<float>& frame, const array<float>& bl
 
 // threshold[j] = max(threshold[j], level + maskTable[|j - bin|]) over the whole threshold.
 void MCLandmarkExtract::laySpread(array<float>& threshold, int bin, float level) {
-    float* t = threshold.data;
-    const float* mask = maskTable.data();
-    const int size = threshold.size();
-    for (int j = 0; j < size; ++j) {
-        const float raised = level + mask[j < bin ? bin - j : j - bin];
-        if (raised > t[j]) {
-            t[j] = raised;
-        }
-    }
+    spreadMask(threshold.data, maskTable.data(), threshold.size(), bin, level);
 }
 
 void MCLandmarkExtract::computeInitialThreshold(array<float>& threshold, MCInput* input) {
@@ -378,13 +499,18 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
     smooth(threshold);
     input->rewind();
 
-    float loudest = 0.0f;
+    float loudestPower = 0.0f;
+    array<float> power(static_cast<std::uint32_t>(bins));
     array<float> excess(static_cast<std::uint32_t>(bins));
     float* levels = fftBuffer.data;
     float* t = threshold.data;
     float* d = excess.data;
     // Room for every bin, so that the candidate scan can write without branching.
     std::vector<Candidate> candidates(static_cast<std::size_t>(bins));
+    std::vector<Candidate> viable(static_cast<std::size_t>(bins));
+    std::vector<unsigned char> hot(static_cast<std::size_t>(bins));
+    std::vector<int> hotBins(static_cast<std::size_t>(bins));
+    array<float> before(static_cast<std::uint32_t>(bins));
     std::vector<Candidate> accepted;
     accepted.reserve(params.maxPeaksPerFrame);
     frames->reserve(frames->size() + frameTotal);
@@ -394,39 +520,111 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         if (f + 1 < frameTotal) {
             input->read(block);
         }
-        advanceFrame(frame, block);
+        slideAndTransform(frame, block, levels, fftSpec, fftWork.data);
+        loudestPower = powersOf(levels, power.data, bins, loudestPower);
+        // Levels (and excesses over the threshold) only where they might reach it: elsewhere
+        // the excess is certainly below zero, so no candidate can be kept there and it is below
+        // that of any neighbour that can. The last frame's levels are all made: prune() starts
+        // from them.
+        if (f + 1 == frameTotal) {
+            std::fill(hot.begin(), hot.end(), static_cast<unsigned char>(1));
+        } else {
+            screenLevels(power.data, t, bins, hot.data());
+        }
+        std::size_t hotCount = 0;
         for (int k = 0; k < bins; ++k) {
-            const float m = levels[k];
-            if (m > loudest) {
-                loudest = m;
-            }
-            levels[k] = levelOf(m);
+            hotBins[hotCount] = k;
+            hotCount += hot[static_cast<std::size_t>(k)];
+        }
+        for (std::size_t j = 0; j < hotCount; ++j) {
+            const int k = hotBins[j];
+            levels[k] = levelOf(std::sqrt(power.data[k]));
             d[k] = levels[k] - t[k];
         }
         std::unique_ptr<std::vector<Peak*>> owned(new std::vector<Peak*>());
         frames->push_back(owned.get());
         std::vector<Peak*>& list = *owned.release();
 
-        // Candidates: strict local maxima of the excess over the threshold, in bin order.
-        std::size_t found = 0;
-        for (int i = 1; i < bins - 1; ++i) {
-            candidates[found] = {i, levels[i]};
-            found += (d[i] > d[i - 1]) & (d[i] > d[i + 1]);
+        // The viable candidates, in bin order: strict local maxima of the excess over the
+        // threshold that are also above the threshold as it stands before this frame raises it
+        // (the others can never be kept, since the threshold only rises within a frame).
+        std::size_t viableCount = 0;
+        bool unordered = false;
+        for (std::size_t j = 0; j < hotCount; ++j) {
+            const int i = hotBins[j];
+            if (i < 1 || i > bins - 2) {
+                continue;
+            }
+            const float level = levels[i];
+            unordered |= level != level;
+            if (level > t[i] && (!hot[static_cast<std::size_t>(i - 1)] || d[i] > d[i - 1]) &&
+                (!hot[static_cast<std::size_t>(i + 1)] || d[i] > d[i + 1])) {
+                viable[viableCount++] = {i, level};
+            }
         }
-        const auto candidatesEnd = candidates.begin() + static_cast<std::ptrdiff_t>(found);
-        // Strongest first; equal amplitudes stand in whatever order the sort leaves them.
-        std::sort(candidates.begin(), candidatesEnd, strongerCandidate);
+        std::memcpy(before.data, t, static_cast<std::size_t>(bins) * sizeof(float));
 
-        // Selection: above the threshold as raised by the stronger peaks of this frame, and at
-        // most maxPeaksPerFrame of them. Only the peaks kept are made.
+        // Selection: strongest first, above the threshold as raised by the stronger peaks of
+        // this frame, and at most maxPeaksPerFrame of them. Only the peaks kept are made.
+        // The order that matters is the sorted order of all candidates, whose ties fall as the
+        // sort leaves them. While the strongest viable candidate left is strictly stronger than
+        // every other, it stands at the same place there, and the candidates that can't be
+        // kept have no effect wherever they stand; so the viable ones are taken by value, and
+        // only a tie among them (or a NaN level, which leaves no order) sorts them all.
         accepted.clear();
-        for (auto c = candidates.begin(); c != candidatesEnd; ++c) {
-            if (accepted.size() == params.maxPeaksPerFrame) {
+        bool sortAll = unordered;
+        float tie = 0.0f;
+        while (!sortAll && accepted.size() < params.maxPeaksPerFrame && viableCount > 0) {
+            std::size_t best = 0;
+            bool tied = false;
+            for (std::size_t k = 1; k < viableCount; ++k) {
+                const float a = viable[k].amplitude;
+                if (a > viable[best].amplitude) {
+                    best = k;
+                    tied = false;
+                } else if (a == viable[best].amplitude) {
+                    tied = true;
+                }
+            }
+            if (tied) {
+                sortAll = true;
+                tie = viable[best].amplitude;
                 break;
             }
-            if (c->amplitude > t[c->bin]) {
-                laySpread(threshold, c->bin, c->amplitude);
-                accepted.push_back(*c);
+            const Candidate c = viable[best];
+            viable[best] = viable[--viableCount];
+            if (c.amplitude > t[c.bin]) {
+                laySpread(threshold, c.bin, c.amplitude);
+                accepted.push_back(c);
+            }
+        }
+        if (sortAll) {
+            // Every candidate, from every level and the threshold before this frame's peaks.
+            for (int k = 0; k < bins; ++k) {
+                if (!hot[static_cast<std::size_t>(k)]) {
+                    levels[k] = levelOf(std::sqrt(power.data[k]));
+                    d[k] = levels[k] - before.data[k];
+                }
+            }
+            std::size_t found = 0;
+            for (int i = 1; i < bins - 1; ++i) {
+                candidates[found] = {i, levels[i]};
+                found += (d[i] > d[i - 1]) & (d[i] > d[i + 1]);
+            }
+            const auto candidatesEnd = candidates.begin() + static_cast<std::ptrdiff_t>(found);
+            std::sort(candidates.begin(), candidatesEnd, strongerCandidate);
+            for (auto c = candidates.begin(); c != candidatesEnd; ++c) {
+                // Those above the tie were settled by value already.
+                if (!unordered && c->amplitude > tie) {
+                    continue;
+                }
+                if (accepted.size() == params.maxPeaksPerFrame) {
+                    break;
+                }
+                if (c->amplitude > t[c->bin]) {
+                    laySpread(threshold, c->bin, c->amplitude);
+                    accepted.push_back(*c);
+                }
             }
         }
         list.reserve(accepted.size());
@@ -439,7 +637,7 @@ void MCLandmarkExtract::findFreqPeaks(MCInput* input) {
         }
     }
 
-    const float loudestLevel = levelOf(loudest);
+    const float loudestLevel = levelOf(std::sqrt(loudestPower));
     for (std::vector<Peak*>* list : *frames) {
         removePeaks(
             *list, [&](const Peak* p) { return p->amplitude - loudestLevel < params.dbThreshold; });
@@ -500,19 +698,58 @@ void MCLandmarkExtract::combine(MCFile* file) {
     if (frames == nullptr || file == nullptr) {
         return;
     }
-    std::vector<Peak*> neighbors;
-    neighbors.reserve(params.getMaxPairsPerPeak() + 1u);
-    for (std::vector<Peak*>* list : *frames) {
-        std::sort(list->begin(), list->end(), [](Peak* a, Peak* b) { return strongerPeak(a, b); });
-        for (Peak* anchor : *list) {
-            neighbors.clear();
-            findNeighborPeaks(anchor, neighbors);
-            for (Peak* partner : neighbors) {
-                file->addLandmark(new Landmark{
-                    anchor->frame, file,
-                    landmarkHash(partner->frame - anchor->frame, anchor->bin, partner->bin)});
+    // The peaks of every list, list after list, in one array: the search of findNeighborPeaks()
+    // then walks contiguous memory. A list's entries are rewritten once it is sorted, so the array
+    // always holds the lists as they stand.
+    const std::size_t listCount = frames->size();
+    std::vector<std::size_t> start(listCount + 1, 0);
+    for (std::size_t i = 0; i < listCount; ++i) {
+        start[i + 1] = start[i] + (*frames)[i]->size();
+    }
+    std::vector<PeakEntry> entries(start[listCount]);
+    for (std::size_t i = 0; i < listCount; ++i) {
+        std::transform((*frames)[i]->begin(), (*frames)[i]->end(), entries.begin() + start[i],
+                       entryOf);
+    }
+
+    const std::int64_t lastFrame = static_cast<std::int64_t>(listCount) - 1;
+    const std::int64_t topBin = params.getFftSize() / 2;
+    const std::uint32_t limit = params.getMaxPairsPerPeak();
+    // The landmarks of one list, anchors in list order, each anchor's partners in search order.
+    std::vector<std::pair<std::int32_t, std::uint32_t>> found;
+    for (std::size_t i = 0; i < listCount; ++i) {
+        std::vector<Peak*>& list = *(*frames)[i];
+        std::sort(list.begin(), list.end(), [](Peak* a, Peak* b) { return strongerPeak(a, b); });
+        std::transform(list.begin(), list.end(), entries.begin() + start[i], entryOf);
+        found.clear();
+        for (const Peak* anchor : list) {
+            // As findNeighborPeaks().
+            const std::int64_t t0 = anchor->frame;
+            const std::int64_t t1 = std::min<std::int64_t>(lastFrame, t0 + params.timeRange);
+            const std::int64_t first = std::max<std::int64_t>(t0, 0);
+            if (first > t1) {
+                continue;
+            }
+            const std::int64_t lo =
+                std::max<std::int64_t>(0, std::int64_t{anchor->bin} - params.freqRange);
+            const std::int64_t hi =
+                std::min<std::int64_t>(topBin, std::int64_t{anchor->bin} + params.freqRange);
+            const PeakEntry* q = entries.data() + start[static_cast<std::size_t>(first)];
+            const PeakEntry* end = entries.data() + start[static_cast<std::size_t>(t1) + 1];
+            std::uint32_t count = 0;
+            for (; q != end; ++q) {
+                if (q->bin < lo || q->bin > hi || q->frame < t0 || q->frame > t1 ||
+                    q->peak == anchor) {
+                    continue;
+                }
+                found.emplace_back(anchor->frame,
+                                   landmarkHash(q->frame - anchor->frame, anchor->bin, q->bin));
+                if (++count > limit) {
+                    break;
+                }
             }
         }
+        addLandmarks(file, found);
     }
 }
 
