@@ -60,14 +60,14 @@ fuzz: fuzz-build
 	scripts/run-fuzzer.sh build-fuzz $(FUZZ_SECONDS)
 
 # A synthetic event (four cameras and one unrelated recording), clustered, refined, scored
-# against its truth, written out synchronized, as JSON and as an editor's timeline, all under
-# $(BUILD_DIR)/demo.
+# against its truth, written out synchronized, as JSON, as an editor's timeline and as the report
+# page, all under $(BUILD_DIR)/demo.
 demo: build
 	rm -rf $(BUILD_DIR)/demo
 	$(BUILD_DIR)/bin/make_demo $(BUILD_DIR)/demo/event
 	$(BUILD_DIR)/bin/Trelis -f $(BUILD_DIR)/demo/event -match verified -t $(BUILD_DIR)/demo/truth.xml \
 	    -o $(BUILD_DIR)/demo/out -json $(BUILD_DIR)/demo/result.json \
-	    -timeline $(BUILD_DIR)/demo/timeline.otio
+	    -timeline $(BUILD_DIR)/demo/timeline.otio -html $(BUILD_DIR)/demo/report.html
 
 format:
 	scripts/bootstrap.sh

@@ -454,6 +454,12 @@ void printRunHelp() {
                  "       path ends in .otio, Final Cut Pro 7 XML (Premiere Pro, DaVinci Resolve)\n"
                  "       when it ends in .xml.\n"
                  "\n\n";
+    std::cout << "-html <filepath>\n\n"
+                 "       Writes the report as one page to open in a browser, offline: a timeline\n"
+                 "       per cluster with every member's bar at its offset, its loudness, status,\n"
+                 "       confidence and drift, the links of each cluster, the files that matched\n"
+                 "       nothing or could not be read, the settings and the evaluation.\n"
+                 "\n\n";
     std::cout
         << "-fps <rate>\n\n"
            "       The frame rate of XML timelines whose members have no video (default 25),\n"
@@ -492,6 +498,9 @@ bool parseRunFlag(int& index, const char* flag, const char* value, RunOptions& o
             std::cout << "Invalid TIMELINE.  Must end in .otio or .xml\nDefault is none"
                       << std::endl;
         }
+    } else if (is(flag, "-html")) {
+        std::cout << "HTML: " << value << std::endl;
+        options.htmlPath = value;
     } else if (is(flag, "-fps")) {
         const double rate = frameRate(value);
         if (rate >= 1.0 && rate <= 240.0) {

@@ -21,6 +21,7 @@ struct RunOptions {
     unsigned int refineRate = 0;  // -refinerate: correlation rate; 0 for the extraction rate
     std::string jsonPath;         // -json: the result as JSON; "-" for standard output
     std::string timelinePath;     // -timeline: .otio or .xml
+    std::string htmlPath;         // -html: the report page
     double fps = 25.0;            // -fps: timeline frame rate when no member has video
     bool refine = true;           // -refine off: frame-accurate offsets only
     double maxDriftPpm = 200.0;   // -maxdrift: largest clock drift the refinement searches for

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "HtmlReport.h"
 #include "JsonReport.h"
 #include "MCFileSet.h"
 #include "RecordingSource.h"
@@ -97,6 +98,11 @@ bool writeResultFiles(const RunOptions& options, const RunReport& report,
             writeFcp7Xml(report, options.fps, text);
         }
         ok = writeNewFile(path, text.str()) && ok;
+    }
+    if (!options.htmlPath.empty()) {
+        std::ostringstream text;
+        writeHtmlReport(report, text);
+        ok = writeNewFile(options.htmlPath, text.str()) && ok;
     }
     return ok;
 }

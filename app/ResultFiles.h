@@ -1,5 +1,5 @@
-// The machine-readable results of a run: the list of inputs as the JSON report gives it, and the
-// writing of -json and -timeline, which never replaces an existing file.
+// The result files of a run: the list of inputs as the JSON report gives it, and the writing of
+// -json, -timeline and -html, which never replaces an existing file.
 #pragma once
 
 #include <ostream>
@@ -22,7 +22,7 @@ std::vector<InputFile> describeInputs(const std::vector<std::string>& taken,
                                       const std::vector<std::string>& mediaErrors,
                                       unsigned int sampleRate, int stream);
 
-// Writes the -json and -timeline files that `options` asks for; the JSON goes to
+// Writes the -json, -timeline and -html files that `options` asks for; the JSON goes to
 // `standardOutput` for "-". False when one could not be written (after a message on standard
 // error).
 bool writeResultFiles(const RunOptions& options, const RunReport& report,

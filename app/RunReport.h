@@ -83,6 +83,8 @@ struct RunReport {
     std::vector<int> unmatched;            // files in a cluster of their own
     std::vector<PairMatch> ambiguous;      // verified matching: pairs left unlinked
     std::optional<Evaluation> evaluation;  // with a ground-truth file
+    // With -html: each readable file's loudness over its length (see LoudnessEnvelope), by id.
+    std::map<int, std::vector<float>> envelopes;
 };
 
 // How sure an accepted match is, in [0, 1]: 1 - 10 / z, where z is how many spreads the winning

@@ -15,6 +15,7 @@
 #include "ClusterResult.h"
 #include "CommandLine.h"
 #include "Evaluation.h"
+#include "LoudnessEnvelope.h"
 #include "MCClusterAligner.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
@@ -345,7 +346,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
         return 1;
     }
     // Refused before the work rather than after it; the files are still created exclusively.
-    for (const std::string& result : {options.jsonPath, options.timelinePath}) {
+    for (const std::string& result : {options.jsonPath, options.timelinePath, options.htmlPath}) {
         std::error_code ignored;
         if (!result.empty() && result != "-" && fs::exists(fs::symlink_status(result, ignored))) {
             std::cerr << "[ERROR]: " << result << " already exists; it is not overwritten"
@@ -461,7 +462,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
             status = 1;
         }
     }
-    if (!options.jsonPath.empty() || !options.timelinePath.empty()) {
+    if (!options.jsonPath.empty() || !options.timelinePath.empty() || !options.htmlPath.empty()) {
         RunReport result;
         result.extract = extractParams;
         result.cluster = clusterParams;
@@ -483,6 +484,16 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
             if (cluster.members.size() == 1) {
                 result.unmatched.push_back(cluster.members.front().id);
             }
+        }
+        if (!options.htmlPath.empty()) {
+            // At the extraction rate, as the clustering heard them.
+            std::vector<int> ids;
+            for (const auto& entry : files->idToPath) {
+                ids.push_back(entry.first);
+            }
+            RecordingSource source(files->idToPath, extractRate, options.allMedia,
+                                   options.audioStream);
+            result.envelopes = loudnessEnvelopes(ids, source, options.threads);
         }
         if (!writeResultFiles(options, result, standardOutput)) {
             status = 1;

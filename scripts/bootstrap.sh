@@ -4,7 +4,8 @@
 #   always: compiler, CMake, Ninja, GoogleTest, Google Benchmark, pkg-config, clang-format,
 #           TinyXML-2 (ground truth, XML timelines), nlohmann-json (JSON results), FFmpeg's
 #           libraries and command (media files, and the tests' media), xmllint (timeline tests),
-#           Debian's python3 with numpy (the benchmark tools' tests)
+#           Debian's python3 with numpy (the benchmark tools' tests) and Chromium (the report
+#           page's check in a browser)
 #   bench:  FFTW (the yardstick of the FFT benchmark), real music and sox for the extraction ones
 #   fuzz:   clang with its libFuzzer runtime
 #   accuracy: the simulator's Python (numpy, scipy), ffmpeg, sox, the music and the speech it uses
@@ -13,7 +14,7 @@ set -euo pipefail
 
 need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
       libtinyxml2-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
-      nlohmann-json3-dev libxml2-utils python3 python3-numpy)
+      nlohmann-json3-dev libxml2-utils python3 python3-numpy chromium)
 for extra in "$@"; do
     case "$extra" in
         bench) need+=(libfftw3-dev wesnoth-1.16-music sox ffmpeg) ;;
