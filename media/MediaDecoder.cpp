@@ -213,42 +213,43 @@ int loudestAudio(const std::string& path, const std::vector<int>& streams) {
     return best;
 }
 
-// Judging the streams decodes a minute of each: it is done once per file (as long as its size
-// and time of change stay), not for every decoder a run opens on it.
-struct Judged {
+// Choosing opens the container and reads its streams, and judging them decodes a minute of each:
+// the choice is made once per file and request (as long as the file's size and time of change
+// stay), not for every decoder a run opens on it.
+struct Choice {
     std::uintmax_t size;
     std::filesystem::file_time_type changed;
     int index;
 };
-std::mutex judgedLock;
-std::map<std::string, Judged> judged;
+std::mutex choicesLock;
+std::map<std::pair<std::string, int>, Choice> choices;
 
 // The container's index of the audio stream to take: the `wanted`-th one (from 1) when the file
 // has that many, otherwise the one with the sound; -1 without audio.
 int chooseAudio(const std::string& path, int wanted) {
-    const FormatPtr fmt = openContainer(path);
-    const std::vector<int> streams = audioStreams(fmt.get());
-    if (wanted >= 1 && wanted <= static_cast<int>(streams.size())) {
-        return streams[static_cast<std::size_t>(wanted - 1)];
-    }
-    if (streams.size() < 2) {
-        return streams.empty() ? -1 : streams.front();
-    }
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     const auto changed = std::filesystem::last_write_time(path, error);
-    {
-        const std::lock_guard<std::mutex> lock(judgedLock);
-        const auto found = judged.find(path);
-        if (!error && found != judged.end() && found->second.size == size &&
+    const std::pair<std::string, int> key(path, wanted);
+    if (!error) {
+        const std::lock_guard<std::mutex> lock(choicesLock);
+        const auto found = choices.find(key);
+        if (found != choices.end() && found->second.size == size &&
             found->second.changed == changed) {
             return found->second.index;
         }
     }
-    const int index = loudestAudio(path, streams);
+    const FormatPtr fmt = openContainer(path);
+    const std::vector<int> streams = audioStreams(fmt.get());
+    int index = streams.empty() ? -1 : streams.front();
+    if (wanted >= 1 && wanted <= static_cast<int>(streams.size())) {
+        index = streams[static_cast<std::size_t>(wanted - 1)];
+    } else if (streams.size() >= 2) {
+        index = loudestAudio(path, streams);
+    }
     if (!error) {
-        const std::lock_guard<std::mutex> lock(judgedLock);
-        judged[path] = Judged{size, changed, index};
+        const std::lock_guard<std::mutex> lock(choicesLock);
+        choices[key] = Choice{size, changed, index};
     }
     return index;
 }
