@@ -22,10 +22,25 @@ constexpr double kRateFloor = 1e-6;
 // and the misfit (sum of squares) that the evidence a line gives up against the best is worth.
 constexpr double kSwitchMisfit = 1.5;
 constexpr double kEvidenceWeight = 25.0;
+// How far a switch's cost from updates may lie above the best full solve and still be solved in
+// full, relative to that cost; so that no switch that could win is passed over, far beyond what
+// the updates were seen to miss by on the day and crowd clusters: a few parts in 10^12 for
+// updatedChi, up to 2.5 parts in 10^6 (always too high) for roughChi, which only decides what
+// updatedChi looks at.
+constexpr double kEstimateMargin = 1e-6;
+constexpr double kRoughMargin = 1e-4;
+// The updates of the offsets are repeated until the misfit they would still take off is this
+// small a part of it.
+constexpr double kOffsetConverged = 1e-10;
+constexpr int kMaxOffsetUpdates = 12;
+
+// What invertAndSolve leaves in its matrix.
+enum class Inverse { Full, Diagonal, None };
 
 // Solves the symmetric positive definite system `a` x = b (n x n, row major) in place by
-// Cholesky; `a` then holds the inverse. False when the matrix is not positive definite.
-bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n) {
+// Cholesky; `a` then holds the inverse, or only its diagonal, or is left as it was. False when
+// the matrix is not positive definite.
+bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n, Inverse inverse) {
     std::vector<double> l(a.size(), 0.0);
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j <= i; ++j) {
@@ -43,16 +58,19 @@ bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n) {
             }
         }
     }
-    // L L^T x = y, for the right side and for every unit vector.
-    const auto solveColumn = [&](std::vector<double>& y) {
-        for (int i = 0; i < n; ++i) {
+    // L L^T x = y, for the right side and for unit vectors. A unit vector e_j stays 0 above j
+    // through the forward pass (exactly +0, and subtracting the zero terms below j changes no
+    // sum), so that pass starts at j; and entry j of the result needs the backward pass down to
+    // j only.
+    const auto solveColumn = [&](std::vector<double>& y, int first, int last) {
+        for (int i = first; i < n; ++i) {
             double sum = y[i];
-            for (int k = 0; k < i; ++k) {
+            for (int k = first; k < i; ++k) {
                 sum -= l[i * n + k] * y[k];
             }
             y[i] = sum / l[i * n + i];
         }
-        for (int i = n - 1; i >= 0; --i) {
+        for (int i = n - 1; i >= last; --i) {
             double sum = y[i];
             for (int k = i + 1; k < n; ++k) {
                 sum -= l[k * n + i] * y[k];
@@ -60,12 +78,20 @@ bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n) {
             y[i] = sum / l[i * n + i];
         }
     };
-    solveColumn(b);
+    solveColumn(b, 0, 0);
+    if (inverse == Inverse::None) {
+        return true;
+    }
     std::vector<double> column(static_cast<std::size_t>(n));
     for (int j = 0; j < n; ++j) {
         std::fill(column.begin(), column.end(), 0.0);
         column[j] = 1.0;
-        solveColumn(column);
+        if (inverse == Inverse::Diagonal) {
+            solveColumn(column, j, j);
+            a[j * n + j] = column[j];
+            continue;
+        }
+        solveColumn(column, j, 0);
         for (int i = 0; i < n; ++i) {
             a[i * n + j] = column[i];
         }
@@ -216,38 +242,86 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
         double bestCost = chi + kEvidenceWeight * given;
         std::size_t bestPair = 0;
         int bestLine = -1;
-        std::vector<double> trial;
+        // Every switch, costed from this solve to first order in the change of the rates
+        // (-infinity when that can't be done, or isn't wanted, which has it solved in full).
+        struct Switch {
+            std::size_t pair;
+            int line;
+            double rough;
+        };
+        std::vector<Switch> switches;
+        Scratch scratch;
+        if (!exhaustive_) {
+            prepareUpdates(pairs, scratch);
+        }
+        const auto withEvidence = [&](const Pair& p, int line, double updated) {
+            const double cost =
+                updated + kEvidenceWeight * (given - (1.0 - p.line().share) + 1.0 -
+                                             p.lines[static_cast<std::size_t>(line)].share);
+            return std::isnan(cost) ? -std::numeric_limits<double>::infinity() : cost;
+        };
         const std::vector<double> fit = standardized_;  // the trials overwrite it
         for (std::size_t k = 0; k < pairs.size(); ++k) {
-            Pair& p = pairs[k];
+            const Pair& p = pairs[k];
             if (!p.used || !members_[p.a].linked || fit[k] < kSwitchMisfit) {
                 continue;
             }
             for (int line = 0; line < static_cast<int>(p.lines.size()); ++line) {
-                if (line == p.chosen) {
-                    continue;
+                if (line != p.chosen) {
+                    switches.push_back(
+                        {k, line,
+                         exhaustive_ ? -std::numeric_limits<double>::infinity()
+                                     : withEvidence(p, line, roughChi(pairs, k, line, scratch))});
                 }
-                const int held = p.chosen;
-                const double before = 1.0 - p.line().share;
-                p.chosen = line;
-                double trialChi = 0.0;
-                const bool solved = solveGroup(pairs, anchor, trial, trialChi);
-                const double cost =
-                    trialChi + kEvidenceWeight * (given - before + 1.0 - p.line().share);
-                p.chosen = held;
-                if (solved && cost < bestCost) {
-                    bestCost = cost;
-                    bestPair = k;
-                    bestLine = line;
-                }
+            }
+        }
+        // The most promising first: those that may come near the best are costed again to the
+        // last digits that matter, and solved in full if they still may. The full solves decide,
+        // ties going to the switch a search in pair order meets first.
+        std::vector<std::size_t> order(switches.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+            return switches[x].rough < switches[y].rough;
+        });
+        std::vector<double> trial;
+        std::size_t bestSwitch = 0;
+        // A trial overwrites the members' solution, which the updates start from and which
+        // stands when no switch is taken.
+        const std::vector<Member> solvedMembers = members_;
+        const auto near = [&](double estimate, double margin) {
+            return !(estimate > bestCost + margin * (1.0 + std::fabs(bestCost)));
+        };
+        for (std::size_t s : order) {
+            if (!near(switches[s].rough, kRoughMargin)) {
+                break;
+            }
+            Pair& p = pairs[switches[s].pair];
+            if (!exhaustive_ &&
+                !near(withEvidence(p, switches[s].line,
+                                   updatedChi(pairs, switches[s].pair, switches[s].line, scratch)),
+                      kEstimateMargin)) {
+                continue;
+            }
+            const int held = p.chosen;
+            const double before = 1.0 - p.line().share;
+            p.chosen = switches[s].line;
+            double trialChi = 0.0;
+            const bool solved = solveGroup(pairs, anchor, trial, trialChi, false);
+            const double cost =
+                trialChi + kEvidenceWeight * (given - before + 1.0 - p.line().share);
+            p.chosen = held;
+            members_ = solvedMembers;
+            if (solved &&
+                (cost < bestCost || (cost == bestCost && bestLine >= 0 && s < bestSwitch))) {
+                bestCost = cost;
+                bestPair = switches[s].pair;
+                bestLine = switches[s].line;
+                bestSwitch = s;
             }
         }
         if (bestLine >= 0) {
             pairs[bestPair].chosen = bestLine;
             continue;
-        }
-        if (!solveGroup(pairs, anchor, misfit, chi)) {
-            return -1;
         }
         if (outliers(misfit) == 0) {
             break;
@@ -289,7 +363,7 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
 }
 
 bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,
-                               std::vector<double>& misfit, double& chi) {
+                               std::vector<double>& misfit, double& chi, bool inverses) {
     const int n = unknowns_;
     const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
     for (int m = 0; m < count_; ++m) {
@@ -326,8 +400,11 @@ bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,
     for (int i = 0; i < n; ++i) {
         matrix[at(i, i)] += 1.0 / priorVariance_;
     }
-    if (!invertAndSolve(matrix, rhs, n)) {
+    if (!invertAndSolve(matrix, rhs, n, inverses ? Inverse::Full : Inverse::Diagonal)) {
         return false;
+    }
+    if (inverses) {
+        rateCovariance_ = matrix;
     }
     for (int m = 0; m < count_; ++m) {
         if (index_[m] >= 0) {
@@ -354,7 +431,7 @@ bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,
                       ta * ta * a.logRateVariance + tb * tb * b.logRateVariance;
         addEquation(p.b, p.a, constraint[k], 1.0 / variance[k]);
     }
-    if (!invertAndSolve(matrix, rhs, n)) {
+    if (!invertAndSolve(matrix, rhs, n, inverses ? Inverse::Full : Inverse::None)) {
         return false;
     }
     for (int m = 0; m < count_; ++m) {
@@ -362,7 +439,9 @@ bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,
             members_[m].offset = rhs[index_[m]];
         }
     }
-    offsetCovariance_ = std::move(matrix);
+    if (inverses) {
+        offsetCovariance_ = std::move(matrix);
+    }
 
     misfit.assign(pairs.size(), 0.0);
     standardized_.assign(pairs.size(), 0.0);
@@ -394,6 +473,328 @@ bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,
         standardized_[k] = worst;
     }
     return true;
+}
+
+void ClusterSolver::prepareUpdates(const std::vector<Pair>& pairs, Scratch& scratch) const {
+    const int n = unknowns_;
+    const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
+    // The used pairs, each member's unknown n for the anchor (which stays at 0).
+    scratch.links.clear();
+    scratch.linkOf.assign(pairs.size(), -1);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const Pair& p = pairs[k];
+        if (p.used && members_[p.a].linked) {
+            const Line& l = p.line();
+            scratch.linkOf[k] = static_cast<int>(scratch.links.size());
+            scratch.links.push_back({p.a, p.b, index_[p.a] >= 0 ? index_[p.a] : n,
+                                     index_[p.b] >= 0 ? index_[p.b] : n, l.atA, l.atB,
+                                     l.sigma * l.sigma + kOffsetModel * kOffsetModel,
+                                     std::isfinite(l.logRateVariance)
+                                         ? 1.0 / (l.logRateVariance + kRateModel * kRateModel)
+                                         : 0.0,
+                                     l.logRate});
+        }
+    }
+    // K R, K being how the offset equations' right side moves with the log rates, to first order.
+    std::vector<double> moved(static_cast<std::size_t>(n * n), 0.0);
+    for (const Pair& p : pairs) {
+        if (!p.used || !members_[p.a].linked) {
+            continue;
+        }
+        const int ia = index_[p.a], ib = index_[p.b];
+        const double ta = std::exp(members_[p.a].logRate) * p.line().atA;
+        const double tb = std::exp(members_[p.b].logRate) * p.line().atB;
+        const double weight = 1.0 / (p.line().sigma * p.line().sigma + kOffsetModel * kOffsetModel +
+                                     ta * ta * members_[p.a].logRateVariance +
+                                     tb * tb * members_[p.b].logRateVariance);
+        for (int m = 0; m < n; ++m) {
+            const double v = weight * ((ia >= 0 ? ta * rateCovariance_[at(ia, m)] : 0.0) -
+                                       (ib >= 0 ? tb * rateCovariance_[at(ib, m)] : 0.0));
+            if (ib >= 0) {
+                moved[at(ib, m)] += v;
+            }
+            if (ia >= 0) {
+                moved[at(ia, m)] -= v;
+            }
+        }
+    }
+    // (C K R)^T = (K R)^T C, stored so that a column of C K R is a row.
+    scratch.sensitivity.assign(static_cast<std::size_t>(n * n), 0.0);
+    for (int i = 0; i < n; ++i) {
+        for (int l = 0; l < n; ++l) {
+            const double x = moved[at(l, i)];
+            if (x == 0.0) {
+                continue;
+            }
+            for (int j = 0; j < n; ++j) {
+                scratch.sensitivity[at(i, j)] += x * offsetCovariance_[at(l, j)];
+            }
+        }
+    }
+}
+
+double ClusterSolver::roughChi(const std::vector<Pair>& pairs, std::size_t k, int line,
+                               Scratch& scratch) const {
+    constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+    const int n = unknowns_;
+    const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
+    const Pair& p = pairs[k];
+    const Line& taken = p.lines[static_cast<std::size_t>(line)];
+    const Link& own = scratch.links[static_cast<std::size_t>(scratch.linkOf[k])];
+    const double newRateWeight = std::isfinite(taken.logRateVariance)
+                                     ? 1.0 / (taken.logRateVariance + kRateModel * kRateModel)
+                                     : 0.0;
+
+    // Log rates, exact but for rounding (as in updatedChi).
+    const int ia = own.ia, ib = own.ib;  // n for the anchor
+    const double dWeight = newRateWeight - own.rateWeight;
+    const double dRight = newRateWeight * taken.logRate - own.rateWeight * own.logRate;
+    std::vector<double>& g = scratch.rateStep;
+    g.resize(static_cast<std::size_t>(n + 1));
+    for (int m = 0; m < n; ++m) {
+        g[m] = (ia < n ? rateCovariance_[at(ia, m)] : 0.0) -
+               (ib < n ? rateCovariance_[at(ib, m)] : 0.0);
+    }
+    g[n] = 0.0;
+    const double q = g[ia] - g[ib];
+    const double denominator = 1.0 + dWeight * q;
+    if (!(denominator > 0.0)) {
+        return kUnknown;
+    }
+    const double gamma = dWeight / denominator;
+    const double step =
+        dRight - gamma * (members_[p.a].logRate - members_[p.b].logRate + dRight * q);
+    std::vector<double>& rate = scratch.rate;
+    std::vector<double>& scale = scratch.scale;
+    std::vector<double>& variance = scratch.rateVariance;
+    rate.resize(static_cast<std::size_t>(count_));
+    scale.resize(static_cast<std::size_t>(count_));
+    variance.resize(static_cast<std::size_t>(count_));
+    for (int m = 0; m < count_; ++m) {
+        const int i = index_[m];
+        const double gm = i >= 0 ? g[i] : 0.0;
+        rate[m] = members_[m].logRate + step * gm;
+        scale[m] = std::exp(rate[m]);
+        variance[m] = members_[m].logRateVariance - gamma * gm * gm;
+        if (variance[m] < 0.0) {
+            return kUnknown;
+        }
+    }
+
+    // The pair's own offset equation, before and after.
+    const double oldTa = std::exp(members_[p.a].logRate) * own.atA;
+    const double oldTb = std::exp(members_[p.b].logRate) * own.atB;
+    const double oldWeight =
+        1.0 / (own.fixedVariance + oldTa * oldTa * members_[p.a].logRateVariance +
+               oldTb * oldTb * members_[p.b].logRateVariance);
+    const double newTa = scale[p.a] * taken.atA, newTb = scale[p.b] * taken.atB;
+    const double newFixed = taken.sigma * taken.sigma + kOffsetModel * kOffsetModel;
+    const double newWeight =
+        1.0 / (newFixed + newTa * newTa * variance[p.a] + newTb * newTb * variance[p.b]);
+    const double dOffsetWeight = newWeight - oldWeight;
+
+    // Offsets to first order in the change of the rates, the pair's own change exact
+    // (Sherman-Morrison on the last solve's inverse).
+    std::vector<double>& h = scratch.offsetStep;
+    std::vector<double>& y = scratch.offsets;
+    h.resize(static_cast<std::size_t>(n + 1));
+    y.resize(static_cast<std::size_t>(n + 1));
+    for (int m = 0; m < n; ++m) {
+        h[m] = (ib < n ? offsetCovariance_[at(ib, m)] : 0.0) -
+               (ia < n ? offsetCovariance_[at(ia, m)] : 0.0);
+    }
+    h[n] = 0.0;
+    const double qOffset = h[ib] - h[ia];
+    const double offsetDenominator = 1.0 + dOffsetWeight * qOffset;
+    if (!(offsetDenominator > 0.0)) {
+        return kUnknown;
+    }
+    const double correction = newWeight * (newTa - newTb) - oldWeight * (oldTa - oldTb) -
+                              oldWeight * step * (oldTa * g[ia] - oldTb * g[ib]);
+    for (int m = 0; m < count_; ++m) {
+        const int i = index_[m];
+        if (i >= 0) {
+            y[i] = members_[m].offset + correction * h[i] +
+                   step * ((ia < n ? scratch.sensitivity[at(ia, i)] : 0.0) -
+                           (ib < n ? scratch.sensitivity[at(ib, i)] : 0.0));
+        }
+    }
+    y[n] = 0.0;
+    const double along = y[ib] - y[ia];
+    const double offsetGamma = dOffsetWeight / offsetDenominator;
+    for (int i = 0; i < n; ++i) {
+        y[i] -= offsetGamma * h[i] * along;
+    }
+
+    double chi = 0.0;
+    for (const Link& l : scratch.links) {
+        const double ta = scale[l.a] * l.atA;
+        const double tb = scale[l.b] * l.atB;
+        const double miss = ta - tb - (y[l.ib] - y[l.ia]);
+        const double rateMiss = rate[l.a] - rate[l.b] - l.logRate;
+        chi += miss * miss / (l.fixedVariance + ta * ta * variance[l.a] + tb * tb * variance[l.b]) +
+               rateMiss * rateMiss * l.rateWeight;
+    }
+    // The pair itself on its new line instead.
+    const double miss = newTa - newTb - (y[ib] - y[ia]);
+    const double rateMiss = rate[p.a] - rate[p.b] - taken.logRate;
+    const double ownTa = scale[p.a] * own.atA, ownTb = scale[p.b] * own.atB;
+    const double ownMiss = ownTa - ownTb - (y[ib] - y[ia]);
+    const double ownRateMiss = rate[p.a] - rate[p.b] - own.logRate;
+    chi +=
+        miss * miss * newWeight + rateMiss * rateMiss * newRateWeight -
+        (ownMiss * ownMiss /
+             (own.fixedVariance + ownTa * ownTa * variance[p.a] + ownTb * ownTb * variance[p.b]) +
+         ownRateMiss * ownRateMiss * own.rateWeight);
+    return std::max(chi, 0.0);
+}
+
+double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, int line,
+                                 Scratch& scratch) const {
+    constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+    const int n = unknowns_;
+    const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
+    const Pair& p = pairs[k];
+    const Line& taken = p.lines[static_cast<std::size_t>(line)];
+    const auto lineOf = [&](std::size_t q) -> const Line& {
+        return q == k ? taken : pairs[q].line();
+    };
+    const auto inGroup = [&](const Pair& q) { return q.used && members_[q.a].linked; };
+    const auto rateWeight = [](const Line& l) {
+        return std::isfinite(l.logRateVariance)
+                   ? 1.0 / (l.logRateVariance + kRateModel * kRateModel)
+                   : 0.0;
+    };
+
+    // Log rates: the pair's rate equation x_a - x_b = logRate changes its weight and value, a
+    // rank-one change of the normal equations (Sherman-Morrison on their inverse).
+    const int ia = index_[p.a], ib = index_[p.b];
+    const double oldWeight = rateWeight(p.line()), newWeight = rateWeight(taken);
+    const double dWeight = newWeight - oldWeight;
+    const double dRight = (newWeight > 0.0 ? newWeight * taken.logRate : 0.0) -
+                          (oldWeight > 0.0 ? oldWeight * p.line().logRate : 0.0);
+    std::vector<double>& g = scratch.rateStep;  // the inverse times (e_a - e_b)
+    g.assign(static_cast<std::size_t>(n), 0.0);
+    for (int m = 0; m < n; ++m) {
+        g[m] = (ia >= 0 ? rateCovariance_[at(ia, m)] : 0.0) -
+               (ib >= 0 ? rateCovariance_[at(ib, m)] : 0.0);
+    }
+    const double q = (ia >= 0 ? g[ia] : 0.0) - (ib >= 0 ? g[ib] : 0.0);
+    const double denominator = 1.0 + dWeight * q;
+    if (!(denominator > 0.0)) {
+        return kUnknown;
+    }
+    const double gamma = dWeight / denominator;
+    const double difference = members_[p.a].logRate - members_[p.b].logRate;
+    const double step = dRight - gamma * (difference + dRight * q);
+    scratch.rate.resize(static_cast<std::size_t>(count_));
+    scratch.scale.resize(static_cast<std::size_t>(count_));
+    scratch.rateVariance.resize(static_cast<std::size_t>(count_));
+    for (int m = 0; m < count_; ++m) {
+        const int i = index_[m];
+        scratch.rate[m] = members_[m].logRate + (i >= 0 ? step * g[i] : 0.0);
+        scratch.scale[m] = std::exp(scratch.rate[m]);
+        scratch.rateVariance[m] =
+            members_[m].logRateVariance - (i >= 0 ? gamma * g[i] * g[i] : 0.0);
+        if (scratch.rateVariance[m] < 0.0) {
+            return kUnknown;
+        }
+    }
+
+    // Offsets: every pair's constraint and weight follow the new rates. The last solve's inverse
+    // with the pair's own change of weight (Sherman-Morrison again) preconditions an iteration
+    // on the residuals, which the small changes of the other weights leave to converge in a few
+    // steps.
+    std::vector<double>& constraint = scratch.constraint;
+    std::vector<double>& weight = scratch.weight;
+    constraint.assign(pairs.size(), 0.0);
+    weight.assign(pairs.size(), 0.0);
+    for (std::size_t r = 0; r < pairs.size(); ++r) {
+        if (!inGroup(pairs[r])) {
+            continue;
+        }
+        const Line& l = lineOf(r);
+        const int a = pairs[r].a, b = pairs[r].b;
+        const double ta = scratch.scale[a] * l.atA;
+        const double tb = scratch.scale[b] * l.atB;
+        constraint[r] = ta - tb;
+        weight[r] = 1.0 / (l.sigma * l.sigma + kOffsetModel * kOffsetModel +
+                           ta * ta * scratch.rateVariance[a] + tb * tb * scratch.rateVariance[b]);
+    }
+    const double oldTa = std::exp(members_[p.a].logRate) * p.line().atA;
+    const double oldTb = std::exp(members_[p.b].logRate) * p.line().atB;
+    const double oldOffsetWeight =
+        1.0 / (p.line().sigma * p.line().sigma + kOffsetModel * kOffsetModel +
+               oldTa * oldTa * members_[p.a].logRateVariance +
+               oldTb * oldTb * members_[p.b].logRateVariance);
+    const double dOffsetWeight = weight[k] - oldOffsetWeight;
+    std::vector<double>& h = scratch.offsetStep;  // the inverse times (e_b - e_a)
+    h.assign(static_cast<std::size_t>(n), 0.0);
+    for (int m = 0; m < n; ++m) {
+        h[m] = (ib >= 0 ? offsetCovariance_[at(ib, m)] : 0.0) -
+               (ia >= 0 ? offsetCovariance_[at(ia, m)] : 0.0);
+    }
+    const double qOffset = (ib >= 0 ? h[ib] : 0.0) - (ia >= 0 ? h[ia] : 0.0);
+    const double offsetDenominator = 1.0 + dOffsetWeight * qOffset;
+    if (!(offsetDenominator > 0.0)) {
+        return kUnknown;
+    }
+    const double offsetGamma = dOffsetWeight / offsetDenominator;
+    std::vector<double>& y = scratch.offsets;
+    std::vector<double>& residual = scratch.residual;
+    std::vector<double>& applied = scratch.applied;
+    y.assign(static_cast<std::size_t>(n), 0.0);
+    const auto offsetOf = [&](int m) { return index_[m] >= 0 ? y[index_[m]] : 0.0; };
+    // Each step gives with the residual r and the step d what the misfit at the current offsets
+    // exceeds the least one by (r.d, exactly so were the preconditioner exact); the steps stop
+    // once that is far below what could matter.
+    for (int round = 0; round < kMaxOffsetUpdates; ++round) {
+        residual.assign(static_cast<std::size_t>(n), 0.0);
+        double offsetChi = 0.0;
+        for (std::size_t r = 0; r < pairs.size(); ++r) {
+            if (!inGroup(pairs[r])) {
+                continue;
+            }
+            const int a = pairs[r].a, b = pairs[r].b;
+            const double miss = constraint[r] - (offsetOf(b) - offsetOf(a));
+            offsetChi += miss * miss * weight[r];
+            const double t = weight[r] * miss;
+            if (index_[b] >= 0) {
+                residual[index_[b]] += t;
+            }
+            if (index_[a] >= 0) {
+                residual[index_[a]] -= t;
+            }
+        }
+        applied.assign(static_cast<std::size_t>(n), 0.0);
+        for (int i = 0; i < n; ++i) {
+            double sum = 0.0;
+            for (int j = 0; j < n; ++j) {
+                sum += offsetCovariance_[at(i, j)] * residual[j];
+            }
+            applied[i] = sum;
+        }
+        const double along = (ib >= 0 ? applied[ib] : 0.0) - (ia >= 0 ? applied[ia] : 0.0);
+        double excess = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double move = applied[i] - offsetGamma * h[i] * along;
+            excess += residual[i] * move;
+            y[i] += move;
+        }
+        if (excess <= kOffsetConverged * (1.0 + offsetChi)) {
+            double chi = offsetChi - excess;
+            for (std::size_t r = 0; r < pairs.size(); ++r) {
+                const Line& l = lineOf(r);
+                if (inGroup(pairs[r]) && std::isfinite(l.logRateVariance)) {
+                    const double rateMiss =
+                        scratch.rate[pairs[r].a] - scratch.rate[pairs[r].b] - l.logRate;
+                    chi += rateMiss * rateMiss * rateWeight(l);
+                }
+            }
+            return chi;
+        }
+    }
+    return kUnknown;
 }
 
 double ClusterSolver::offsetDifferenceVariance(int x, int y) const {

@@ -11,7 +11,10 @@
 // millisecond (or 1 ppm) off does not close with the others. Before dropping any, the solver
 // tries the other lines of the pairs that fit poorly and takes a switch when it lowers the total
 // misfit by more than the evidence the line gives up is worth; when no switch helps, it drops
-// the pair furthest off. It solves again until every pair closes.
+// the pair furthest off. It solves again until every pair closes. The switches are first costed by
+// updates of the last solve (a change of one pair's line is a rank-one change of the rate
+// equations, and a small one of the offset equations); only those that may beat the best are
+// solved in full, and the full solves alone decide, so the result is that of solving every one.
 #pragma once
 
 #include <vector>
@@ -56,6 +59,10 @@ public:
     // members.
     int solve(std::vector<Pair>& pairs);
 
+    // Solves every switch in full instead of costing it by updates first: the straightforward
+    // form the updates are tested against.
+    void setExhaustive(bool exhaustive) { exhaustive_ = exhaustive; }
+
     const std::vector<Member>& members() const { return members_; }
     // Variance of the difference of two linked members' offsets, in seconds squared.
     double offsetDifferenceVariance(int x, int y) const;
@@ -67,18 +74,52 @@ private:
 
     // One solve of the group holding `anchor`; `misfit` gets every used pair's misfit in
     // standard deviations (0 within the floors), `chi` their sum of squares without the floors.
+    // Without `inverses` the covariances are left as they were (a trial needs its misfit only).
     // False when the system can't be solved.
     bool solveGroup(const std::vector<Pair>& pairs, int anchor, std::vector<double>& misfit,
-                    double& chi);
+                    double& chi, bool inverses = true);
+
+    // A used pair as the first-order updates read it; ia and ib are the unknowns of its
+    // members, the count of unknowns for the anchor.
+    struct Link {
+        int a, b, ia, ib;
+        double atA, atB;
+        double fixedVariance;  // of the offset, what the rates add left out
+        double rateWeight;     // 0 when the pair does not tell
+        double logRate;
+    };
+
+    struct Scratch {
+        std::vector<double> rate, scale, rateVariance;                         // per member
+        std::vector<double> rateStep, offsetStep, applied, offsets, residual;  // per unknown
+        std::vector<double> constraint, weight;                                // per pair
+        std::vector<double> sensitivity;  // how the offsets move with the log rates
+        std::vector<Link> links;
+        std::vector<int> linkOf;  // pair -> link, -1 when unused
+    };
+
+    // What the first-order updates need from the last solve.
+    void prepareUpdates(const std::vector<Pair>& pairs, Scratch& scratch) const;
+
+    // The misfit (`chi` of solveGroup) the last solve would have with pair k on `line`, from
+    // that solve's inverses; NaN when the updates can't tell.
+    double updatedChi(const std::vector<Pair>& pairs, std::size_t k, int line,
+                      Scratch& scratch) const;
+    // The same with the offsets to first order in the change of the rates, in time linear in
+    // the pairs: never below it but for rounding.
+    double roughChi(const std::vector<Pair>& pairs, std::size_t k, int line,
+                    Scratch& scratch) const;
 
     int count_;
     std::vector<int> preference_;
     double priorVariance_;
     std::vector<Member> members_;
     std::vector<int> index_;  // member -> unknown in the anchor's group, -1 for the anchor
+    std::vector<double> rateCovariance_;    // dense, over the unknowns
     std::vector<double> offsetCovariance_;  // dense, over the unknowns
     std::vector<double> standardized_;      // each pair's misfit of the last solve, no floors
     int unknowns_ = 0;
+    bool exhaustive_ = false;
 };
 
 }  // namespace Trelis
