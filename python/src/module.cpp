@@ -268,6 +268,8 @@ py::array_t<float> resample(const py::array_t<float, py::array::c_style | py::ar
 PYBIND11_MODULE(_trelis, m) {
     m.doc() = "Trelis: fingerprints, clusters and aligns recordings of the same events.";
     PYBIND11_NUMPY_DTYPE(LandmarkRecord, time, file, hash);
+    py::options options;
+    options.disable_function_signatures();  // the docstrings give them, with the settings
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) {
@@ -297,11 +299,26 @@ PYBIND11_MODULE(_trelis, m) {
         });
 
     m.def("fingerprint", &fingerprint, py::arg("samples"), py::arg("rate"), py::kw_only(),
-          py::arg("name") = py::none(), py::arg("id") = 0, py::arg("progress") = py::none());
+          py::arg("name") = py::none(), py::arg("id") = 0, py::arg("progress") = py::none(),
+          "fingerprint(samples, rate, *, name=None, id=0, progress=None, **settings)\n\n"
+          "The landmarks of a recording: `samples` a 1-D array, or 2-D frames x channels, of any\n"
+          "float or integer dtype, at `rate` Hz; mixed to mono and resampled to the extraction\n"
+          "rate (samplerate=8000). Settings: the program's extraction options (fftsize, hopsize,\n"
+          "samplerate, maxpairsperpeak, maxpeaksperframe, freqrange, timerange, decayperframe,\n"
+          "peakwidth, peakdynrange, dbthreshold). `id` is the landmarks' `file`.");
     m.def("cluster", &cluster, py::arg("fingerprints"), py::kw_only(),
-          py::arg("progress") = py::none());
+          py::arg("progress") = py::none(),
+          "cluster(fingerprints, *, progress=None, **settings) -> dict\n\n"
+          "Clusters fingerprints made with the same extraction settings, as the program does.\n"
+          "Settings: match (\"spec\" or \"verified\"), popularity, maxdrift, j and the five\n"
+          "cluster thresholds (maxlandmarks, accepttreshold, mintemplatelength,\n"
+          "minoverlaplength, minpercentmatch).");
     m.def("align", &align, py::arg("a"), py::arg("b"), py::kw_only(), py::arg("approx_offset"),
-          py::arg("rate") = py::none(), py::arg("progress") = py::none());
+          py::arg("rate") = py::none(), py::arg("progress") = py::none(),
+          "align(a, b, *, approx_offset, rate=None, progress=None, **settings) -> dict\n\n"
+          "Measures where `b` starts on the clock of `a` (seconds) and its drift (ppm), searched\n"
+          "near `approx_offset`: fingerprints, or arrays at `rate`. Correlated at refinerate\n"
+          "(default: the extraction rate); maxdrift and j as the program's.");
     m.def("_resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
           py::arg("tabled") = true);
 }
