@@ -1,4 +1,4 @@
-#include "Evaluation.h"
+#include "evaluation/Evaluation.h"
 
 #include <gtest/gtest.h>
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "HtmlReport.h"
-#include "LoudnessEnvelope.h"
-#include "RunReport.h"
-#include "TimelineWriter.h"
+#include "results/HtmlReport.h"
+#include "results/LoudnessEnvelope.h"
+#include "results/RunReport.h"
+#include "results/TimelineWriter.h"
 #include "support/MemorySource.h"
 #include "support/Process.h"
 #include "synth/Synth.h"

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "RunReport.h"
-#include "TimelineWriter.h"
+#include "results/RunReport.h"
+#include "results/TimelineWriter.h"
 #include "support/Process.h"
 #include "synth/Synth.h"
 
