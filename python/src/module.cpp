@@ -20,6 +20,7 @@
 #include "PythonProgress.h"
 #include "Resampler.h"
 #include "Settings.h"
+#include "SyncRun.h"
 #include "Trelis.h"
 
 namespace py = pybind11;
@@ -319,6 +320,7 @@ PYBIND11_MODULE(_trelis, m) {
           "Measures where `b` starts on the clock of `a` (seconds) and its drift (ppm), searched\n"
           "near `approx_offset`: fingerprints, or arrays at `rate`. Correlated at refinerate\n"
           "(default: the extraction rate); maxdrift and j as the program's.");
+    addSync(m);
     m.def("_resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
           py::arg("tabled") = true);
 }

@@ -70,28 +70,55 @@ def test_cluster_of_arrays_equals_the_programs_json(demo, match):
             [(p["first"], p["second"], p["votes"], p["offset"]) for p in json_pairs]
 
 
-@pytest.mark.skipif(not hasattr(trelis._trelis, "_sync"), reason="built without the run")
 @pytest.mark.parametrize("match", ["spec", "verified"])
 def test_sync_equals_the_programs_json(demo, match):
     event, reports = demo
     stages = []
     result = trelis.sync(event, media="wav", match=match,
-                         progress=lambda stage, fraction: stages.append(stage))
+                         progress=lambda stage, fraction: stages.append((stage, fraction)))
     assert result.to_dict() == reports[match]
-    assert "matching" in stages
+    assert ("extracting", 1.0) in stages and ("matching", 1.0) in stages
+    assert "REFINED" in result.log  # what the program prints is kept, not printed
+
+
+def test_sync_of_a_list_decodes_media_and_names_files_within_their_folder(demo):
+    event, reports = demo
+    paths = [os.path.join(event, f"cam{k}.wav") for k in (4, 2, 3, 1)]
+    result = trelis.sync(paths)  # media="all": through the media module
+    assert result.settings["media"] == "all"
+    assert [f["name"] for f in result.files] == ["cam4", "cam2", "cam3", "cam1"]
+    ours = [[(m["name"], m["offset"]) for m in c["members"]] for c in result.clusters]
+    theirs = [[(m["name"], m["offset"]) for m in c["members"] if m["name"] != "street"]
+              for c in reports["spec"]["clusters"]]
+    assert canonical_clusters(ours) == canonical_clusters([c for c in theirs if c])
 
 
 def test_sync_reports_a_bad_file_in_the_result(demo, tmp_path):
-    if not hasattr(trelis._trelis, "_sync"):
-        pytest.skip("built without the run")
     event, _ = demo
     folder = tmp_path / "event"
     shutil.copytree(event, folder)
     (folder / "broken.wav").write_bytes(b"RIFF\x04\x00\x00\x00WAVEjunk")
-    result = trelis.sync(str(folder), media="wav")
+    result = trelis.sync(str(folder))
     broken = result.by_name()["broken"]
     assert broken["status"] == "error" and broken["message"]
     assert sum(len(c["members"]) for c in result.clusters) == 5  # the others went on
+    with pytest.raises(ValueError, match="cannot read the folder"):
+        trelis.sync(str(tmp_path / "missing"))
+
+
+def test_a_long_sync_stops_on_ctrl_c(demo, tmp_path):
+    event, _ = demo
+    for k in range(300):
+        os.symlink(os.path.join(event, f"cam{k % 4 + 1}.wav"), tmp_path / f"take{k:03}.wav")
+    timer = threading.Timer(0.3, _thread.interrupt_main)
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            trelis.sync(str(tmp_path), media="wav", j=1)
+    finally:
+        timer.cancel()
+    result = trelis.sync(event, media="wav")  # the streams work again, nothing is printed
+    assert len(result.files) == 5
 
 
 def test_verified_pairs_read_the_arrays_again_at_other_rates(demo):
