@@ -7,8 +7,6 @@
 #include <string>
 #include <system_error>
 
-#include "ClusterResult.h"
-
 namespace Trelis {
 
 namespace {
@@ -23,21 +21,31 @@ std::string lastError() {
     return error != nullptr ? error : "no reason given";
 }
 
-// The module lies beside the shared library the run uses, in the build tree and installed alike,
-// so that a moved or installed tree finds its own module rather than another's, whichever program
-// loaded the library (Trelis, or python3 through the Python module).
+// The folder a host other than the program named (setMediaModuleFolder); empty for the program.
+std::string& hostFolder() {
+    static std::string folder;
+    return folder;
+}
+
+// The module lies where the build and the installation both put it, relative to the program's
+// own file, so that a moved or installed tree finds its own module rather than another's.
 Loaded load() {
     Loaded loaded;
-    Dl_info library{};
-    if (dladdr(reinterpret_cast<void*>(&deleteClusterResult), &library) == 0 ||
-        library.dli_fname == nullptr) {
-        loaded.error = "cannot find the media module: the Trelis library's file is unknown";
-        return loaded;
+    std::string path;
+    if (!hostFolder().empty()) {
+        path = (std::filesystem::path(hostFolder()) /
+                std::filesystem::path(TRELIS_MEDIA_MODULE).filename())
+                   .lexically_normal()
+                   .string();
+    } else {
+        std::error_code code;
+        const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", code);
+        if (code) {
+            loaded.error = "cannot find the media module: /proc/self/exe: " + code.message();
+            return loaded;
+        }
+        path = (program.parent_path() / TRELIS_MEDIA_MODULE).lexically_normal().string();
     }
-    const std::string path = (std::filesystem::path(library.dli_fname).parent_path() /
-                              std::filesystem::path(TRELIS_MEDIA_MODULE).filename())
-                                 .lexically_normal()
-                                 .string();
     // Never closed: the objects it makes live until the program ends.
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
@@ -58,6 +66,10 @@ Loaded load() {
 }
 
 }  // namespace
+
+void setMediaModuleFolder(const std::string& folder) {
+    hostFolder() = folder;
+}
 
 MediaComponent& mediaComponent() {
     static const Loaded loaded = load();

@@ -2,7 +2,10 @@
 
 #include <pybind11/stl.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -11,6 +14,7 @@
 #include "OutputCapture.h"
 #include "PythonProgress.h"
 #include "Settings.h"
+#include "media/MediaLoader.h"
 #include "results/JsonWriter.h"
 #include "run/Analysis.h"
 #include "run/FolderContents.h"
@@ -79,6 +83,13 @@ py::tuple sync(const std::string& folder, const std::vector<std::string>& paths,
 }  // namespace
 
 void addSync(py::module_& module) {
+    // The media module lies beside libtrelis.so, not beside python3.
+    Dl_info library{};
+    if (dladdr(reinterpret_cast<void*>(&Trelis::deleteClusterResult), &library) != 0 &&
+        library.dli_fname != nullptr) {
+        Trelis::setMediaModuleFolder(
+            std::filesystem::path(library.dli_fname).parent_path().string());
+    }
     module.def("_sync", &sync, py::arg("folder"), py::arg("paths"), py::kw_only(),
                py::arg("progress") = py::none(),
                "_sync(folder, paths, *, progress=None, **settings) -> (json, log)\n\n"
