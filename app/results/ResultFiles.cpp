@@ -7,9 +7,10 @@
 
 #include "MCFileSet.h"
 #include "PathNames.h"
+#include "results/Fcp7XmlWriter.h"
 #include "results/HtmlReport.h"
 #include "results/JsonWriter.h"
-#include "results/TimelineWriter.h"
+#include "results/OtioWriter.h"
 #include "run/RecordingSource.h"
 #include "wavfile_t.h"
 
