@@ -17,7 +17,7 @@
 #include "results/HtmlReport.h"
 #include "results/LoudnessEnvelope.h"
 #include "results/RunReport.h"
-#include "results/TimelineWriter.h"
+#include "results/TextEncoding.h"
 #include "support/MemorySource.h"
 #include "support/Process.h"
 #include "synth/Synth.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "results/RunReport.h"
-#include "results/TimelineWriter.h"
+#include "results/TextEncoding.h"
 #include "support/Process.h"
 #include "synth/Synth.h"
 
