@@ -154,7 +154,8 @@ def layouts():
     big = ints.astype(np.int64) * 65536 * 65536 * 65536  # the same values in 64 bits
     return {
         "int16": ints,
-        "int8": None,  # fewer bits: compared with its own floats below
+        "int8": None,  # fewer bits: compared with their own floats below
+        "uint8": None,
         "int32": ints.astype(np.int32) * 65536,
         "int64": big,
         "uint16": (ints.astype(np.int32) + 32768).astype(np.uint16),
@@ -174,9 +175,10 @@ def layouts():
 def test_every_dtype_and_layout_reads_the_same_samples(layout):
     ints, floats = quantized_signal()
     given = layouts()[layout]
-    if layout == "int8":
+    if layout in ("int8", "uint8"):
         small = (ints // 256).astype(np.int8)
-        given, floats = small, small.astype(np.float32) / 128
+        floats = small.astype(np.float32) / 128
+        given = small if layout == "int8" else (small.astype(np.int16) + 128).astype(np.uint8)
     if layout == "float16":
         given = floats.astype(np.float16)
         floats = given.astype(np.float32)
