@@ -268,7 +268,6 @@ py::array_t<float> resample(const py::array_t<float, py::array::c_style | py::ar
 
 PYBIND11_MODULE(_trelis, m) {
     m.doc() = "Trelis: fingerprints, clusters and aligns recordings of the same events.";
-    PYBIND11_NUMPY_DTYPE(LandmarkRecord, time, file, hash);
     py::options options;
     options.disable_function_signatures();  // the docstrings give them, with the settings
     py::register_exception_translator([](std::exception_ptr p) {
