@@ -31,7 +31,8 @@ class Clustering:
     ``clusters``: lists of members (``index`` in the list given, ``name``, ``offset`` in seconds
     after the cluster's earliest member), by their first member. With ``match="verified"``,
     ``pairs`` holds the linked pairs and ``ambiguous`` the pairs left unlinked because their sound
-    agreed at two offsets, with what verified them.
+    agreed at two offsets, with what verified them (``first`` and ``second`` are indices in the
+    list given; ``offset`` is where ``second`` starts after ``first``, in seconds).
     """
 
     def __init__(self, found: dict):
@@ -96,7 +97,8 @@ def sync(paths_or_folder: PathsOrFolder, *, media: str = "all", match: str = "sp
     """Clusters and synchronizes recordings as the program does, without writing anything.
 
     ``paths_or_folder``: a folder (its files, as ``-f``) or a list of files. Files that can't be
-    read are in the result with their error rather than raised.
+    read are in the result with their error rather than raised; a folder that can't be read, or
+    that holds nothing to take, raises ValueError. Calls from several threads take turns.
     """
     if isinstance(paths_or_folder, (str, os.PathLike)):
         folder, paths = os.fspath(paths_or_folder), []
