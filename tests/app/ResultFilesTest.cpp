@@ -16,9 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "results/Fcp7XmlWriter.h"
-#include "results/JsonWriter.h"
-#include "results/OtioWriter.h"
 #include "results/RunReport.h"
 #include "results/TextEncoding.h"
 #include "support/AppRun.h"
@@ -27,6 +24,9 @@
 
 using TrelisTest::analyseFolder;
 using TrelisTest::contains;
+using TrelisTest::fcp7XmlOf;
+using TrelisTest::jsonOf;
+using TrelisTest::otioOf;
 using TrelisTest::Outcome;
 using TrelisTest::readFile;
 using TrelisTest::refinedByName;
@@ -62,17 +62,6 @@ protected:
     }
     TempDir dir;
 };
-
-template <typename Writer>
-std::string written(Writer write, const Trelis::RunReport& report) {
-    std::ostringstream out;
-    write(report, out);
-    return out.str();
-}
-
-Json jsonOf(const Trelis::RunReport& report) {
-    return Json::parse(written(Trelis::writeJsonReport, report));
-}
 
 // The cluster of the JSON with the most members, and the first with `size` members.
 const Json& clusterOfSize(const Json& json, std::size_t size) {
@@ -238,8 +227,7 @@ TEST_F(NamedEvent, WithoutRefinementOffsetsStayFrameAccurateAndSaySo) {
 TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
     const Trelis::RunReport report = analyseFolder(dir.path("in folder"));
     const std::map<std::string, double> offsets = refinedByName(report);
-    const std::string otioText =
-        written([](auto& r, auto& out) { Trelis::writeOtio(r, 25.0, out); }, report);
+    const std::string otioText = otioOf(report);
     const Json otio = Json::parse(otioText);
     EXPECT_EQ(otio["OTIO_SCHEMA"], "SerializableCollection.1");
     ASSERT_EQ(otio["children"].size(), 2u);  // the event, and the unrelated recording alone
@@ -269,8 +257,7 @@ TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
     EXPECT_EQ(clips, 4u);
     EXPECT_TRUE(contains(otioText, "in%20folder/cam%20A%20%C3%A9t%C3%A9.wav\""));
 
-    std::ofstream(dir.path("cut.xml"))
-        << written([](auto& r, auto& out) { Trelis::writeFcp7Xml(r, 30.0, out); }, report);
+    std::ofstream(dir.path("cut.xml")) << fcp7XmlOf(report, 30.0);
     EXPECT_EQ(std::system(("xmllint --noout '" + dir.path("cut.xml") + "'").c_str()), 0);
     tinyxml2::XMLDocument xml;
     ASSERT_EQ(xml.LoadFile(dir.path("cut.xml").c_str()), tinyxml2::XML_SUCCESS);
@@ -355,8 +342,7 @@ TEST(ResultFiles, PathsThatAreNotUtf8AreWrittenWithReplacementCharacters) {
     EXPECT_EQ(json["files"][0]["name"], "caf\xEF\xBF\xBD");
     EXPECT_EQ(json["unmatched"], Json::array({1}));
     // One cluster: a plain timeline, at the default frame rate since nothing has video.
-    const Json otio =
-        Json::parse(written([](auto& r, auto& out) { Trelis::writeOtio(r, 25.0, out); }, report));
+    const Json otio = Json::parse(otioOf(report));
     EXPECT_EQ(otio["OTIO_SCHEMA"], "Timeline.1");
     EXPECT_EQ(otio["global_start_time"]["rate"], 25.0);
     const Json& clip = otio["tracks"]["children"][0]["children"][0];

@@ -15,9 +15,6 @@
 
 #include <tinyxml2.h>
 
-#include "results/Fcp7XmlWriter.h"
-#include "results/JsonWriter.h"
-#include "results/OtioWriter.h"
 #include "support/AppRun.h"
 #include "support/Process.h"
 #include "synth/Synth.h"
@@ -26,6 +23,7 @@
 using TrelisTest::analyseFolder;
 using TrelisTest::contains;
 using TrelisTest::ffmpeg;
+using TrelisTest::jsonOf;
 using TrelisTest::Outcome;
 using TrelisTest::refinedByName;
 using TrelisTest::refinedOffsets;
@@ -71,18 +69,10 @@ Trelis::RunReport analyseMedia(const std::string& folder, Trelis::RunOptions opt
     return analyseFolder(folder, options);
 }
 
-Json jsonOf(const Trelis::RunReport& report) {
-    std::ostringstream out;
-    Trelis::writeJsonReport(report, out);
-    return Json::parse(out.str());
-}
-
 // The FCP7 XML of `report`, parsed into `xml`; its first sequence.
 const tinyxml2::XMLElement* firstSequence(const Trelis::RunReport& report, double fps,
                                           tinyxml2::XMLDocument& xml) {
-    std::ostringstream out;
-    Trelis::writeFcp7Xml(report, fps, out);
-    EXPECT_EQ(xml.Parse(out.str().c_str()), tinyxml2::XML_SUCCESS);
+    EXPECT_EQ(xml.Parse(TrelisTest::fcp7XmlOf(report, fps).c_str()), tinyxml2::XML_SUCCESS);
     return xml.FirstChildElement("xmeml")
         ->FirstChildElement("project")
         ->FirstChildElement("children")
@@ -337,9 +327,7 @@ TEST_F(CameraFolder, OtioTakesTheCamerasFrameRateAndGivesItAVideoTrack) {
     const Trelis::RunReport report = analyseMedia(dir.path("in"));
     // One cluster is a plain timeline at the camera's frame rate (not the rate for timelines
     // without video), its picture timed in frames and its sound in samples.
-    std::ostringstream otioText;
-    Trelis::writeOtio(report, 30.0, otioText);
-    const Json otio = Json::parse(otioText.str());
+    const Json otio = Json::parse(TrelisTest::otioOf(report, 30.0));
     EXPECT_EQ(otio["OTIO_SCHEMA"], "Timeline.1");
     EXPECT_EQ(otio["global_start_time"]["rate"], 25.0);
     int videoTracks = 0;

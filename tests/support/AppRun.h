@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
+#include "results/Fcp7XmlWriter.h"
+#include "results/JsonWriter.h"
+#include "results/OtioWriter.h"
 #include "results/RunReport.h"
 #include "run/Analysis.h"
 #include "run/FolderContents.h"
@@ -48,6 +53,23 @@ inline std::map<std::string, double> refinedByName(const Trelis::RunReport& repo
         }
     }
     return offsets;
+}
+
+// The result files' text, as the program writes them of `report`; `fps` is -fps.
+inline nlohmann::json jsonOf(const Trelis::RunReport& report) {
+    std::ostringstream out;
+    Trelis::writeJsonReport(report, out);
+    return nlohmann::json::parse(out.str());
+}
+inline std::string otioOf(const Trelis::RunReport& report, double fps = 25.0) {
+    std::ostringstream out;
+    Trelis::writeOtio(report, fps, out);
+    return out.str();
+}
+inline std::string fcp7XmlOf(const Trelis::RunReport& report, double fps = 25.0) {
+    std::ostringstream out;
+    Trelis::writeFcp7Xml(report, fps, out);
+    return out.str();
 }
 
 }  // namespace TrelisTest
