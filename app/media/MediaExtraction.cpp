@@ -15,8 +15,8 @@
 #include "MCLandmarkExtract.h"
 #include "MCTaskPool.h"
 #include "PathNames.h"
-#include "media/MediaLoader.h"
 #include "WaveReader.h"
+#include "media/MediaLoader.h"
 
 namespace Trelis {
 

@@ -7,12 +7,12 @@
 
 #include "MCFileSet.h"
 #include "PathNames.h"
+#include "WaveReader.h"
 #include "results/Fcp7XmlWriter.h"
 #include "results/HtmlReport.h"
 #include "results/JsonWriter.h"
 #include "results/OtioWriter.h"
 #include "run/RecordingSource.h"
-#include "WaveReader.h"
 
 namespace Trelis {
 

@@ -5,8 +5,8 @@
 
 #include "PathNames.h"
 #include "WavInput.h"
-#include "media/MediaLoader.h"
 #include "WaveReader.h"
+#include "media/MediaLoader.h"
 
 namespace Trelis {
 
