@@ -282,13 +282,14 @@ def test_align_measures_offset_and_drift_of_two_arrays():
 
 
 def test_a_long_fingerprint_stops_on_ctrl_c_and_the_next_call_works():
-    # A rate coprime with the extraction rate takes the resampler's slow path: seconds of work.
-    long = np.random.default_rng(2).uniform(-0.5, 0.5, 96001 * 120).astype(np.float32)
+    # A rate coprime with the extraction rate and far above it is resampled without a table:
+    # about a minute of work.
+    long = np.random.default_rng(2).uniform(-0.5, 0.5, 384001 * 10).astype(np.float32)
     timer = threading.Timer(0.3, _thread.interrupt_main)
     timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
-            trelis.fingerprint(long, 96001)
+            trelis.fingerprint(long, 384001)
     finally:
         timer.cancel()
     _, floats = quantized_signal()
