@@ -1,5 +1,5 @@
 // Trelis: clusters and synchronizes the WAVE recordings of one folder.
-#include "TrelisRun.h"
+#include "run/TrelisRun.h"
 
 int main(int argc, char** argv) {
     return Trelis::runTrelis(argc, argv);

@@ -11,8 +11,11 @@
 // to the caller and outlives the file set. Allocation failures propagate.
 #pragma once
 
+#include <vector>
+
 #include "ClusterResult.h"
 #include "MCClusterSyncParams.h"
+#include "MCMatchStats.h"
 #include "TrelisExport.h"
 
 namespace Trelis {
@@ -32,6 +35,11 @@ public:
     // still arrive on the caller's thread, in the same order) and popular hashes judged as `run`
     // says: with the default MCRunParams, the very same.
     ClusterResult* run(MCFileSet* fileSet, MCProgress* progress, const MCRunParams& run);
+    // As run(fileSet, progress, run); when `accepted` is not null, it receives a copy of every
+    // accepted pair's statistics (without histogram), ordered by id1 then id2: the evidence the
+    // clusters were joined on, for reports.
+    ClusterResult* run(MCFileSet* fileSet, MCProgress* progress, const MCRunParams& run,
+                       std::vector<MCMatchStats>* accepted);
 
 private:
     MCClusterSyncParams params;

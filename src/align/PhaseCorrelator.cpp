@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "dsp/FftEngine.h"
+#include "FftPlan.h"
 
 namespace Trelis {
 
@@ -22,17 +22,12 @@ constexpr std::size_t kSpectrumBytes = std::size_t{16} << 20;
 }  // namespace
 
 struct PhaseCorrelator::Plan {
-    FftSpec* spec = nullptr;
-    std::uint32_t size = 0;
-    array<unsigned char> work{0};
+    explicit Plan(int order) : fft(order, FftPlan::Scaling::InverseByN), size(fft.size()) {}
+
+    FftPlan fft;
+    std::uint32_t size;
     array<float> fa{0};
     array<float> fb{0};
-
-    ~Plan() {
-        if (spec != nullptr) {
-            fftFree(spec);
-        }
-    }
 };
 
 PhaseCorrelator::PhaseCorrelator() = default;
@@ -48,14 +43,7 @@ PhaseCorrelator::Plan* PhaseCorrelator::planFor(long long size) {
     }
     auto& slot = plans_[order];
     if (!slot) {
-        auto plan = std::make_unique<Plan>();
-        if (fftInitAlloc(&plan->spec, order, fftDivInvByN, fftAlgHintFast) != fftStsNoErr) {
-            return nullptr;
-        }
-        int bytes = 0;
-        fftGetBufSize(plan->spec, &bytes);
-        plan->size = 1u << order;
-        plan->work.resize(static_cast<std::uint32_t>(std::max(bytes, 1)));
+        auto plan = std::make_unique<Plan>(order);
         plan->fa.resize(plan->size + 4);
         plan->fb.resize(plan->size + 4);
         slot = std::move(plan);
@@ -91,7 +79,7 @@ const float* PhaseCorrelator::spectrum(Plan& plan, const float* samples, long lo
     float* buffer = slot->values.data();
     std::copy(samples, samples + count, buffer);
     std::fill(buffer + count, buffer + plan.size + 4, 0.0f);
-    fftForwardInPlace(buffer, plan.spec, plan.work.data);
+    plan.fft.forward(buffer);
     return buffer;
 }
 
@@ -148,7 +136,7 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
         fa[2 * k] *= power[k];
         fa[2 * k + 1] *= power[k];
     }
-    fftInverseInPlace(fa, plan->spec, plan->work.data);
+    plan->fft.inverse(fa);
 
     // The noise: every lag outside the searched ones (they compare unrelated stretches).
     float squares[kLanes] = {0.0f};

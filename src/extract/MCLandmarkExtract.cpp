@@ -14,10 +14,10 @@
 #include "MCInput.h"
 #include "MCRunParams.h"
 #include "MCTaskPool.h"
+#include "PathNames.h"
 #include "WavInput.h"
 #include "dsp/FftEngine.h"
 #include "extract/LandmarkHash.h"
-#include "extract/PathNames.h"
 #include "extract/Peak.h"
 #include "wavfile_t.h"
 

@@ -1,4 +1,4 @@
-#include "sync/ClusterCandidate.h"
+#include "ClusterCandidate.h"
 
 #include <limits>
 #include <utility>

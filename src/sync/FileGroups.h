@@ -10,7 +10,7 @@
 
 #include <set>
 
-#include "sync/ClusterCandidate.h"
+#include "ClusterCandidate.h"
 #include "sync/MatchStatsMap.h"
 
 namespace Trelis {

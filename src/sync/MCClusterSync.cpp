@@ -6,7 +6,6 @@
 #include "MCFileSet.h"
 #include "MCProgress.h"
 #include "MCRunParams.h"
-#include "sync/ClusteringRun.h"
 #include "sync/FlatLandmarkIndex.h"
 #include "sync/MCClusterBuilder.h"
 #include "sync/MatchStatsMap.h"
@@ -26,17 +25,16 @@ void announce(MCProgress* progress, int stage) {
 MCClusterSync::MCClusterSync(const MCClusterSyncParams& syncParams) : params(syncParams) {}
 
 ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress) {
-    return runClustering(params, fileSet, progress, nullptr);
+    return run(fileSet, progress, MCRunParams(), nullptr);
 }
 
 ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress,
                                   const MCRunParams& run) {
-    return runClustering(params, fileSet, progress, nullptr, run);
+    return this->run(fileSet, progress, run, nullptr);
 }
 
-ClusterResult* runClustering(const MCClusterSyncParams& params, MCFileSet* fileSet,
-                             MCProgress* progress, std::vector<MCMatchStats>* accepted,
-                             const MCRunParams& run) {
+ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress, const MCRunParams& run,
+                                  std::vector<MCMatchStats>* accepted) {
     MCFileSet none;  // a null set is clustered as an empty one rather than crash
     if (fileSet == nullptr) {
         fileSet = &none;

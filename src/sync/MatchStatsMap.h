@@ -6,7 +6,7 @@
 #include <map>
 #include <utility>
 
-#include "sync/MCMatchStats.h"
+#include "sync/MatchStatistics.h"
 #include "sync/PairHistogramMap.h"
 
 namespace Trelis {

@@ -7,7 +7,7 @@
 #include <map>
 #include <utility>
 
-#include "sync/OffsetHistogram.h"
+#include "OffsetHistogram.h"
 
 namespace Trelis {
 

@@ -1,4 +1,4 @@
-#include "RecordingNames.h"
+#include "run/RecordingNames.h"
 
 #include <gtest/gtest.h>
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "FilePairCorrelation.h"
-#include "ResultReport.h"
-#include "SyncRefiner.h"
+#include "ClusterCandidate.h"
+#include "results/TextReport.h"
+#include "run/FilePairCorrelation.h"
+#include "run/SyncRefiner.h"
 #include "support/WavImage.h"
-#include "sync/ClusterCandidate.h"
 #include "synth/Synth.h"
 
 using namespace Trelis;
@@ -52,7 +52,7 @@ std::vector<float> noise(std::size_t count, unsigned seed) {
 
 }  // namespace
 
-TEST(ResultReport, OffsetsInTheDefaultFormat) {
+TEST(TextReport, OffsetsInTheDefaultFormat) {
     const Result result =
         makeResult({{{1, "take1", 0.0f}, {2, "take2", 3.25f}, {3, "long", 1234.5678f}}});
     EXPECT_EQ(
@@ -64,7 +64,7 @@ TEST(ResultReport, OffsetsInTheDefaultFormat) {
     EXPECT_EQ(stdoutOf([&] { printClusters(*none); }), "");
 }
 
-TEST(ResultReport, CandidateGroupsAndFixedOffsets) {
+TEST(TextReport, CandidateGroupsAndFixedOffsets) {
     ClusterCandidate candidate;
     candidate.groups = {{1, {{1, 0.0f}, {2, 100.5f}}}, {3, {{3, 0.0f}}}};
     EXPECT_EQ(stdoutOf([&] { printCandidateGroups(candidate); }),

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ClusterResult.h"
-#include "SyncedOutput.h"
+#include "output/SyncedOutput.h"
 #include "support/Process.h"
 #include "support/WavImage.h"
 #include "wavfile_t.h"

@@ -37,3 +37,18 @@ list(FILTER libdirs INCLUDE REGEX "^-L")
 list(TRANSFORM libdirs REPLACE "^-L" "-Wl,-rpath,")
 run(${CXX} -std=c++17 ${CONSUMER_DIR}/main.cpp ${flags} ${libdirs} -o ${WORK_DIR}/pkgconfig_consumer)
 run(${WORK_DIR}/pkgconfig_consumer)
+
+# The Python module, when built: Debian's python3 imports the installed package, which loads the
+# installed library beside it rather than the build tree's.
+if(PYTHON_DIR)
+  set(check [=[
+import sys, numpy, trelis
+prefix = sys.argv[1]
+assert trelis.__file__.startswith(prefix), trelis.__file__
+assert len(trelis.fingerprint(numpy.sin(numpy.arange(16000) * 0.3), 8000)) > 0
+maps = [line for line in open("/proc/self/maps") if "libtrelis.so" in line]
+assert maps and all(prefix in line for line in maps), maps
+]=])
+  run(${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/${PYTHON_DIR} /usr/bin/python3 -c "${check}"
+      ${prefix})
+endif()

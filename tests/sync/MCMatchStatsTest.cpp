@@ -1,4 +1,4 @@
-#include "sync/MCMatchStats.h"
+#include "sync/MatchStatistics.h"
 
 #include <gtest/gtest.h>
 

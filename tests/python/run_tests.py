@@ -1,0 +1,27 @@
+#!/usr/bin/python3
+"""Runs the Python module's tests with pytest; exits 77 (skipped) when pytest or the built module
+is missing.
+
+Usage: run_tests.py <folder holding the trelis package> <Trelis> <make_demo> <work folder>"""
+import os
+import sys
+
+SKIPPED = 77
+
+
+def main():
+    package_dir, program, make_demo, work = sys.argv[1:5]
+    sys.path.insert(0, package_dir)
+    try:
+        import pytest  # noqa: F401
+        import trelis  # noqa: F401
+    except ImportError as missing:
+        print(f"skipped: {missing}")
+        return SKIPPED
+    os.environ.update(TRELIS_PROGRAM=program, TRELIS_MAKE_DEMO=make_demo)
+    here = os.path.dirname(os.path.abspath(__file__))
+    return pytest.main(["-q", "-p", "no:cacheprovider", f"--basetemp={work}", here])
+
+
+if __name__ == "__main__":
+    sys.exit(main())
