@@ -44,7 +44,9 @@ TEST(MCTaskPool, RunsEveryTaskOnceAndHandsThemBackInOrder) {
     EXPECT_GE(MCTaskPool(0).size(), 1u);
 }
 
-// A failing task stops what has not begun and the completions, and its exception comes back.
+// A failing task stops what has not begun and the completions, and its exception comes back. The
+// other tasks take a while, so that on a busy machine the second thread can't finish them all
+// in the moment the failing one takes to stop the run.
 TEST(MCTaskPool, AFailureStopsTheRestAndIsThrownAgain) {
     const MCTaskPool pool(2);
     std::atomic<int> started{0};
@@ -56,6 +58,7 @@ TEST(MCTaskPool, AFailureStopsTheRestAndIsThrownAgain) {
                          if (i == 5) {
                              throw std::runtime_error("task 5");
                          }
+                         std::this_thread::sleep_for(std::chrono::microseconds(100));
                      },
                      [&](std::size_t i) { done.push_back(i); }),
                  std::runtime_error);
