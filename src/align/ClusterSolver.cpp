@@ -1,5 +1,7 @@
 #include "align/ClusterSolver.h"
 
+#include "MCTaskPool.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -251,15 +253,6 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
         };
         std::vector<Switch> switches;
         Scratch scratch;
-        if (!exhaustive_) {
-            prepareUpdates(pairs, scratch);
-        }
-        const auto withEvidence = [&](const Pair& p, int line, double updated) {
-            const double cost =
-                updated + kEvidenceWeight * (given - (1.0 - p.line().share) + 1.0 -
-                                             p.lines[static_cast<std::size_t>(line)].share);
-            return std::isnan(cost) ? -std::numeric_limits<double>::infinity() : cost;
-        };
         const std::vector<double> fit = standardized_;  // the trials overwrite it
         for (std::size_t k = 0; k < pairs.size(); ++k) {
             const Pair& p = pairs[k];
@@ -268,12 +261,31 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
             }
             for (int line = 0; line < static_cast<int>(p.lines.size()); ++line) {
                 if (line != p.chosen) {
-                    switches.push_back(
-                        {k, line,
-                         exhaustive_ ? -std::numeric_limits<double>::infinity()
-                                     : withEvidence(p, line, roughChi(pairs, k, line, scratch))});
+                    switches.push_back({k, line, -std::numeric_limits<double>::infinity()});
                 }
             }
+        }
+        const auto withEvidence = [&](const Pair& p, int line, double updated) {
+            const double cost =
+                updated + kEvidenceWeight * (given - (1.0 - p.line().share) + 1.0 -
+                                             p.lines[static_cast<std::size_t>(line)].share);
+            return std::isnan(cost) ? -std::numeric_limits<double>::infinity() : cost;
+        };
+        if (!exhaustive_ && !switches.empty()) {
+            prepareUpdates(pairs, scratch);
+            // Each estimate depends on its switch alone, so the threads share them out freely.
+            const MCTaskPool pool(threads_);
+            std::vector<Scratch> own(pool.size(), scratch);
+            const std::size_t parts = std::min<std::size_t>(switches.size(), 8 * pool.size());
+            pool.run(parts, [&](std::size_t part, unsigned int worker) {
+                const std::size_t from = part * switches.size() / parts;
+                const std::size_t to = (part + 1) * switches.size() / parts;
+                for (std::size_t s = from; s < to; ++s) {
+                    Switch& w = switches[s];
+                    w.rough = withEvidence(pairs[w.pair], w.line,
+                                           roughChi(pairs, w.pair, w.line, own[worker]));
+                }
+            });
         }
         // The most promising first: those that may come near the best are costed again to the
         // last digits that matter, and solved in full if they still may. The full solves decide,

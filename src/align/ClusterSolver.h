@@ -62,6 +62,8 @@ public:
     // Solves every switch in full instead of costing it by updates first: the straightforward
     // form the updates are tested against.
     void setExhaustive(bool exhaustive) { exhaustive_ = exhaustive; }
+    // Threads that cost the switches (0: one per core); the result does not depend on them.
+    void setThreads(unsigned int threads) { threads_ = threads; }
 
     const std::vector<Member>& members() const { return members_; }
     // Variance of the difference of two linked members' offsets, in seconds squared.
@@ -120,6 +122,7 @@ private:
     std::vector<double> standardized_;      // each pair's misfit of the last solve, no floors
     int unknowns_ = 0;
     bool exhaustive_ = false;
+    unsigned int threads_ = 1;
 };
 
 }  // namespace Trelis

@@ -259,6 +259,7 @@ ClusterAlignment MCClusterAligner::align(const ClusterSet& cluster,
             }
         }
         Group group{ClusterSolver(static_cast<int>(members.size()), left, kPriorPpm), -1};
+        group.solver.setThreads(threads);
         group.anchor = group.solver.solve(subset);
         if (group.anchor < 0) {
             break;

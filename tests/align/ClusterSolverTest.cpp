@@ -178,6 +178,7 @@ TEST(ClusterSolver, UpdatesChooseAsSolvingEverySwitchInFull) {
         std::vector<ClusterSolver::Pair> straight = pairs;
         ClusterSolver fast(count, preference, 50.0), full(count, preference, 50.0);
         full.setExhaustive(true);
+        fast.setThreads(2);
         ASSERT_EQ(fast.solve(pairs), full.solve(straight)) << cluster;
         for (std::size_t k = 0; k < pairs.size(); ++k) {
             ASSERT_EQ(pairs[k].used, straight[k].used) << cluster << " pair " << k;
