@@ -17,6 +17,7 @@
 #include "MCFileSet.h"
 #include "MCInput.h"
 #include "MCLandmarkExtract.h"
+#include "MCPairVotes.h"
 #include "MCProgress.h"
 #include "MCRecordingSource.h"
 #include "MCRunParams.h"
