@@ -15,6 +15,7 @@
 
 #include "ArrayInput.h"
 #include "AudioArray.h"
+#include "Distributed.h"
 #include "Fingerprint.h"
 #include "FingerprintSource.h"
 #include "PythonProgress.h"
@@ -321,4 +322,5 @@ PYBIND11_MODULE(_trelis, m) {
           "(default: the extraction rate); maxdrift and j as the program's.");
     m.def("_resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
           py::arg("tabled") = true);
+    addDistributed(m);
 }
