@@ -35,21 +35,20 @@ struct Entry {
     std::uint32_t hash;
     std::int32_t file;
     std::int32_t time;
+    std::uint32_t slot;  // index of `file` among the distinct files
 };
 
-// One vote: the pair, then offset and file-1 frame, each word sorting as its signed values.
-struct Vote {
-    std::uint64_t pair;
-    std::uint64_t offsetTime;
-    bool operator<(const Vote& o) const {
-        return pair != o.pair ? pair < o.pair : offsetTime < o.offsetTime;
-    }
+// A file's entries of one hash, voting against the later files' entries [end, runEnd).
+struct Span {
+    std::uint32_t begin, end, runEnd;
 };
 
 }  // namespace
 
 MCPairVotes::MCPairVotes(std::vector<Bin> bins) : bins_(std::move(bins)) {
-    std::sort(bins_.begin(), bins_.end(), before);
+    if (!std::is_sorted(bins_.begin(), bins_.end(), before)) {
+        std::sort(bins_.begin(), bins_.end(), before);
+    }
     std::size_t kept = 0;
     for (std::size_t k = 0; k < bins_.size(); ++k) {
         if (kept > 0 && sameBin(bins_[kept - 1], bins_[k])) {
@@ -66,7 +65,7 @@ MCPairVotes MCPairVotes::fromLandmarks(const std::uint32_t* hashes, const std::i
                                        unsigned int maxLandmarks, bool perRecording) {
     std::vector<Entry> entries(count);
     for (std::size_t k = 0; k < count; ++k) {
-        entries[k] = {hashes[k], files[k], times[k]};
+        entries[k] = {hashes[k], files[k], times[k], 0};
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         return a.hash != b.hash ? a.hash < b.hash : a.file < b.file;
@@ -91,7 +90,23 @@ MCPairVotes MCPairVotes::fromLandmarks(const std::uint32_t* hashes, const std::i
         entries.resize(kept);
     }
 
-    std::vector<Vote> votes;
+    // The distinct files, in increasing id, and each entry's place among them.
+    std::vector<std::int32_t> ids;
+    for (const Entry& e : entries) {
+        if (ids.empty() || ids.back() != e.file) {
+            ids.push_back(e.file);
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (Entry& e : entries) {
+        e.slot = static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), e.file) -
+                                            ids.begin());
+    }
+    // As FlatLandmarkIndex: each file's entries of a hash vote against the later files' entries
+    // of that hash, which follow them in the hash's run; one file's votes are gathered at a time,
+    // by second file, so that every pair's votes are sorted apart.
+    std::vector<std::vector<Span>> spans(ids.size());
     for (std::size_t i = 0; i < entries.size();) {
         std::size_t end = i + 1;
         while (end < entries.size() && entries[end].hash == entries[i].hash) {
@@ -99,42 +114,64 @@ MCPairVotes MCPairVotes::fromLandmarks(const std::uint32_t* hashes, const std::i
         }
         const std::size_t held = end - i;
         if (held >= 2 && (perRecording || held <= maxLandmarks)) {
-            for (std::size_t a = i; a < end; ++a) {
-                for (std::size_t b = a + 1; b < end; ++b) {
-                    if (entries[b].file == entries[a].file) {
-                        continue;
-                    }
-                    // Offsets in wrapping 32-bit arithmetic, as the index computes them.
-                    const auto offset =
-                        static_cast<std::int32_t>(static_cast<std::uint32_t>(entries[a].time) -
-                                                  static_cast<std::uint32_t>(entries[b].time));
-                    votes.push_back({(static_cast<std::uint64_t>(ordered(entries[a].file)) << 32) |
-                                         ordered(entries[b].file),
-                                     (static_cast<std::uint64_t>(ordered(offset)) << 32) |
-                                         ordered(entries[a].time)});
+            for (std::size_t g = i; g < end;) {
+                std::size_t groupEnd = g + 1;
+                while (groupEnd < end && entries[groupEnd].file == entries[g].file) {
+                    ++groupEnd;
                 }
+                if (groupEnd < end) {
+                    spans[entries[g].slot].push_back({static_cast<std::uint32_t>(g),
+                                                      static_cast<std::uint32_t>(groupEnd),
+                                                      static_cast<std::uint32_t>(end)});
+                }
+                g = groupEnd;
             }
         }
         i = end;
     }
-    entries = std::vector<Entry>();
-    std::sort(votes.begin(), votes.end());
 
     MCPairVotes out;
-    for (std::size_t i = 0; i < votes.size();) {
-        const std::uint64_t offsetWord = votes[i].offsetTime >> 32;
-        std::size_t end = i + 1;
-        while (end < votes.size() && votes[end].pair == votes[i].pair &&
-               (votes[end].offsetTime >> 32) == offsetWord) {
-            ++end;
+    std::vector<std::vector<std::uint64_t>> bySecond(ids.size());
+    std::vector<std::uint32_t> touched;
+    for (std::size_t first = 0; first < ids.size(); ++first) {
+        for (const Span& span : spans[first]) {
+            for (std::uint32_t a = span.begin; a < span.end; ++a) {
+                const std::int32_t time = entries[a].time;
+                for (std::uint32_t b = span.end; b < span.runEnd; ++b) {
+                    // Offsets in wrapping 32-bit arithmetic, as the index computes them.
+                    const auto offset =
+                        static_cast<std::int32_t>(static_cast<std::uint32_t>(time) -
+                                                  static_cast<std::uint32_t>(entries[b].time));
+                    std::vector<std::uint64_t>& list = bySecond[entries[b].slot];
+                    if (list.empty()) {
+                        touched.push_back(entries[b].slot);
+                    }
+                    list.push_back((static_cast<std::uint64_t>(ordered(offset)) << 32) |
+                                   ordered(time));
+                }
+            }
         }
-        out.bins_.push_back({unordered(static_cast<std::uint32_t>(votes[i].pair >> 32)),
-                             unordered(static_cast<std::uint32_t>(votes[i].pair)),
-                             unordered(static_cast<std::uint32_t>(offsetWord)),
-                             static_cast<std::uint32_t>(end - i),
-                             unordered(static_cast<std::uint32_t>(votes[i].offsetTime)),
-                             unordered(static_cast<std::uint32_t>(votes[end - 1].offsetTime))});
-        i = end;
+        spans[first] = std::vector<Span>();
+        std::sort(touched.begin(), touched.end());
+        for (std::uint32_t second : touched) {
+            std::vector<std::uint64_t>& votes = bySecond[second];
+            std::sort(votes.begin(), votes.end());
+            for (std::size_t i = 0; i < votes.size();) {
+                const std::uint64_t offsetWord = votes[i] >> 32;
+                std::size_t end = i + 1;
+                while (end < votes.size() && (votes[end] >> 32) == offsetWord) {
+                    ++end;
+                }
+                out.bins_.push_back({ids[first], ids[second],
+                                     unordered(static_cast<std::uint32_t>(offsetWord)),
+                                     static_cast<std::uint32_t>(end - i),
+                                     unordered(static_cast<std::uint32_t>(votes[i])),
+                                     unordered(static_cast<std::uint32_t>(votes[end - 1]))});
+                i = end;
+            }
+            votes.clear();
+        }
+        touched.clear();
     }
     return out;
 }
