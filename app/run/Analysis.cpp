@@ -168,7 +168,7 @@ Analysis runAnalysis(const RunRequest& request, MCProgress* progress,
 
     MCFileSet& files = *analysis.files;
     if (elsewhere != nullptr) {
-        analysis.clusters.reset(elsewhere->clusters(files, analysis.accepted));
+        analysis.clusters.reset(elsewhere->clusters(files, analysis.accepted, analysis.matched));
     } else if (options.verified) {
         analysis.clusters.reset(verifiedClusters(request.cluster, files, rate, options, runParams,
                                                  analysis.matched, progress));

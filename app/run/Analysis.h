@@ -56,8 +56,11 @@ struct MatchingElsewhere {
     std::function<MCFileSet*(const std::vector<std::string>& taken,
                              std::vector<std::string>& mediaErrors)>
         files;
-    // The clusters of the named set, with the accepted pairs they were joined on.
-    std::function<ClusterResult*(MCFileSet& files, std::vector<MCMatchStats>& accepted)> clusters;
+    // The clusters of the named set, with the accepted pairs they were joined on (or, with
+    // -match verified, the linked and ambiguous pairs).
+    std::function<ClusterResult*(MCFileSet& files, std::vector<MCMatchStats>& accepted,
+                                 std::vector<PairMatch>& matched)>
+        clusters;
 };
 
 // Extraction, matching and alignment of `request`'s files; `progress` (may be null) follows the

@@ -3,11 +3,14 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -18,6 +21,7 @@
 #include "results/JsonWriter.h"
 #include "run/Analysis.h"
 #include "run/FolderContents.h"
+#include "run/RecordingSource.h"
 
 namespace py = pybind11;
 using namespace Trelis;
@@ -64,6 +68,39 @@ RunOptions runOptions(const Settings& settings) {
     options.threads = settings.threads;
     options.perRecording = settings.perRecording;
     return options;
+}
+
+// Verified matching as the program sets it up: recordings read at the extraction rate, the
+// drift as given.
+MCVerifiedSync verifiedSync(const Settings& settings) {
+    MCVerifyParams verify;
+    MCAlignParams align;
+    align.setSampleRate(settings.extract.getSampleRate());
+    verify.setAlign(align);
+    verify.setMaxDriftPpm(settings.maxDriftPpm);
+    return MCVerifiedSync(settings.clusterParams(settings.extract), verify);
+}
+
+// Measured candidates as bytes, to travel between processes, and back.
+py::bytes candidateBytes(const std::vector<VerifiedCandidate>& candidates) {
+    static_assert(std::is_trivially_copyable<VerifiedCandidate>::value, "copied as bytes");
+    return py::bytes(reinterpret_cast<const char*>(candidates.data()),
+                     candidates.size() * sizeof(VerifiedCandidate));
+}
+std::vector<VerifiedCandidate> candidatesOf(const std::vector<std::string>& blobs) {
+    std::vector<VerifiedCandidate> out;
+    for (const std::string& blob : blobs) {
+        if (blob.size() % sizeof(VerifiedCandidate) != 0) {
+            throw py::value_error("_sync_matched: measured candidates of a foreign layout");
+        }
+        const std::size_t count = blob.size() / sizeof(VerifiedCandidate);
+        const std::size_t at = out.size();
+        out.resize(at + count);
+        if (count != 0) {
+            std::memcpy(&out[at], blob.data(), blob.size());
+        }
+    }
+    return out;
 }
 
 // Standard output of the run, kept from the caller's terminal (it is the program's report, which
@@ -165,7 +202,7 @@ py::list votes(const Hashes& hashes, const Ints& files, const Ints& times,
 // how many pairs had votes. `profiles`: (id, first frame, landmark counts) of each file.
 py::tuple pairStatistics(const std::vector<Bins>& pieces,
                          const std::vector<std::tuple<int, int, Ints>>& profiles,
-                         const py::kwargs& given) {
+                         const std::map<int, std::string>& paths, const py::kwargs& given) {
     const Settings settings(given, Settings::All);
     const MCClusterSyncParams params = settings.clusterParams(settings.extract);
     std::vector<std::vector<MCPairVotes::Bin>> binLists;
@@ -177,6 +214,7 @@ py::tuple pairStatistics(const std::vector<Bins>& pieces,
         counts.emplace_back(id, first, fromArray<int>(cumulative));
     }
     std::vector<PairRecord> accepted;
+    std::vector<VerifiedCandidate> measured;
     std::size_t pairs = 0;
     {
         const py::gil_scoped_release nogil;
@@ -190,13 +228,27 @@ py::tuple pairStatistics(const std::vector<Bins>& pieces,
             record->setLandmarkCounts(first, cumulative);
             files.addFile(record);
         }
-        const std::vector<MCMatchStats> stats = sum.statistics(&files);
-        pairs = stats.size();
-        for (const MCMatchStats& s : MCClusterSync(params).accept(stats)) {
-            accepted.push_back({s.id1, s.id2, s.offset, s.matchCount, s.overlapLength,
-                                s.percentMatchF1, s.percentMatchF2, s.overlapLandmarksF1,
-                                s.overlapLandmarksF2, s.templateLength, s.histMean, s.histStd});
+        if (settings.verified) {
+            // The candidates' windows read from the recordings, as the program reads them.
+            RecordingSource source(paths, settings.extract.getSampleRate(), settings.allMedia,
+                                   settings.audioStream);
+            measured = verifiedSync(settings).measure(sum, &files, source);
+            const std::vector<MCPairVotes::Bin>& bins = sum.bins();
+            for (std::size_t k = 0; k < bins.size(); ++k) {
+                pairs += k == 0 || bins[k - 1].id1 != bins[k].id1 || bins[k - 1].id2 != bins[k].id2;
+            }
+        } else {
+            const std::vector<MCMatchStats> stats = sum.statistics(&files);
+            pairs = stats.size();
+            for (const MCMatchStats& s : MCClusterSync(params).accept(stats)) {
+                accepted.push_back({s.id1, s.id2, s.offset, s.matchCount, s.overlapLength,
+                                    s.percentMatchF1, s.percentMatchF2, s.overlapLandmarksF1,
+                                    s.overlapLandmarksF2, s.templateLength, s.histMean, s.histStd});
+            }
         }
+    }
+    if (settings.verified) {
+        return py::make_tuple(candidateBytes(measured), pairs);
     }
     return py::make_tuple(toArray(accepted), pairs);
 }
@@ -206,8 +258,12 @@ py::tuple pairStatistics(const std::vector<Bins>& pieces,
 // pairs: clusters, alignment and report. Returns the JSON and what the run printed.
 py::tuple syncMatched(const std::string& folder, const std::vector<std::string>& paths,
                       const std::vector<int>& read, const std::vector<std::string>& mediaErrors,
-                      const Pairs& accepted, const py::kwargs& given) {
+                      const py::object& found, const py::kwargs& given) {
     const Settings settings(given, Settings::All);
+    const std::vector<VerifiedCandidate> candidates =
+        settings.verified ? candidatesOf(found.cast<std::vector<std::string>>())
+                          : std::vector<VerifiedCandidate>();
+    const Pairs accepted = settings.verified ? Pairs(0) : found.cast<Pairs>();
     const RunRequest request{folder, paths, settings.extract,
                              settings.clusterParams(settings.extract), runOptions(settings)};
     std::vector<MCMatchStats> stats;
@@ -240,8 +296,11 @@ py::tuple syncMatched(const std::string& folder, const std::vector<std::string>&
         }
         return set;
     };
-    elsewhere.clusters = [&](MCFileSet& files, std::vector<MCMatchStats>& acceptedOut) {
-        return MCClusterSync(request.cluster).cluster(&files, stats, &acceptedOut);
+    elsewhere.clusters = [&](MCFileSet& files, std::vector<MCMatchStats>& acceptedOut,
+                             std::vector<PairMatch>& matched) {
+        return settings.verified
+                   ? verifiedSync(settings).cluster(&files, candidates, &matched)
+                   : MCClusterSync(request.cluster).cluster(&files, stats, &acceptedOut);
     };
     std::ostringstream json;
     std::string log;
@@ -268,6 +327,9 @@ void addDistributed(py::module_& m) {
     PYBIND11_NUMPY_DTYPE(PairRecord, id1, id2, offset, matchCount, overlapLength, percentMatchF1,
                          percentMatchF2, overlapLandmarksF1, overlapLandmarksF2, templateLength,
                          histMean, histStd);
+    m.def(
+        "_candidate_size", [] { return sizeof(VerifiedCandidate); },
+        "_candidate_size() -> int: the bytes of one measured candidate.");
     m.def("_matching_rules", &matchingRules,
           "_matching_rules(**settings) -> (maxlandmarks, per_recording), the settings checked.");
     m.def("_folder_paths", &folderPaths, py::arg("folder"),
@@ -282,12 +344,16 @@ void addDistributed(py::module_& m) {
           "The vote bins of landmarks that hold every landmark of their hashes, split into "
           "`parts` arrays by pair.");
     m.def("_pair_statistics", &pairStatistics, py::arg("pieces"), py::arg("profiles"),
-          "_pair_statistics(pieces, profiles, **settings) -> (accepted, pairs)\n\n"
-          "The summed votes' statistics: the accepted pairs and how many pairs had votes.");
+          py::arg("paths"),
+          "_pair_statistics(pieces, profiles, paths, **settings) -> (found, pairs)\n\n"
+          "The summed votes' statistics: the accepted pairs (with match=\"verified\", the\n"
+          "candidates measured on the recordings at `paths`, as bytes) and how many pairs had "
+          "votes.");
     m.def("_sync_matched", &syncMatched, py::arg("folder"), py::arg("paths"), py::arg("read"),
-          py::arg("media_errors"), py::arg("accepted"),
-          "_sync_matched(folder, paths, read, media_errors, accepted, **settings) -> (json, log)"
-          "\n\nThe program's clusters, alignment and report from pairs accepted elsewhere.");
+          py::arg("media_errors"), py::arg("found"),
+          "_sync_matched(folder, paths, read, media_errors, found, **settings) -> (json, log)"
+          "\n\nThe program's clusters, alignment and report from pairs accepted elsewhere (with"
+          "\nmatch=\"verified\", from the list of measured candidates' bytes).");
 }
 
 }  // namespace TrelisPython

@@ -9,8 +9,8 @@
 
 namespace TrelisPython {
 
-// Adds _matching_rules, _fingerprint_path, _folder_paths, _votes, _pair_statistics and
-// _sync_matched to `module`.
+// Adds _candidate_size, _matching_rules, _fingerprint_path, _folder_paths, _votes, _pair_statistics
+// and _sync_matched to `module`.
 void addDistributed(pybind11::module_& module);
 
 }  // namespace TrelisPython

@@ -7,15 +7,18 @@
 3. each partition's shared hashes become votes per (pair of files, offset bin), the popular-hash
    rule applied there (it only ever looks at one hash), the bins split by pair into slots;
 4. each slot's votes are summed over the partitions and turned into the pairs' statistics and
-   acceptance by the library's own code, from the files' landmark counts;
-5. the client clusters the accepted pairs, aligns the clusters on the audio and assembles the
-   result as the program does.
+   acceptance by the library's own code, from the files' landmark counts; with
+   ``match="verified"``, into each pair's candidate offsets instead, which the same task measures
+   on the recordings (only the windows it needs are kept);
+5. the client clusters the accepted (or verified) pairs, aligns the clusters on the audio and
+   assembles the result as the program does.
 
 Votes combine exactly (counts add, the earliest and latest voting frames widen), so the
 statistics are those of one machine to the bit. No task holds more than one partition's
-landmarks: ``partition_size`` (landmarks) bounds it, or ``partitions`` sets their number. The
-files must be readable at the same path by every worker and by the client (the client reads
-them again to align the clusters and describe the files).
+landmarks: ``partition_size`` (landmarks) bounds it, or ``partitions`` sets their number; the
+votes, which grow with the square of the recordings, are summed in ``slots`` shares of the
+pairs. The files must be readable at the same path by every worker and by the client (the
+client reads them again to align the clusters and describe the files).
 """
 
 from __future__ import annotations
@@ -80,8 +83,9 @@ def _sizes(arrays: list) -> list:
     return [int(a.nbytes) for a in arrays]
 
 
-def _statistics(profiles: list, settings: dict, *pieces: np.ndarray) -> tuple:
-    return _trelis._pair_statistics(list(pieces), profiles, **settings)
+def _statistics(shared: tuple, settings: dict, *pieces: np.ndarray) -> tuple:
+    profiles, paths = shared
+    return _trelis._pair_statistics(list(pieces), profiles, paths, **settings)
 
 
 _BIN_DTYPE = np.dtype([("id1", "<i4"), ("id2", "<i4"), ("offset", "<i4"), ("count", "<u4"),
@@ -102,24 +106,26 @@ def _resolve(paths_or_folder: PathsOrFolder, settings: dict) -> Tuple[str, List[
 
 
 def sync(paths_or_folder: PathsOrFolder, client: Any = None, *, partitions: Optional[int] = None,
-         partition_size: int = DEFAULT_PARTITION_SIZE, media: str = "all", match: str = "spec",
+         partition_size: int = DEFAULT_PARTITION_SIZE, slots: Optional[int] = None,
+         media: str = "all", match: str = "spec",
          refine: bool = True, retries: int = 3, **settings: Any) -> SyncResult:
     """Clusters and synchronizes recordings as ``trelis.sync`` does, matching on a Dask cluster.
 
     ``client``: a ``dask.distributed.Client``; without one, a ``LocalCluster`` of two worker
     processes is started for the call and closed after it. ``partitions``: how many hash
     partitions the landmarks are split into; by default enough that none holds more than
-    ``partition_size`` landmarks, and at least two per worker. Settings as ``trelis.sync``.
+    ``partition_size`` landmarks, and at least two per worker. ``slots``: into how many shares of
+    pairs the votes are split to be summed (as many as partitions by default); the votes grow with
+    the square of the recordings, so a large archive needs more. Settings as ``trelis.sync``.
     The result also has ``.shuffle``: partitions, landmarks, the bytes of landmarks and of votes
-    that moved between tasks, how many pairs had votes, and the seconds of each stage.
+    that moved between tasks, how many pairs had votes, the accepted pairs (or the candidates
+    measured), and the seconds of each stage.
     """
-    if match == "verified":
-        raise NotImplementedError(
-            "trelis.distributed.sync: match=\"verified\" (the candidate pairs checked on the audio "
-            "on the workers) is not implemented; use match=\"spec\", or trelis.sync on one machine")
     if partitions is not None and (not isinstance(partitions, int) or partitions < 1):
         raise ValueError(f"sync: partitions must be a whole number of at least 1, not "
                          f"{partitions!r}")
+    if slots is not None and (not isinstance(slots, int) or slots < 1):
+        raise ValueError(f"sync: slots must be a whole number of at least 1, not {slots!r}")
     if not isinstance(partition_size, int) or partition_size < 1:
         raise ValueError(f"sync: partition_size must be a whole number of landmarks of at least 1,"
                          f" not {partition_size!r}")
@@ -141,7 +147,7 @@ def sync(paths_or_folder: PathsOrFolder, client: Any = None, *, partitions: Opti
                            dashboard_address=":0")
         client = Client(own)
     try:
-        return _run(client, folder, paths, taken, partitions, partition_size, retries, rules,
+        return _run(client, folder, paths, taken, partitions, partition_size, slots, retries, rules,
                     settings)
     finally:
         if own is not None:
@@ -150,7 +156,8 @@ def sync(paths_or_folder: PathsOrFolder, client: Any = None, *, partitions: Opti
 
 
 def _run(client: Any, folder: str, paths: List[str], taken: List[str],
-         partitions: Optional[int], partition_size: int, retries: int, rules: tuple,
+         partitions: Optional[int], partition_size: int, slots: Optional[int], retries: int,
+         rules: tuple,
          settings: dict) -> SyncResult:
     run = uuid.uuid4().hex[:12]
     submit = client.submit
@@ -172,8 +179,9 @@ def _run(client: Any, folder: str, paths: List[str], taken: List[str],
     workers = max(1, len(client.scheduler_info().get("workers", {})))
     if partitions is None:
         partitions = max(math.ceil(landmarks / partition_size), 2 * workers)
-    slots = partitions
+    slots = slots or partitions
     maxlandmarks, per_recording = rules
+    verified = settings["match"] == "verified"
 
     # 2-3. Each partition's pieces of every file to one task, which votes and splits by pair.
     votes = []
@@ -186,7 +194,8 @@ def _run(client: Any, folder: str, paths: List[str], taken: List[str],
                   for p, v in enumerate(votes)]
 
     # 4. Each slot of pairs: its votes from every partition, summed, the statistics, acceptance.
-    shared = client.scatter([counts], broadcast=True, hash=False)[0]
+    paths_by_id = {i: taken[i - 1] for i in read}
+    shared = client.scatter([(counts, paths_by_id)], broadcast=True, hash=False)[0]
     results = []
     for s in range(slots):
         parts = [submit(operator.getitem, v, s, key=f"trelis-slot-{run}-{p}-{s}",
@@ -196,20 +205,25 @@ def _run(client: Any, folder: str, paths: List[str], taken: List[str],
     found = client.gather(results)
     matched = time.monotonic()
     vote_bytes = sum(sum(sizes) for sizes in client.gather(vote_sizes))
-    accepted = [a for a, _ in found if len(a)]
     pairs = sum(n for _, n in found)
     del prints, votes, results, shared
 
     # 5. Clusters, alignment and the result, on the client.
-    table = np.concatenate(accepted) if accepted else np.zeros(0, dtype=_pair_dtype())
+    if verified:
+        table = [bytes(a) for a, _ in found]
+        kept = sum(len(a) for a in table) // _trelis._candidate_size()
+    else:
+        accepted = [a for a, _ in found if len(a)]
+        table = np.concatenate(accepted) if accepted else np.zeros(0, dtype=_pair_dtype())
+        kept = int(len(table))
     text, log = _trelis._sync_matched(folder, paths, read, media_errors, table, **settings)
     import json  # noqa: PLC0415
 
     result = SyncResult(json.loads(text))
     result.log = log
-    result.shuffle = {"partitions": partitions, "landmarks": landmarks,
+    result.shuffle = {"partitions": partitions, "slots": slots, "landmarks": landmarks,
                       "landmarkBytes": landmarks * 12, "voteBytes": vote_bytes, "pairs": pairs,
-                      "acceptedPairs": int(len(table)),
+                      "acceptedPairs" if not verified else "candidates": kept,
                       "seconds": {"fingerprints": fingerprinted - started,
                                   "matching": matched - fingerprinted,
                                   "client": time.monotonic() - matched}}

@@ -1,6 +1,6 @@
-"""trelis.distributed against the program: the same result, JSON for JSON, on the demo event and
-on a simulated corpus, with the landmarks in several partitions; a worker killed in the middle of
-a run costs nothing but time."""
+"""trelis.distributed against the program: the same result, JSON for JSON, on the demo event (both
+matching modes) and on a simulated corpus, with the landmarks in several partitions; a worker
+killed in the middle of a run costs nothing but time."""
 import json
 import os
 import signal
@@ -50,7 +50,8 @@ def demo(tmp_path_factory):
     work = tmp_path_factory.mktemp("demo")
     event = str(work / "event")
     subprocess.run([MAKE_DEMO, event], check=True, capture_output=True)
-    return event, program_json(event, str(work))
+    return event, program_json(event, str(work)), program_json(event, str(work), "-match",
+                                                               "verified")
 
 
 @pytest.fixture(scope="module")
@@ -69,7 +70,7 @@ def corpus(tmp_path_factory):
 
 
 def test_demo_event_gives_the_programs_result(client, demo):
-    event, expected = demo
+    event, expected, _ = demo
     # Three partitions: the demo's hashes are split and their votes summed.
     result = trelis.distributed.sync(event, client, partitions=3, media="wav",
                                      popularity="total")
@@ -86,8 +87,18 @@ def test_simulated_corpus_gives_the_programs_result(client, corpus):
     assert sum(len(c["members"]) > 1 for c in expected["clusters"]) >= 5
 
 
+def test_verified_matching_gives_the_programs_result(client, demo):
+    event, _, expected = demo
+    # The candidates are measured on the workers, each slot of pairs reading the windows it needs.
+    result = trelis.distributed.sync(event, client, partitions=2, media="wav",
+                                     popularity="total", match="verified")
+    assert result.shuffle["candidates"] >= 6
+    assert result.to_dict() == expected
+    assert [len(c["members"]) for c in expected["clusters"]] == [4, 1]
+
+
 def test_a_worker_killed_during_the_run_is_survived(demo):
-    event, expected = demo
+    event, expected, _ = demo
     with small_cluster() as cluster, Client(cluster) as c:
         pids = c.run(os.getpid)
         killed = {}
