@@ -53,7 +53,9 @@ def main():
             length = files[m["id"]]["duration"] or 0.0
             colour = plt.cm.RdYlGn(0.15 + 0.7 * (m.get("confidence") or 0.0))
             ax.barh(row, length, left=m["refinedOffset"], color=colour, edgecolor="black")
-            drift = f", {m['driftPpm']:+g} ppm" if m.get("driftPpm") else ""
+            # A drift only where it stands out of its error, as the program's note gives it.
+            ppm, error = m.get("driftPpm"), m.get("driftPpmError") or 0.0
+            drift = f", {ppm:+g} ppm" if ppm and abs(ppm) >= max(1.0, 3 * error) else ""
             ax.text(m["refinedOffset"], row, f" {m['refinedOffset']:.3f} s ({m['status']}{drift})",
                     va="center", fontsize=8)
         ax.set_yticks(range(len(members)), [m["name"] for m in members])

@@ -15,8 +15,8 @@
 #include "MCLandmarkExtract.h"
 #include "MCTaskPool.h"
 #include "PathNames.h"
+#include "WaveReader.h"
 #include "media/MediaLoader.h"
-#include "wavfile_t.h"
 
 namespace Trelis {
 
@@ -138,10 +138,10 @@ std::vector<std::pair<std::string, std::string>> skippedMedia(const std::vector<
     for (const std::string& path : mediaCandidates(paths)) {
         if (isWavePath(path)) {
             try {
-                const wavfile_t wave(path, 1, 1, 16000);
-                if (wave.sampleRate != sampleRate) {
+                const WaveReader wave(path);
+                if (wave.sampleRate() != sampleRate) {
                     skipped.emplace_back(path,
-                                         "WAVE at " + std::to_string(wave.sampleRate) + " Hz");
+                                         "WAVE at " + std::to_string(wave.sampleRate()) + " Hz");
                 }
                 continue;
             } catch (const std::exception&) {

@@ -10,6 +10,8 @@ MediaComponent& mediaComponent() {
     throw std::runtime_error("this Trelis was built without FFmpeg");
 }
 
+void setMediaModuleFolder(const std::string&) {}
+
 bool mediaDecoderBuilt() {
     return false;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PathNames.h"
+#include "WaveReader.h"
 #include "media/MediaLoader.h"
 #include "wavfile_t.h"
 
@@ -20,40 +21,6 @@ namespace fs = std::filesystem;
 namespace Trelis {
 
 namespace {
-
-// A float sample of full scale +-1.0 as 16-bit PCM, rounded and clipped; not-a-number is 0.
-std::int16_t floatToPcm16(float value) {
-    if (!std::isfinite(value)) {
-        return 0;
-    }
-    const double scaled = std::round(static_cast<double>(value) * 32768.0);
-    return static_cast<std::int16_t>(std::max(-32768.0, std::min(32767.0, scaled)));
-}
-
-// A little-endian IEEE float.
-float ieeeFloat(const unsigned char* p) {
-    const std::uint32_t raw = static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16) |
-                              (static_cast<std::uint32_t>(p[3]) << 24);
-    float value;
-    std::memcpy(&value, &raw, sizeof value);
-    return value;
-}
-
-// One sample of `width` bytes as 16-bit PCM; widths the reader accepts but can't convert are 0.
-std::int16_t toPcm16(const unsigned char* p, int width, int bits) {
-    switch (width) {
-        case 1:
-            return static_cast<std::int16_t>((p[0] - 128) * 256);
-        case 2:
-            return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-        case 3:
-            return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[1] | (p[2] << 8)));
-        case 4:
-            return bits == 32 ? floatToPcm16(ieeeFloat(p)) : 0;
-        default:
-            return 0;
-    }
-}
 
 // Stores `value` little-endian at `at`.
 void putPcm16(char* at, std::int16_t value) {
@@ -82,39 +49,27 @@ bool finished(const wavfile_t& out, const std::string& target) {
 
 // Writes `source` padded with `padFrames` silent frames to the new file `target`.
 bool writePadded(const std::string& source, const std::string& target, long long padFrames) {
-    std::unique_ptr<wavfile_t> in;
+    std::unique_ptr<WaveReader> in;
     try {
-        in.reset(new wavfile_t(source, 1, 1, 16000));
+        in = std::make_unique<WaveReader>(source);
     } catch (const std::exception& e) {
         std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
         return false;
     }
-    const int width = in->bitsPerSample / 8;
-    const std::uint32_t channels = in->numChannels;
-    wavfile_t out(target, 2, channels, in->sampleRate);
+    const std::uint32_t channels = in->channels();
+    wavfile_t out(target, 2, channels, in->sampleRate());
     if (!out.stream.is_open()) {
         std::cerr << "[ERROR]: cannot create " << target << std::endl;
         return false;
     }
     writeSilence(out, padFrames, channels);
-    const std::size_t frameBytes = static_cast<std::size_t>(channels) * width;
-    std::vector<unsigned char> block(frameBytes * 4096);
-    std::vector<char> converted(static_cast<std::size_t>(channels) * 2 * 4096);
-    std::uint64_t left = in->numFrames;
-    while (left > 0) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, 4096));
-        in->stream.read(reinterpret_cast<char*>(block.data()),
-                        static_cast<std::streamsize>(want * frameBytes));
-        const std::size_t frames = static_cast<std::size_t>(in->stream.gcount()) / frameBytes;
+    std::vector<std::int16_t> block(static_cast<std::size_t>(channels) * 4096);
+    std::vector<char> converted(block.size() * 2);
+    for (std::size_t frames; (frames = in->readPcm16(block.data(), 4096)) > 0;) {
         for (std::size_t s = 0; s < frames * channels; ++s) {
-            putPcm16(&converted[2 * s],
-                     toPcm16(block.data() + s * width, width, in->bitsPerSample));
+            putPcm16(&converted[2 * s], block[s]);
         }
         out.stream.write(converted.data(), static_cast<std::streamsize>(frames * channels * 2));
-        if (frames < want) {
-            break;  // the file ends before its data size says
-        }
-        left -= frames;
     }
     return finished(out, target);
 }
@@ -142,7 +97,7 @@ bool writeMediaPadded(const std::string& source, const std::string& target, doub
     try {
         for (std::size_t frames; (frames = in->read(block.data(), 4096)) > 0;) {
             for (std::size_t s = 0; s < frames * channels; ++s) {
-                putPcm16(&converted[2 * s], floatToPcm16(block[s]));
+                putPcm16(&converted[2 * s], WaveReader::toPcm16(block[s]));
             }
             out.stream.write(converted.data(), static_cast<std::streamsize>(frames * channels * 2));
         }
@@ -153,21 +108,6 @@ bool writeMediaPadded(const std::string& source, const std::string& target, doub
     return finished(out, target);
 }
 
-// One sample of `width` bytes as a float of full scale +-1.0, by the rules of toPcm16 but with
-// every bit of 24-bit and float samples; not-a-number and infinities are 0.
-float toFloat(const unsigned char* p, int width, int bits) {
-    if (width == 3) {
-        const std::uint32_t raw = static_cast<std::uint32_t>(p[0]) | (p[1] << 8) | (p[2] << 16);
-        const auto value = static_cast<std::int32_t>(raw << 8) / 256;  // sign-extended
-        return static_cast<float>(value) / 8388608.0f;
-    }
-    if (width == 4 && bits == 32) {
-        const float value = ieeeFloat(p);
-        return std::isfinite(value) ? value : 0.0f;
-    }
-    return static_cast<float>(toPcm16(p, width, bits)) / 32768.0f;
-}
-
 // The interleaved float frames of a member at its own rate and channel count: a WAVE file through
 // the project's reader, as it is copied uncorrected, anything else through the media decoder.
 class MemberFrames {
@@ -175,11 +115,9 @@ public:
     // Throws with the reason when the file can't be read.
     MemberFrames(const std::string& path, int stream) {
         if (isWavePath(path)) {
-            wave_ = std::make_unique<wavfile_t>(path, 1, 1, 16000);
-            rate_ = static_cast<int>(wave_->sampleRate);
-            channels_ = static_cast<int>(wave_->numChannels);
-            left_ = wave_->numFrames;
-            bytes_.resize(static_cast<std::size_t>(channels_) * (wave_->bitsPerSample / 8) * 4096);
+            wave_ = std::make_unique<WaveReader>(path);
+            rate_ = static_cast<int>(wave_->sampleRate());
+            channels_ = static_cast<int>(wave_->channels());
         } else {
             media_ = mediaComponent().openSound(path, 0, false, stream);
             rate_ = media_->sampleRate();
@@ -194,34 +132,21 @@ public:
         if (media_ != nullptr) {
             return media_->read(out, 4096);
         }
-        const int width = wave_->bitsPerSample / 8;
-        const std::size_t frameBytes = static_cast<std::size_t>(channels_) * width;
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, 4096));
-        wave_->stream.read(reinterpret_cast<char*>(bytes_.data()),
-                           static_cast<std::streamsize>(want * frameBytes));
-        // A file that ends before its data size says ends there.
-        const std::size_t frames = static_cast<std::size_t>(wave_->stream.gcount()) / frameBytes;
-        for (std::size_t s = 0; s < frames * channels_; ++s) {
-            out[s] = toFloat(bytes_.data() + s * width, width, wave_->bitsPerSample);
-        }
-        left_ = frames < want ? 0 : left_ - frames;
-        return frames;
+        return wave_->readFloat(out, 4096);
     }
 
 private:
-    std::unique_ptr<wavfile_t> wave_;
+    std::unique_ptr<WaveReader> wave_;
     std::unique_ptr<MediaSound> media_;
     int rate_ = 0;
     int channels_ = 0;
-    std::uint64_t left_ = 0;
-    std::vector<unsigned char> bytes_;
 };
 
 // Writes the interleaved floats of `frames` as 16-bit PCM, through `converted`.
 void writeFloats(wavfile_t& out, const std::vector<float>& frames, std::vector<char>& converted) {
     converted.resize(frames.size() * 2);
     for (std::size_t s = 0; s < frames.size(); ++s) {
-        putPcm16(&converted[2 * s], floatToPcm16(frames[s]));
+        putPcm16(&converted[2 * s], WaveReader::toPcm16(frames[s]));
     }
     out.stream.write(converted.data(), static_cast<std::streamsize>(converted.size()));
 }
@@ -327,11 +252,11 @@ bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& c
                 ok = writeMediaPadded(path->second, target.string(), seconds, stream) && ok;
                 continue;
             }
-            std::unique_ptr<wavfile_t> probe;
+            std::unique_ptr<WaveReader> probe;
             long long pad = 0;
             try {
-                probe.reset(new wavfile_t(path->second, 1, 1, 16000));
-                pad = std::llround(seconds * probe->sampleRate);
+                probe = std::make_unique<WaveReader>(path->second);
+                pad = std::llround(seconds * probe->sampleRate());
             } catch (const std::exception& e) {
                 std::cerr << "[ERROR]: " << path->second << ": " << e.what() << std::endl;
                 ok = false;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "results/TimelineWriter.h"
+#include "results/TextEncoding.h"
 
 namespace Trelis {
 

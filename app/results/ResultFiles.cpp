@@ -7,11 +7,12 @@
 
 #include "MCFileSet.h"
 #include "PathNames.h"
+#include "WaveReader.h"
+#include "results/Fcp7XmlWriter.h"
 #include "results/HtmlReport.h"
 #include "results/JsonWriter.h"
-#include "results/TimelineWriter.h"
+#include "results/OtioWriter.h"
 #include "run/RecordingSource.h"
-#include "wavfile_t.h"
 
 namespace Trelis {
 
@@ -20,9 +21,9 @@ namespace {
 // Why a WAVE file was left out of a plain run.
 std::string waveProblem(const std::string& path, unsigned int sampleRate) {
     try {
-        const wavfile_t wave(path, 1, 1, 16000);
-        if (wave.sampleRate != sampleRate) {
-            return "sample rate " + std::to_string(wave.sampleRate) + " Hz, not " +
+        const WaveReader wave(path);
+        if (wave.sampleRate() != sampleRate) {
+            return "sample rate " + std::to_string(wave.sampleRate()) + " Hz, not " +
                    std::to_string(sampleRate) + " Hz (-media all decodes it)";
         }
     } catch (const std::exception& e) {

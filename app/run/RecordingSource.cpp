@@ -5,8 +5,8 @@
 
 #include "PathNames.h"
 #include "WavInput.h"
+#include "WaveReader.h"
 #include "media/MediaLoader.h"
-#include "wavfile_t.h"
 
 namespace Trelis {
 
@@ -68,11 +68,11 @@ RecordingInfo RecordingSource::describe(const std::string& path, int stream) {
     RecordingInfo info;
     if (isWavePath(path)) {
         try {
-            const wavfile_t wave(path, 1, 1, 16000);
-            info.frames = wave.numFrames;
-            info.sampleRate = static_cast<int>(wave.sampleRate);
-            info.channels = static_cast<int>(wave.numChannels);
-            info.bitDepth = wave.bitsPerSample;
+            const WaveReader wave(path);
+            info.frames = wave.frames();
+            info.sampleRate = static_cast<int>(wave.sampleRate());
+            info.channels = static_cast<int>(wave.channels());
+            info.bitDepth = wave.bitsPerSample();
             return info;
         } catch (const std::exception&) {
             // Without a decoder to try next, the WAVE reader's reason is the one to give.

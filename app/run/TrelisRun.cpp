@@ -38,6 +38,8 @@ namespace {
 // The cluster parameters derived from the final extraction settings, with the tuned thresholds.
 MCClusterSyncParams finalClusterParams(const MCExtractParams& extract,
                                        const MCClusterSyncParams& tuned) {
+    // Five thresholds and three derived values: a new setting must be carried over here too.
+    static_assert(sizeof(MCClusterSyncParams) == 8 * 4, "carry every setting of the class over");
     MCClusterSyncParams params(extract);
     params.setMinPercentMatch(tuned.getMinPercentMatch());
     params.setMinOverlapLength(tuned.getMinOverlapLength());

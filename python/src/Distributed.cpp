@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "PathNames.h"
+#include "OutputCapture.h"
+#include "PythonProgress.h"
 #include "Settings.h"
 #include "Trelis.h"
 #include "media/MediaExtraction.h"
@@ -103,21 +106,6 @@ std::vector<VerifiedCandidate> candidatesOf(const std::vector<std::string>& blob
     return out;
 }
 
-// Standard output of the run, kept from the caller's terminal (it is the program's report, which
-// the result holds as data).
-class CoutCapture {
-public:
-    CoutCapture() : previous_(std::cout.rdbuf(text_.rdbuf())) {}
-    ~CoutCapture() { std::cout.rdbuf(previous_); }
-    CoutCapture(const CoutCapture&) = delete;
-    CoutCapture& operator=(const CoutCapture&) = delete;
-    std::string text() const { return text_.str(); }
-
-private:
-    std::ostringstream text_;
-    std::streambuf* previous_;
-};
-
 // The files of `folder` a run takes, as the program lists them.
 std::vector<std::string> folderPaths(const std::string& folder, const py::kwargs& given) {
     const Settings settings(given, Settings::All);
@@ -140,8 +128,8 @@ py::tuple fingerprintPath(const std::string& path, const py::kwargs& given) {
     bool read = false;
     std::string error;
     {
+        // The extraction's lines go to the worker's standard output (its log).
         const py::gil_scoped_release nogil;
-        const CoutCapture quiet;
         MCLandmarkExtract extractor(settings.extract);
         std::unique_ptr<MCFileSet> set;
         std::vector<std::string> errors;
@@ -302,12 +290,14 @@ py::tuple syncMatched(const std::string& folder, const std::vector<std::string>&
                    ? verifiedSync(settings).cluster(&files, candidates, &matched)
                    : MCClusterSync(request.cluster).cluster(&files, stats, &acceptedOut);
     };
+    PythonProgress progress(py::none(), settings.verified);
     std::ostringstream json;
     std::string log;
     {
         const py::gil_scoped_release nogil;
-        const CoutCapture capture;
-        writeJsonReport(reportOf(runAnalysis(request, nullptr, &elsewhere), request), json);
+        const std::lock_guard<std::mutex> turn(OutputCapture::turns());
+        const OutputCapture capture(progress, paths.size());
+        writeJsonReport(reportOf(runAnalysis(request, &progress, &elsewhere), request), json);
         log = capture.text();
     }
     return py::make_tuple(json.str(), log);

@@ -26,6 +26,13 @@ std::uint64_t Fingerprint::landmarkCount() const {
 }
 
 pybind11::array_t<LandmarkRecord> Fingerprint::landmarks() const {
+    // Registered at the first use (under the GIL) rather than at import: importing numpy costs a
+    // run over files, which needs none, a tenth of a second.
+    static const bool registered = [] {
+        PYBIND11_NUMPY_DTYPE(LandmarkRecord, time, file, hash);
+        return true;
+    }();
+    (void)registered;
     pybind11::array_t<LandmarkRecord> out(static_cast<pybind11::ssize_t>(landmarkCount()));
     LandmarkRecord* record = out.mutable_data();
     for (const auto& [frame, list] : file_->landmarks) {

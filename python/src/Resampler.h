@@ -29,7 +29,7 @@ public:
     static constexpr int kHalfZeros = 24;
     static constexpr double kCutoff = 0.95;
     static constexpr double kBeta = 7.857;
-    static constexpr std::size_t kMaxTableFloats = std::size_t{1} << 22;
+    static constexpr std::size_t kMaxTableFloats = std::size_t{1} << 24;  // 64 MiB
 
     Resampler(unsigned int inRate, unsigned int outRate, bool allowTable = true);
 

@@ -265,6 +265,8 @@ Settings::Settings(const py::dict& settings, unsigned groups) {
 }
 
 MCClusterSyncParams Settings::clusterParams(const MCExtractParams& from) const {
+    // As the program's: five thresholds and three derived values, a new one carried over here too.
+    static_assert(sizeof(MCClusterSyncParams) == 8 * 4, "carry every setting of the class over");
     MCClusterSyncParams params(from);
     params.setMinPercentMatch(tuned.getMinPercentMatch());
     params.setMinOverlapLength(tuned.getMinOverlapLength());

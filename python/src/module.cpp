@@ -21,6 +21,7 @@
 #include "PythonProgress.h"
 #include "Resampler.h"
 #include "Settings.h"
+#include "SyncRun.h"
 #include "Trelis.h"
 
 namespace py = pybind11;
@@ -268,7 +269,6 @@ py::array_t<float> resample(const py::array_t<float, py::array::c_style | py::ar
 
 PYBIND11_MODULE(_trelis, m) {
     m.doc() = "Trelis: fingerprints, clusters and aligns recordings of the same events.";
-    PYBIND11_NUMPY_DTYPE(LandmarkRecord, time, file, hash);
     py::options options;
     options.disable_function_signatures();  // the docstrings give them, with the settings
     py::register_exception_translator([](std::exception_ptr p) {
@@ -320,6 +320,7 @@ PYBIND11_MODULE(_trelis, m) {
           "Measures where `b` starts on the clock of `a` (seconds) and its drift (ppm), searched\n"
           "near `approx_offset`: fingerprints, or arrays at `rate`. Correlated at refinerate\n"
           "(default: the extraction rate); maxdrift and j as the program's.");
+    addSync(m);
     m.def("_resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
           py::arg("tabled") = true);
     addDistributed(m);

@@ -17,7 +17,7 @@ import json
 import os
 from typing import Any, Callable, Iterable, Optional, Union
 
-from ._trelis import Fingerprint, align, fingerprint
+from ._trelis import Fingerprint, _sync, align, fingerprint
 from ._trelis import cluster as _cluster
 
 __all__ = ["Fingerprint", "Clustering", "SyncResult", "fingerprint", "cluster", "align", "sync"]
@@ -31,7 +31,8 @@ class Clustering:
     ``clusters``: lists of members (``index`` in the list given, ``name``, ``offset`` in seconds
     after the cluster's earliest member), by their first member. With ``match="verified"``,
     ``pairs`` holds the linked pairs and ``ambiguous`` the pairs left unlinked because their sound
-    agreed at two offsets, with what verified them.
+    agreed at two offsets, with what verified them (``first`` and ``second`` are indices in the
+    list given; ``offset`` is where ``second`` starts after ``first``, in seconds).
     """
 
     def __init__(self, found: dict):
@@ -64,8 +65,10 @@ class SyncResult:
     ``settings`` and, with ``match="verified"``, ``ambiguous``.
     """
 
-    def __init__(self, report: dict):
+    def __init__(self, report: dict, log: str = ""):
         self._report = report
+        #: what the program would have printed (the extraction's lines, the report)
+        self.log = log
 
     def __getattr__(self, name: str) -> Any:
         try:
@@ -94,16 +97,18 @@ def sync(paths_or_folder: PathsOrFolder, *, media: str = "all", match: str = "sp
     """Clusters and synchronizes recordings as the program does, without writing anything.
 
     ``paths_or_folder``: a folder (its files, as ``-f``) or a list of files. Files that can't be
-    read are in the result with their error rather than raised.
+    read are in the result with their error rather than raised; a folder that can't be read, or
+    that holds nothing to take, raises ValueError. Calls from several threads take turns.
     """
-    from ._trelis import _sync  # noqa: PLC0415 (absent in a module built without the run)
-
     if isinstance(paths_or_folder, (str, os.PathLike)):
         folder, paths = os.fspath(paths_or_folder), []
     else:
-        folder, paths = "", [os.fspath(p) for p in paths_or_folder]
+        paths = [os.fspath(p) for p in paths_or_folder]
         if not paths:
             raise ValueError("sync: no files given")
-    text = _sync(folder, paths, progress=progress, media=media, match=match, refine=refine,
-                 **settings)
-    return SyncResult(json.loads(text))
+        # Files are named by their path within the folder they share, as in a folder's run.
+        folder = os.path.commonpath([os.path.dirname(os.path.abspath(p)) for p in paths])
+        paths = [os.path.abspath(p) for p in paths]
+    text, log = _sync(folder, paths, progress=progress, media=media, match=match, refine=refine,
+                      **settings)
+    return SyncResult(json.loads(text), log)

@@ -28,6 +28,7 @@ class Clustering:
     def to_dict(self) -> dict[str, Any]: ...
 
 class SyncResult:
+    log: str
     version: str
     settings: dict[str, Any]
     files: list[dict[str, Any]]

@@ -102,7 +102,9 @@ def _resolve(paths_or_folder: PathsOrFolder, settings: dict) -> Tuple[str, List[
     paths = [os.fspath(p) for p in paths_or_folder]
     if not paths:
         raise ValueError("sync: no files given")
-    return "", paths
+    # Files are named by their path within the folder they share, as in a folder's run.
+    folder = os.path.commonpath([os.path.dirname(os.path.abspath(p)) for p in paths])
+    return folder, [os.path.abspath(p) for p in paths]
 
 
 def sync(paths_or_folder: PathsOrFolder, client: Any = None, *, partitions: Optional[int] = None,
@@ -219,8 +221,7 @@ def _run(client: Any, folder: str, paths: List[str], taken: List[str],
     text, log = _trelis._sync_matched(folder, paths, read, media_errors, table, **settings)
     import json  # noqa: PLC0415
 
-    result = SyncResult(json.loads(text))
-    result.log = log
+    result = SyncResult(json.loads(text), log)
     result.shuffle = {"partitions": partitions, "slots": slots, "landmarks": landmarks,
                       "landmarkBytes": landmarks * 12, "voteBytes": vote_bytes, "pairs": pairs,
                       "acceptedPairs" if not verified else "candidates": kept,

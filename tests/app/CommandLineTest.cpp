@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,20 +18,25 @@ struct Parsed {
     std::string folder, truth, output;
     MCExtractParams extract;
     MCClusterSyncParams cluster{MCExtractParams()};
+    RunOptions options;
     int result = -1;
 };
 
-// Parses `args` (after the program name) with a folder given, capturing standard output.
-Parsed parse(std::vector<std::string> args) {
+// Parses the words of `line` (after the program name), capturing standard output.
+Parsed parse(const std::string& line) {
     Parsed p;
-    args.insert(args.begin(), "Trelis");
+    std::vector<std::string> args = {"Trelis"};
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+        args.push_back(word);
+    }
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
     testing::internal::CaptureStdout();
     p.result = parseArguments(static_cast<int>(argv.size()), argv.data(), p.folder, p.truth,
-                              p.output, p.extract, p.cluster);
+                              p.output, p.extract, p.cluster, p.options);
     p.out = testing::internal::GetCapturedStdout();
     return p;
 }
@@ -50,19 +56,19 @@ std::string runHelp() {
 }  // namespace
 
 TEST(CommandLine, FftSizeMustBeAPowerOfTwoAndTheSetterHasTheLastWord) {
-    Parsed p = parse({"-f", "in", "-fftsize", "1000"});
+    Parsed p = parse("-f in -fftsize 1000");
     EXPECT_EQ(p.out,
               "-f in\n-fftsize 1000\nInvalid FFTSIZE.  Must be a power of two and greater "
               "than 0.\nDefault is 512\n");
-    p = parse({"-f", "in", "-fftsize", "2"});
+    p = parse("-f in -fftsize 2");
     EXPECT_EQ(p.out, "-f in\n-fftsize 2\nFFTSIZE: 2\n");
     EXPECT_EQ(p.extract.getFftSize(), 512u);
-    p = parse({"-f", "in", "-fftsize", "1024"});
+    p = parse("-f in -fftsize 1024");
     EXPECT_EQ(p.extract.getFftSize(), 1024u);
 }
 
 TEST(CommandLine, SampleRateCautionAndSilentRefusal) {
-    const Parsed p = parse({"-samplerate", "2000", "-f", "in"});
+    const Parsed p = parse("-samplerate 2000 -f in");
     EXPECT_EQ(p.out,
               "-samplerate 2000\nSAMPLERATE: 2000\nCAUTION: Changing the sample rate can "
               "drastically\nchange things and needs to match the sample rateof ALL the files to be "
@@ -71,7 +77,7 @@ TEST(CommandLine, SampleRateCautionAndSilentRefusal) {
 }
 
 TEST(CommandLine, UnknownFlagLeavesItsValueToBeReadAsAFlag) {
-    const Parsed p = parse({"-f", "audio", "-x", "5"});
+    const Parsed p = parse("-f audio -x 5");
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.folder, "audio");
     EXPECT_EQ(p.out, "-f audio\n-x 5\nUnknown input arguments\n" + help());
@@ -79,54 +85,41 @@ TEST(CommandLine, UnknownFlagLeavesItsValueToBeReadAsAFlag) {
 
 // The options beyond the help's own come with -help-more only, which the title points to.
 TEST(CommandLine, HelpMoreListsTheOtherOptions) {
-    EXPECT_EQ(parse({"-f", "audio", "-help-more"}).out, "-f audio\n" + runHelp());
-    EXPECT_EQ(parse({"-f", "audio", "-h"}).out, "-f audio\n" + help());
+    EXPECT_EQ(parse("-f audio -help-more").out, "-f audio\n" + runHelp());
+    EXPECT_EQ(parse("-f audio -h").out, "-f audio\n" + help());
     EXPECT_NE(help().find("-help-more"), std::string::npos);
     EXPECT_NE(runHelp().find("-match <spec|verified>"), std::string::npos);
 }
 
 TEST(CommandLine, RefusedValuesKeepTheDefault) {
-    Parsed p = parse({"-f", "in", "-freqrange", "abc", "-timerange", "0", "-hopsize", "-3"});
+    Parsed p = parse("-f in -freqrange abc -timerange 0 -hopsize -3");
     EXPECT_EQ(p.out,
               "-f in\n-freqrange abc\nInvalid FREQUENCY RANGE.  Must be greater than 0\nDefault is "
               "62\n-timerange 0\nInvalid TIME RANGE.  Must be greater than 0\nDefault is 126\n"
               "-hopsize -3\nInvalid HOPSIZE.  Must be greater than 0\nDefault is 256\n");
-    p = parse({"-f", "in", "-maxlandmarks", "0", "-mintemplatelength", "-1"});
+    p = parse("-f in -maxlandmarks 0 -mintemplatelength -1");
     EXPECT_EQ(p.out,
               "-f in\n-maxlandmarks 0\nInvalid MAX LANDMARKS.\nDefault is 250\n"
               "-mintemplatelength -1\nInvalid MIN TEMPLATE LENGTH.  Must be greater than or equal "
               "to 0.\nDefault is 3\n");
+    p = parse("-f in -dbthreshold 10 -media some -refinerate 9 -timeline cut.edl");
+    EXPECT_EQ(p.out,
+              "-f in\n-dbthreshold 10\nInvalid DB THRESHOLD.  Must be less than 0\nDefault is -60\n"
+              "-media some\nInvalid MEDIA.  Must be all.\nDefault is wav\n-refinerate 9\n"
+              "Invalid REFINE SAMPLE RATE.  Must be between 1000 and 384000.\nDefault is the "
+              "extraction sample rate\n-timeline cut.edl\nInvalid TIMELINE.  Must end in .otio or "
+              ".xml\nDefault is none\n");
+    EXPECT_EQ(p.extract.dbThreshold, -60.0f);
+    EXPECT_FALSE(p.options.allMedia);
+    EXPECT_EQ(p.options.refineRate, 0u);
+    EXPECT_EQ(p.options.timelinePath, "");
 }
 
 TEST(CommandLine, AcceptedValuesAreStored) {
-    Parsed p = parse({"-f",
-                      "in",
-                      "-t",
-                      "truth.xml",
-                      "-o",
-                      "out",
-                      "-decayperframe",
-                      "0.5",
-                      "-dbthreshold",
-                      "-40",
-                      "-accepttreshold",
-                      "0",
-                      "-maxpairsperpeak",
-                      "3",
-                      "-peakwidth",
-                      "12.5",
-                      "-maxpeaksperframe",
-                      "7",
-                      "-peakdynrange",
-                      "30",
-                      "-maxlandmarks",
-                      "100",
-                      "-minoverlaplength",
-                      "2",
-                      "-minpercentmatch",
-                      "0.5",
-                      "-mintemplatelength",
-                      "0"});
+    Parsed p = parse(
+        "-f in -t truth.xml -o out -decayperframe 0.5 -dbthreshold -40 -accepttreshold 0 "
+        "-maxpairsperpeak 3 -peakwidth 12.5 -maxpeaksperframe 7 -peakdynrange 30 -maxlandmarks 100 "
+        "-minoverlaplength 2 -minpercentmatch 0.5 -mintemplatelength 0");
     EXPECT_EQ(p.truth, "truth.xml");
     EXPECT_EQ(p.output, "out");
     EXPECT_EQ(p.extract.decayPerFrame, 0.5f);
@@ -145,14 +138,8 @@ TEST(CommandLine, AcceptedValuesAreStored) {
     EXPECT_NE(p.out.find("MAX LANDMARKS: 100\n"), std::string::npos);
 }
 
-TEST(CommandLine, DbThresholdMustBeNegative) {
-    const Parsed p = parse({"-f", "in", "-dbthreshold", "10"});
-    EXPECT_EQ(p.extract.dbThreshold, -60.0f);
-    EXPECT_NE(p.out.find("Default is -60\n"), std::string::npos);
-}
-
 TEST(CommandLine, LaterOptionsWinAndATrailingFlagIsIgnored) {
-    const Parsed p = parse({"-f", "a", "-f", "b", "-fftsize"});
+    const Parsed p = parse("-f a -f b -fftsize");
     EXPECT_EQ(p.folder, "b");
     EXPECT_EQ(p.out, "-f a\n-f b\n");
 }
@@ -211,23 +198,11 @@ TEST(CommandLine, FrameRatesAsRatiosAndSampleRatesInKilohertz) {
 
 // -recursive takes no value: the flag after it is read as a flag. -stream counts from 1.
 TEST(CommandLine, RecursiveAndStream) {
-    std::vector<std::string> args = {"Trelis",  "-recursive", "-f",      "cards",
-                                     "-stream", "0",          "-stream", "2"};
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    std::string folder, truth, output;
-    MCExtractParams extract;
-    MCClusterSyncParams cluster{extract};
-    RunOptions options;
-    testing::internal::CaptureStdout();
-    parseArguments(static_cast<int>(argv.size()), argv.data(), folder, truth, output, extract,
-                   cluster, options);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    const Parsed p = parse("-recursive -f cards -stream 0 -stream 2");
+    EXPECT_EQ(p.out,
               "RECURSIVE: on\n-f cards\n-stream 0\nInvalid AUDIO STREAM.  Must be between 1 and "
               "64.\nDefault is the loudest\n-stream 2\nAUDIO STREAM: 2\n");
-    EXPECT_TRUE(options.recursive);
-    EXPECT_EQ(folder, "cards");
-    EXPECT_EQ(options.audioStream, 2);
+    EXPECT_TRUE(p.options.recursive);
+    EXPECT_EQ(p.folder, "cards");
+    EXPECT_EQ(p.options.audioStream, 2);
 }

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/WavImage.h"
 
 using Trelis::Evaluation;
 using Trelis::FoundFile;
@@ -45,4 +49,72 @@ TEST(Evaluation, ScoresAnImperfectClustering) {
     EXPECT_DOUBLE_EQ(alone.recall, 0.0);
     EXPECT_DOUBLE_EQ(alone.f1, 0.0);
     EXPECT_EQ(alone.refined.pairs, 0u);
+}
+
+// A truth file's clusters, offsets and drifts (ppm as a fraction); what is wrong in one is named
+// with its line.
+TEST(Evaluation, ReadsTruthFilesAndNamesWhatIsWrong) {
+    TrelisTest::TempDir dir;
+    const std::string path = dir.path("truth.xml");
+    std::ofstream(path) << "<truth>\n<cluster><file name=\"a.wav\" offset=\"1.5\" drift=\"-20\"/>"
+                           "<file name=\"b.wav\"/></cluster>\n<cluster><file name=\"c.wav\" "
+                           "offset=\"0\"/></cluster></truth>";
+    const std::vector<TruthFile> files = Trelis::readTruth(path);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].name, "a.wav");
+    EXPECT_EQ(files[0].cluster, 0);
+    EXPECT_EQ(files[0].offset, 1.5);
+    EXPECT_DOUBLE_EQ(files[0].drift, -20e-6);
+    EXPECT_FALSE(files[1].offset.has_value());
+    EXPECT_EQ(files[2].cluster, 1);
+
+    const std::pair<const char*, const char*> bad[] = {
+        {"<truth><cluster><file offset=\"1\"/></cluster></truth>",
+         ": line 1: a <file> without a name"},
+        {"<truth><cluster>\n<file name=\"a.wav\" drift=\"fast\"/></cluster></truth>",
+         ": line 2: the drift of a.wav is not a number of ppm"},
+        {"<truth><cluster><file name=\"a.wav\" offset=\"x\"/></cluster></truth>",
+         ": line 1: the offset of a.wav is not a number of seconds"},
+        {"<truth><cluster><file name=\"a\"/><file name=\"a\"/></cluster></truth>",
+         ": line 1: a is listed twice"},
+        {"<truth><file name=\"a\"/></truth>", ": line 1: <file> where a <cluster> belongs"},
+        {"<clusters/>", ": the root element must be <truth>"},
+    };
+    for (const auto& [text, message] : bad) {
+        std::ofstream(path) << text;
+        try {
+            Trelis::readTruth(path);
+            ADD_FAILURE() << text;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), path + message);
+        }
+    }
+    std::ofstream(path) << "<truth><cluster>";
+    EXPECT_THROW(Trelis::readTruth(path), std::runtime_error);
+}
+
+// The block the run prints, and the files left out named on standard error.
+TEST(Evaluation, PrintsTheBlockAndNamesTheFilesLeftOut) {
+    Evaluation e;
+    e.scored = 1;
+    e.inTruth = 2;
+    e.clustered = 2;
+    e.notInTruth = {"x.wav"};
+    e.notClustered = {"ghost.wav"};
+    e.refined = {3, 0.25, 1.5, 2.0};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    Trelis::printEvaluation(e, "t.xml");
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(err,
+              "[WARNING]: x.wav is not in t.xml; it is left out of the evaluation\n"
+              "[WARNING]: t.xml names ghost.wav, which is not among the recordings clustered; it "
+              "is left out of the evaluation\n");
+    EXPECT_EQ(out,
+              "EVALUATION\nfiles scored: 1 (in the truth: 2, clustered: 2)\nclusters: true 0, "
+              "found 0\npairwise precision: 1.000 recall: 1.000 F1: 1.000 (together in both: 0, "
+              "only in the result: 0, only in the truth: 0)\noffset error (ms), frame-accurate: no "
+              "pair to measure\noffset error (ms), refined: median 0.250 p95 1.500 max 2.000 (3 "
+              "pairs)\n");
 }

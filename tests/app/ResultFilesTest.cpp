@@ -1,6 +1,7 @@
-// The machine-readable results: the JSON report and the editors' timelines, read back with the
-// project's own JSON and XML readers, every clip's start recomputed from the structure and
-// compared with the offsets the run printed.
+// The machine-readable results: the JSON report and the editors' timelines, read back with JSON
+// and XML readers, every clip's start recomputed from the structure and compared with the offsets
+// of the analysis. The writers are called on the analysis directly; the program runs where only a
+// whole run shows the behaviour (the -json - stream split, refusals before any work).
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
@@ -16,14 +17,19 @@
 #include <vector>
 
 #include "results/RunReport.h"
-#include "results/TimelineWriter.h"
+#include "results/TextEncoding.h"
+#include "support/AppRun.h"
 #include "support/Process.h"
 #include "synth/Synth.h"
 
+using TrelisTest::analyseFolder;
 using TrelisTest::contains;
+using TrelisTest::fcp7XmlOf;
+using TrelisTest::jsonOf;
+using TrelisTest::otioOf;
 using TrelisTest::Outcome;
 using TrelisTest::readFile;
-using TrelisTest::refinedOffsets;
+using TrelisTest::refinedByName;
 using TrelisTest::TempDir;
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -94,6 +100,9 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
     EXPECT_EQ(json["version"], "0.1.0");
     EXPECT_EQ(json["settings"]["extraction"]["sampleRate"], 8000);
     EXPECT_EQ(json["settings"]["clustering"]["minPercentMatch"], 0.0025);
+    EXPECT_EQ(json["settings"]["match"], "spec");
+    EXPECT_EQ(json["settings"]["popularity"], "total");
+    EXPECT_FALSE(json.contains("ambiguous"));
 
     const Json& files = json["files"];
     ASSERT_EQ(files.size(), 5u);
@@ -163,18 +172,15 @@ TEST_F(NamedEvent, JsonListsFilesClustersPairsAndUnmatched) {
         EXPECT_NEAR(a["offset"].get<double>(), refined[a["second"]] - refined[a["first"]], 1e-4);
         EXPECT_LE(a["agreeing"].get<int>(), a["windows"].get<int>());
     }
-
-    // The same run gives the same bytes.
-    EXPECT_EQ(trelis({"-f", dir.path("in folder"), "-json", "-"}).out, o.out);
 }
 
 // Verified matching finds the same clusters, places members at the audio's offsets before the
 // refinement, and lists what verified each link; nothing here repeats, so nothing is ambiguous.
 TEST_F(NamedEvent, VerifiedMatchingListsTheEvidenceOfEveryLink) {
-    const Outcome o = trelis({"-f", dir.path("in folder"), "-match", "verified", "-popularity",
-                              "recording", "-json", "-"});
-    ASSERT_EQ(o.status, 0) << o.err;
-    const Json json = Json::parse(o.out);
+    Trelis::RunOptions options;
+    options.verified = true;
+    options.perRecording = true;
+    const Json json = jsonOf(analyseFolder(dir.path("in folder"), options));
     EXPECT_EQ(json["settings"]["match"], "verified");
     EXPECT_EQ(json["settings"]["popularity"], "recording");
     EXPECT_EQ(json["files"][4]["status"], "error");
@@ -196,24 +202,18 @@ TEST_F(NamedEvent, VerifiedMatchingListsTheEvidenceOfEveryLink) {
         EXPECT_GE(p["strength"].get<double>(), 13.0);
         EXPECT_LE(p["agreeing"].get<int>(), p["windows"].get<int>());
     }
-    // The default run says which mode it used, and has no ambiguous list.
-    const Json plain = Json::parse(trelis({"-f", dir.path("in folder"), "-json", "-"}).out);
-    EXPECT_EQ(plain["settings"]["match"], "spec");
-    EXPECT_EQ(plain["settings"]["popularity"], "total");
-    EXPECT_FALSE(plain.contains("ambiguous"));
 }
 
 TEST_F(NamedEvent, WithoutRefinementOffsetsStayFrameAccurateAndSaySo) {
-    const std::string json = dir.path("result.json");
-    const Outcome o = trelis({"-f", dir.path("in folder"), "-refine", "off", "-json", json});
-    ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(contains(o.out,
+    Trelis::RunOptions options;
+    options.refine = false;
+    std::string printed;
+    const Json result = jsonOf(analyseFolder(dir.path("in folder"), options, &printed));
+    EXPECT_TRUE(contains(printed,
                          "Not refined, frame-accurate offsets kept: cam \"B\" (refinement "
                          "off), cam A \xC3\xA9t\xC3\xA9 (refinement off), cam C (refinement "
                          "off)\n"))
-        << o.out;
-    std::ifstream in(json);
-    const Json result = Json::parse(in);
+        << printed;
     EXPECT_EQ(result["settings"]["refine"], false);
     for (const Json& m : clusterOfSize(result, 3)["members"]) {
         EXPECT_EQ(m["status"], "unrefined");
@@ -225,10 +225,10 @@ TEST_F(NamedEvent, WithoutRefinementOffsetsStayFrameAccurateAndSaySo) {
 }
 
 TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
-    const Outcome o = trelis({"-f", dir.path("in folder"), "-timeline", dir.path("cut.otio")});
-    ASSERT_EQ(o.status, 0) << o.err;
-    const std::map<std::string, double> offsets = refinedOffsets(o.out);
-    const Json otio = Json::parse(readFile(dir.path("cut.otio")));
+    const Trelis::RunReport report = analyseFolder(dir.path("in folder"));
+    const std::map<std::string, double> offsets = refinedByName(report);
+    const std::string otioText = otioOf(report);
+    const Json otio = Json::parse(otioText);
     EXPECT_EQ(otio["OTIO_SCHEMA"], "SerializableCollection.1");
     ASSERT_EQ(otio["children"].size(), 2u);  // the event, and the unrelated recording alone
     std::size_t clips = 0;
@@ -255,12 +255,9 @@ TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
         }
     }
     EXPECT_EQ(clips, 4u);
-    EXPECT_TRUE(
-        contains(readFile(dir.path("cut.otio")), "in%20folder/cam%20A%20%C3%A9t%C3%A9.wav\""));
+    EXPECT_TRUE(contains(otioText, "in%20folder/cam%20A%20%C3%A9t%C3%A9.wav\""));
 
-    const Outcome x =
-        trelis({"-f", dir.path("in folder"), "-timeline", dir.path("cut.xml"), "-fps", "30"});
-    ASSERT_EQ(x.status, 0) << x.err;
+    std::ofstream(dir.path("cut.xml")) << fcp7XmlOf(report, 30.0);
     EXPECT_EQ(std::system(("xmllint --noout '" + dir.path("cut.xml") + "'").c_str()), 0);
     tinyxml2::XMLDocument xml;
     ASSERT_EQ(xml.LoadFile(dir.path("cut.xml").c_str()), tinyxml2::XML_SUCCESS);
@@ -280,9 +277,8 @@ TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
             EXPECT_STREQ(track->FirstChildElement("locked")->GetText(), "FALSE");
             const auto* clip = track->FirstChildElement("clipitem");
             const std::string name = clip->FirstChildElement("name")->GetText();
-            // The nearest frame; the printed offset is rounded to the microsecond.
-            EXPECT_NEAR(clip->FirstChildElement("start")->IntText(), offsets.at(name) * 30,
-                        0.5 + 1e-4)
+            // The nearest frame.
+            EXPECT_NEAR(clip->FirstChildElement("start")->IntText(), offsets.at(name) * 30, 0.5)
                 << name;
             const auto* url = clip->FirstChildElement("file")->FirstChildElement("pathurl");
             ASSERT_NE(url, nullptr) << name;
@@ -293,20 +289,19 @@ TEST_F(NamedEvent, TimelinesPlaceEveryClipAtItsRefinedOffset) {
     EXPECT_EQ(clips, 4u);
 }
 
+// An existing result file is refused at once, before any work, and nothing is written.
 TEST_F(NamedEvent, ExistingResultFilesAreNotOverwritten) {
-    std::ofstream(dir.path("mine.json")) << "keep me";
-    const Outcome o = trelis({"-f", dir.path("in folder"), "-json", dir.path("mine.json"),
-                              "-timeline", dir.path("new.xml")});
-    // Refused at once, before any work.
-    EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(contains(o.err, dir.path("mine.json") + " already exists; it is not overwritten"))
-        << o.err;
-    EXPECT_FALSE(contains(o.out, "STARTING"));
-    EXPECT_EQ(readFile(dir.path("mine.json")), "keep me");
-    EXPECT_FALSE(fs::exists(dir.path("new.xml")));
-
-    const Outcome refused = trelis({"-f", dir.path("in folder"), "-timeline", "cut.edl"});
-    EXPECT_TRUE(contains(refused.out, "Invalid TIMELINE.  Must end in .otio or .xml\n"));
+    for (const char* flag : {"-json", "-html"}) {
+        std::ofstream(dir.path("mine")) << "keep me";
+        const Outcome o = trelis({"-f", dir.path("in folder"), flag, dir.path("mine"), "-timeline",
+                                  dir.path("new.xml")});
+        EXPECT_EQ(o.status, 1) << flag;
+        EXPECT_TRUE(contains(o.err, dir.path("mine") + " already exists; it is not overwritten"))
+            << o.err;
+        EXPECT_FALSE(contains(o.out, "STARTING"));
+        EXPECT_EQ(readFile(dir.path("mine")), "keep me");
+        EXPECT_FALSE(fs::exists(dir.path("new.xml")));
+    }
 }
 
 TEST(TimelineText, NamesAndUrls) {
@@ -342,14 +337,12 @@ TEST(ResultFiles, PathsThatAreNotUtf8AreWrittenWithReplacementCharacters) {
     fs::create_directories(dir.path("in"));
     // "café" in Latin-1, as older cameras and file systems name files.
     TrelisSynth::writeWav(dir.path("in/caf\xE9.wav"), TrelisSynth::musicLike(5, 10.0));
-    const Outcome o = TrelisTest::run(
-        TRELIS_APP, {"-f", dir.path("in"), "-json", "-", "-timeline", dir.path("t.otio")}, dir);
-    ASSERT_EQ(o.status, 0) << o.err;
-    const Json json = Json::parse(o.out);
+    const Trelis::RunReport report = analyseFolder(dir.path("in"));
+    const Json json = jsonOf(report);
     EXPECT_EQ(json["files"][0]["name"], "caf\xEF\xBF\xBD");
     EXPECT_EQ(json["unmatched"], Json::array({1}));
     // One cluster: a plain timeline, at the default frame rate since nothing has video.
-    const Json otio = Json::parse(readFile(dir.path("t.otio")));
+    const Json otio = Json::parse(otioOf(report));
     EXPECT_EQ(otio["OTIO_SCHEMA"], "Timeline.1");
     EXPECT_EQ(otio["global_start_time"]["rate"], 25.0);
     const Json& clip = otio["tracks"]["children"][0]["children"][0];

@@ -76,6 +76,7 @@ def test_demo_event_gives_the_programs_result(client, demo):
                                      popularity="total")
     assert result.shuffle["partitions"] == 3 and result.shuffle["acceptedPairs"] >= 3
     assert result.to_dict() == expected
+    assert trelis.sync(event, media="wav", popularity="total").to_dict() == expected
     assert [len(c["members"]) for c in expected["clusters"]] == [4, 1]
 
 

@@ -1,5 +1,7 @@
 // Trelis on a folder of camera files: one event filmed as MP4 with video, recorded as a 48 kHz
-// WAVE file and as MP3, beside files that are not media, run as a user would.
+// WAVE file and as MP3, beside files that are not media. Run as a user would where the printed
+// report, the notes or the -o folders are checked; the analysis and the writers called directly
+// where only the result is.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,16 +15,21 @@
 
 #include <tinyxml2.h>
 
+#include "support/AppRun.h"
 #include "support/Process.h"
 #include "synth/Synth.h"
 #include "wavfile_t.h"
 
+using TrelisTest::analyseFolder;
 using TrelisTest::contains;
 using TrelisTest::ffmpeg;
+using TrelisTest::jsonOf;
 using TrelisTest::Outcome;
+using TrelisTest::refinedByName;
 using TrelisTest::refinedOffsets;
 using TrelisTest::TempDir;
 namespace fs = std::filesystem;
+using Json = nlohmann::json;
 
 namespace {
 
@@ -55,6 +62,22 @@ protected:
     }
     TempDir dir;
 };
+
+// The analysis of every media file of `folder`, as -media all makes it.
+Trelis::RunReport analyseMedia(const std::string& folder, Trelis::RunOptions options = {}) {
+    options.allMedia = true;
+    return analyseFolder(folder, options);
+}
+
+// The FCP7 XML of `report`, parsed into `xml`; its first sequence.
+const tinyxml2::XMLElement* firstSequence(const Trelis::RunReport& report, double fps,
+                                          tinyxml2::XMLDocument& xml) {
+    EXPECT_EQ(xml.Parse(TrelisTest::fcp7XmlOf(report, fps).c_str()), tinyxml2::XML_SUCCESS);
+    return xml.FirstChildElement("xmeml")
+        ->FirstChildElement("project")
+        ->FirstChildElement("children")
+        ->FirstChildElement("sequence");
+}
 
 }  // namespace
 
@@ -162,24 +185,21 @@ TEST_F(CameraFolder, CardSidecarsAndSubfoldersAreNamedNotTaken) {
     EXPECT_TRUE(fs::exists(dir.path("card-out/cluster_1/GX010001.MP4.wav")));
 }
 
-// Two files of one base name keep their extensions in the reports and the -o folders.
+// Two files of one base name keep their extensions in the results (in the -o folders as in
+// CardSidecarsAndSubfoldersAreNamedNotTaken).
 TEST_F(CameraFolder, FilesOfOneBaseNameAreToldApart) {
     fs::create_directories(dir.path("twins"));
     fs::copy_file(dir.path("in/camera.mp4"), dir.path("twins/clip.mp4"));
     ASSERT_TRUE(
         ffmpeg("-i " + dir.path("in/phone.mp3") + " -c:a copy " + dir.path("twins/clip.mka")));
-    const Outcome o = trelis({"-f", dir.path("twins"), "-media", "all", "-o", dir.path("twins-out"),
-                              "-json", dir.path("twins.json")});
-    ASSERT_EQ(o.status, 0) << o.out << o.err;
-    const std::map<std::string, double> offsets = refinedOffsets(o.out);
-    ASSERT_EQ(offsets.size(), 2u) << o.out;
+    const Trelis::RunReport report = analyseMedia(dir.path("twins"));
+    const std::map<std::string, double> offsets = refinedByName(report);
+    ASSERT_EQ(offsets.size(), 2u);
     // Within the MP3's encoder delay, which the copy into Matroska no longer declares.
-    EXPECT_NEAR(offsets.at("clip.mka") - offsets.at("clip.mp4"), 11.25, 0.05) << o.out;
-    EXPECT_TRUE(fs::exists(dir.path("twins-out/cluster_1/clip.mp4.wav")));
-    EXPECT_TRUE(fs::exists(dir.path("twins-out/cluster_1/clip.mka.wav")));
-    const std::string json = TrelisTest::readFile(dir.path("twins.json"));
-    EXPECT_TRUE(contains(json, "\"name\": \"clip.mka\"")) << json;
-    EXPECT_TRUE(contains(json, "\"name\": \"clip.mp4\"")) << json;
+    EXPECT_NEAR(offsets.at("clip.mka") - offsets.at("clip.mp4"), 11.25, 0.05);
+    const Json json = jsonOf(report);
+    EXPECT_EQ(json["files"][0]["name"], "clip.mka");
+    EXPECT_EQ(json["files"][1]["name"], "clip.mp4");
 }
 
 // Two cameras at 30 and 25 fps in one XML sequence, and a 24-bit recorder: each file declared at
@@ -194,15 +214,8 @@ TEST_F(CameraFolder, XmlFilesKeepTheirRatesAndCamerasTheirLinks) {
                        dir.path("two/cam30.mp4")));
     ASSERT_TRUE(ffmpeg("-i " + dir.path("in/recorder.wav") + " -c:a pcm_s24le " +
                        dir.path("two/recorder.wav")));
-    const Outcome o =
-        trelis({"-f", dir.path("two"), "-media", "all", "-timeline", dir.path("two.xml")});
-    ASSERT_EQ(o.status, 0) << o.err;
     tinyxml2::XMLDocument xml;
-    ASSERT_EQ(xml.LoadFile(dir.path("two.xml").c_str()), tinyxml2::XML_SUCCESS);
-    const auto* sequence = xml.FirstChildElement("xmeml")
-                               ->FirstChildElement("project")
-                               ->FirstChildElement("children")
-                               ->FirstChildElement("sequence");
+    const auto* sequence = firstSequence(analyseMedia(dir.path("two")), 25.0, xml);
     ASSERT_NE(sequence, nullptr);
     // cam30 has the lowest id: the sequence takes its rate.
     EXPECT_EQ(sequence->FirstChildElement("rate")->FirstChildElement("timebase")->IntText(), 30);
@@ -279,13 +292,11 @@ TEST_F(CameraFolder, TheAudioStreamWithSoundIsTaken) {
                        " -map 0:a -map 1:a -c:a pcm_s16le -shortest " +
                        dir.path("pro/camera.mov")));
     fs::copy_file(dir.path("in/phone.mp3"), dir.path("pro/phone.mp3"));
-    const Outcome o =
-        trelis({"-f", dir.path("pro"), "-media", "all", "-json", dir.path("pro.json")});
-    ASSERT_EQ(o.status, 0) << o.err;
-    const std::map<std::string, double> offsets = refinedOffsets(o.out);
-    ASSERT_EQ(offsets.size(), 2u) << o.out;
-    EXPECT_NEAR(offsets.at("phone") - offsets.at("camera"), 11.25, 0.001) << o.out;
-    const nlohmann::json json = nlohmann::json::parse(TrelisTest::readFile(dir.path("pro.json")));
+    const Trelis::RunReport report = analyseMedia(dir.path("pro"));
+    const std::map<std::string, double> offsets = refinedByName(report);
+    ASSERT_EQ(offsets.size(), 2u);
+    EXPECT_NEAR(offsets.at("phone") - offsets.at("camera"), 11.25, 0.001);
+    const Json json = jsonOf(report);
     EXPECT_EQ(json["files"][0]["name"], "camera");
     EXPECT_EQ(json["files"][0]["audioStream"], 2);
     EXPECT_EQ(json["files"][0]["audioStreams"], 2);
@@ -293,68 +304,30 @@ TEST_F(CameraFolder, TheAudioStreamWithSoundIsTaken) {
 
     // Asked for the first stream, the camera hears only its spare input; the phone, with one
     // stream, keeps it.
-    const Outcome first = trelis(
-        {"-f", dir.path("pro"), "-media", "all", "-stream", "1", "-json", dir.path("first.json")});
-    ASSERT_EQ(first.status, 0) << first.err;
-    const nlohmann::json asked =
-        nlohmann::json::parse(TrelisTest::readFile(dir.path("first.json")));
+    Trelis::RunOptions firstStream;
+    firstStream.audioStream = 1;
+    const Json asked = jsonOf(analyseMedia(dir.path("pro"), firstStream));
     EXPECT_EQ(asked["files"][0]["audioStream"], 1);
     EXPECT_EQ(asked["files"][1]["audioStream"], 1);
-    EXPECT_EQ(asked["unmatched"].size(), 2u) << first.out;
+    EXPECT_EQ(asked["unmatched"].size(), 2u);
 }
 
 TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
-    const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-refinerate", "48000"});
-    ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(contains(o.out, "REFINE SAMPLE RATE: 48000\n"));
-    const std::map<std::string, double> offsets = refinedOffsets(o.out);
-    ASSERT_EQ(offsets.size(), 3u) << o.out;
-    EXPECT_NEAR(offsets.at("recorder"), 7.5, 0.0002) << o.out;
-    EXPECT_NEAR(offsets.at("phone"), 11.25, 0.001) << o.out;
-
-    const Outcome refused = trelis({"-f", dir.path("in"), "-media", "some", "-refinerate", "9"});
-    EXPECT_TRUE(contains(refused.out, "Invalid MEDIA.  Must be all.\nDefault is wav\n"));
-    EXPECT_TRUE(contains(refused.out,
-                         "Invalid REFINE SAMPLE RATE.  Must be between 1000 and "
-                         "384000.\nDefault is the extraction sample rate\n"));
+    Trelis::RunOptions options;
+    options.refineRate = 48000;
+    const std::map<std::string, double> offsets =
+        refinedByName(analyseMedia(dir.path("in"), options));
+    ASSERT_EQ(offsets.size(), 3u);
+    EXPECT_NEAR(offsets.at("recorder"), 7.5, 0.0002);
+    EXPECT_NEAR(offsets.at("phone"), 11.25, 0.001);
 }
 
-TEST_F(CameraFolder, TimelinesTakeTheCamerasFrameRateAndGiveItAVideoTrack) {
-    const Outcome o = trelis({"-f", dir.path("in"), "-media", "all", "-fps", "30", "-timeline",
-                              dir.path("cut.xml"), "-json", dir.path("result.json")});
-    ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(std::system(("xmllint --noout " + dir.path("cut.xml")).c_str()), 0);
-    tinyxml2::XMLDocument xml;
-    ASSERT_EQ(xml.LoadFile(dir.path("cut.xml").c_str()), tinyxml2::XML_SUCCESS);
-    const auto* sequence = xml.FirstChildElement("xmeml")
-                               ->FirstChildElement("project")
-                               ->FirstChildElement("children")
-                               ->FirstChildElement("sequence");
-    // The one cluster, at the camera's rate.
-    EXPECT_EQ(sequence->FirstChildElement("rate")->FirstChildElement("timebase")->IntText(), 25);
-    const auto* media = sequence->FirstChildElement("media");
-    const auto* videoClip =
-        media->FirstChildElement("video")->FirstChildElement("track")->FirstChildElement(
-            "clipitem");
-    ASSERT_NE(videoClip, nullptr);
-    EXPECT_STREQ(videoClip->FirstChildElement("name")->GetText(), "camera");
-    int audioTracks = 0;
-    for (const auto* track = media->FirstChildElement("audio")->FirstChildElement("track");
-         track != nullptr; track = track->NextSiblingElement("track")) {
-        const auto* clip = track->FirstChildElement("clipitem");
-        if (std::string(clip->FirstChildElement("name")->GetText()) == "phone") {
-            EXPECT_EQ(clip->FirstChildElement("start")->IntText(), std::lround(11.25 * 25));
-        }
-        ++audioTracks;
-    }
-    EXPECT_EQ(audioTracks, 3);
-
-    // OpenTimelineIO: one cluster is a plain timeline at the camera's frame rate, its picture
-    // timed in frames and its sound in samples.
-    ASSERT_EQ(
-        trelis({"-f", dir.path("in"), "-media", "all", "-timeline", dir.path("cut.otio")}).status,
-        0);
-    const nlohmann::json otio = nlohmann::json::parse(TrelisTest::readFile(dir.path("cut.otio")));
+// (The XML timeline's rates and tracks are checked in XmlFilesKeepTheirRatesAndCamerasTheirLinks.)
+TEST_F(CameraFolder, OtioTakesTheCamerasFrameRateAndGivesItAVideoTrack) {
+    const Trelis::RunReport report = analyseMedia(dir.path("in"));
+    // One cluster is a plain timeline at the camera's frame rate (not the rate for timelines
+    // without video), its picture timed in frames and its sound in samples.
+    const Json otio = Json::parse(TrelisTest::otioOf(report, 30.0));
     EXPECT_EQ(otio["OTIO_SCHEMA"], "Timeline.1");
     EXPECT_EQ(otio["global_start_time"]["rate"], 25.0);
     int videoTracks = 0;
@@ -372,8 +345,7 @@ TEST_F(CameraFolder, TimelinesTakeTheCamerasFrameRateAndGiveItAVideoTrack) {
     EXPECT_EQ(videoTracks, 1);
 
     // The JSON names the files that could not be decoded, with the reason.
-    std::ifstream in(dir.path("result.json"));
-    const nlohmann::json json = nlohmann::json::parse(in);
+    const Json json = jsonOf(report);
     EXPECT_EQ(json["settings"]["media"], "all");
     EXPECT_EQ(json["files"][0]["name"], "broll");
     EXPECT_EQ(json["files"][0]["status"], "error");
@@ -425,11 +397,8 @@ TEST(MediaRun, ATimestampGapMovesNothing) {
     ASSERT_TRUE(ffmpeg("-i " + dir.path("plain.mp4") +
                        " -c copy -bsf:a \"setts=ts=if(gte(N\\,800)\\,PTS+544\\,PTS)\" " +
                        dir.path("in/cam2.mp4")));
-    const Outcome o =
-        TrelisTest::run(TRELIS_APP, {"-f", dir.path("in"), "-media", "all", "-json", "-"}, dir);
-    ASSERT_EQ(o.status, 0) << o.err;
-    const nlohmann::json json = nlohmann::json::parse(o.out);
-    ASSERT_EQ(json["clusters"].size(), 1u) << o.out;
+    const Json json = jsonOf(analyseMedia(dir.path("in")));
+    ASSERT_EQ(json["clusters"].size(), 1u) << json.dump();
     for (const auto& m : json["clusters"][0]["members"]) {
         EXPECT_NE(m["status"], "unrefined") << m.dump();
         if (m["name"] == "cam2") {

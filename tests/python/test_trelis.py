@@ -70,28 +70,55 @@ def test_cluster_of_arrays_equals_the_programs_json(demo, match):
             [(p["first"], p["second"], p["votes"], p["offset"]) for p in json_pairs]
 
 
-@pytest.mark.skipif(not hasattr(trelis._trelis, "_sync"), reason="built without the run")
 @pytest.mark.parametrize("match", ["spec", "verified"])
 def test_sync_equals_the_programs_json(demo, match):
     event, reports = demo
     stages = []
     result = trelis.sync(event, media="wav", match=match,
-                         progress=lambda stage, fraction: stages.append(stage))
+                         progress=lambda stage, fraction: stages.append((stage, fraction)))
     assert result.to_dict() == reports[match]
-    assert "matching" in stages
+    assert ("extracting", 1.0) in stages and ("matching", 1.0) in stages
+    assert "REFINED" in result.log  # what the program prints is kept, not printed
+
+
+def test_sync_of_a_list_decodes_media_and_names_files_within_their_folder(demo):
+    event, reports = demo
+    paths = [os.path.join(event, f"cam{k}.wav") for k in (4, 2, 3, 1)]
+    result = trelis.sync(paths)  # media="all": through the media module
+    assert result.settings["media"] == "all"
+    assert [f["name"] for f in result.files] == ["cam4", "cam2", "cam3", "cam1"]
+    ours = [[(m["name"], m["offset"]) for m in c["members"]] for c in result.clusters]
+    theirs = [[(m["name"], m["offset"]) for m in c["members"] if m["name"] != "street"]
+              for c in reports["spec"]["clusters"]]
+    assert canonical_clusters(ours) == canonical_clusters([c for c in theirs if c])
 
 
 def test_sync_reports_a_bad_file_in_the_result(demo, tmp_path):
-    if not hasattr(trelis._trelis, "_sync"):
-        pytest.skip("built without the run")
     event, _ = demo
     folder = tmp_path / "event"
     shutil.copytree(event, folder)
     (folder / "broken.wav").write_bytes(b"RIFF\x04\x00\x00\x00WAVEjunk")
-    result = trelis.sync(str(folder), media="wav")
+    result = trelis.sync(str(folder))
     broken = result.by_name()["broken"]
     assert broken["status"] == "error" and broken["message"]
     assert sum(len(c["members"]) for c in result.clusters) == 5  # the others went on
+    with pytest.raises(ValueError, match="cannot read the folder"):
+        trelis.sync(str(tmp_path / "missing"))
+
+
+def test_a_long_sync_stops_on_ctrl_c(demo, tmp_path):
+    event, _ = demo
+    for k in range(300):
+        os.symlink(os.path.join(event, f"cam{k % 4 + 1}.wav"), tmp_path / f"take{k:03}.wav")
+    timer = threading.Timer(0.3, _thread.interrupt_main)
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            trelis.sync(str(tmp_path), media="wav", j=1)
+    finally:
+        timer.cancel()
+    result = trelis.sync(event, media="wav")  # the streams work again, nothing is printed
+    assert len(result.files) == 5
 
 
 def test_verified_pairs_read_the_arrays_again_at_other_rates(demo):
@@ -127,7 +154,8 @@ def layouts():
     big = ints.astype(np.int64) * 65536 * 65536 * 65536  # the same values in 64 bits
     return {
         "int16": ints,
-        "int8": None,  # fewer bits: compared with its own floats below
+        "int8": None,  # fewer bits: compared with their own floats below
+        "uint8": None,
         "int32": ints.astype(np.int32) * 65536,
         "int64": big,
         "uint16": (ints.astype(np.int32) + 32768).astype(np.uint16),
@@ -147,9 +175,10 @@ def layouts():
 def test_every_dtype_and_layout_reads_the_same_samples(layout):
     ints, floats = quantized_signal()
     given = layouts()[layout]
-    if layout == "int8":
+    if layout in ("int8", "uint8"):
         small = (ints // 256).astype(np.int8)
-        given, floats = small, small.astype(np.float32) / 128
+        floats = small.astype(np.float32) / 128
+        given = small if layout == "int8" else (small.astype(np.int16) + 128).astype(np.uint8)
     if layout == "float16":
         given = floats.astype(np.float16)
         floats = given.astype(np.float32)
@@ -253,13 +282,14 @@ def test_align_measures_offset_and_drift_of_two_arrays():
 
 
 def test_a_long_fingerprint_stops_on_ctrl_c_and_the_next_call_works():
-    # A rate coprime with the extraction rate takes the resampler's slow path: seconds of work.
-    long = np.random.default_rng(2).uniform(-0.5, 0.5, 96001 * 120).astype(np.float32)
+    # A rate coprime with the extraction rate and far above it is resampled without a table:
+    # about a minute of work.
+    long = np.random.default_rng(2).uniform(-0.5, 0.5, 384001 * 10).astype(np.float32)
     timer = threading.Timer(0.3, _thread.interrupt_main)
     timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
-            trelis.fingerprint(long, 96001)
+            trelis.fingerprint(long, 384001)
     finally:
         timer.cancel()
     _, floats = quantized_signal()

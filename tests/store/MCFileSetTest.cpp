@@ -11,15 +11,6 @@ using Trelis::Landmark;
 using Trelis::MCFile;
 using Trelis::MCFileSet;
 
-TEST(MCFileSet, NewSetIsEmpty) {
-    MCFileSet set;
-    EXPECT_EQ(set.currentId, 0);
-    EXPECT_TRUE(set.getFiles().empty());
-    EXPECT_TRUE(set.nameToId.empty());
-    EXPECT_TRUE(set.idToName.empty());
-    EXPECT_TRUE(set.idToPath.empty());
-}
-
 TEST(MCFileSet, NullFileIsRefused) {
     MCFileSet set;
     set.addFile(new MCFile(5));

@@ -73,15 +73,6 @@ TEST(MCClusterSync, StagesArriveInOrderWithProgressInsideStageOne) {
     EXPECT_EQ(flatten(*withObserver), flatten(*without));
 }
 
-TEST(MCClusterSync, GroupsTheEventAndNamesEveryElement) {
-    MCFileSet set;
-    eventOfTwo(set, 100);
-    const Result result = cluster(&set);
-    const auto [members, clusters] = flatten(*result);
-    EXPECT_EQ(clusters, 2u);
-    EXPECT_EQ(members, (std::map<std::string, float>{{"f1", 0.0f}, {"f2", 3.2f}, {"f3", 0.0f}}));
-}
-
 TEST(MCClusterSync, EmptyAndSingleFileSets) {
     MCFileSet empty;
     RecordingProgress progress;
@@ -102,17 +93,17 @@ TEST(MCClusterSync, EmptyAndSingleFileSets) {
     EXPECT_EQ(e->offset, 0.0f);
 
     EXPECT_TRUE(cluster(nullptr)->empty());
+
+    // An id without a name gets an empty one.
+    MCFileSet unnamed;
+    unnamed.addFile(new MCFile(6));
+    EXPECT_EQ((*(*cluster(&unnamed)->begin())->begin())->name, "");
+    EXPECT_EQ(unnamed.idToName.count(6), 1u);
 }
 
-TEST(MCClusterSync, IdWithoutANameGetsAnEmptyName) {
-    MCFileSet set;
-    set.addFile(new MCFile(6));
-    const Result result = cluster(&set);
-    EXPECT_EQ((*(*result->begin())->begin())->name, "");
-    EXPECT_EQ(set.idToName.count(6), 1u);
-}
-
-TEST(MCClusterSync, RunsAreIndependentAndOutliveTheFileSet) {
+// The event is grouped at its offset and the unrelated record left alone; runs are independent
+// and their results outlive the file set.
+TEST(MCClusterSync, GroupsTheEventInRunsThatOutliveTheFileSet) {
     auto* set = new MCFileSet();
     eventOfTwo(*set, 37);
     const Result first = cluster(set);
@@ -121,5 +112,7 @@ TEST(MCClusterSync, RunsAreIndependentAndOutliveTheFileSet) {
     delete set;
     const auto [members, clusters] = flatten(*first);
     EXPECT_EQ(clusters, 2u);
+    EXPECT_EQ(members.at("f1"), 0.0f);
     EXPECT_FLOAT_EQ(members.at("f2"), 37.0f / 31.25f);
+    EXPECT_EQ(members.at("f3"), 0.0f);
 }

@@ -107,29 +107,6 @@ TEST(MCLandmarkIndex, LandmarksWithoutAFileCountAsFileZero) {
     EXPECT_EQ(histograms->at({0, 1})->count(4), 1u);  // 9 - 5
 }
 
-TEST(MCLandmarkIndex, IdenticalRecordingsPeakAtOffsetZero) {
-    MCFileSet set;
-    MCFile* a = addRecord(set, 1, {});
-    MCFile* b = addRecord(set, 2, {});
-    for (int f = 0; f < 200; ++f) {
-        const auto hash = static_cast<std::uint32_t>((f * 7919) % 1000);
-        a->addLandmark(new Landmark{f, a, hash});
-        b->addLandmark(new Landmark{f, b, hash});
-    }
-    const auto histograms = score(set);
-    const OffsetHistogram& h = *histograms->at({1, 2});
-    std::size_t best = 0;
-    int where = -1;
-    for (const auto& bin : h) {
-        if (bin.second.size() > best) {
-            best = bin.second.size();
-            where = bin.first;
-        }
-    }
-    EXPECT_EQ(where, 0);
-    EXPECT_EQ(best, 200u);
-}
-
 TEST(MCLandmarkIndex, ProgressOfEmptyAndOneFileSets) {
     {
         MCFileSet empty;

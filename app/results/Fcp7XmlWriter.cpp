@@ -1,139 +1,17 @@
-#include "results/TimelineWriter.h"
+#include "results/Fcp7XmlWriter.h"
 
 #include <tinyxml2.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <filesystem>
 #include <map>
-#include <nlohmann/json.hpp>
+
+#include "results/TextEncoding.h"
+#include "results/TimelinePlacement.h"
 
 namespace Trelis {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
-
-const InputFile* fileById(const RunReport& report, int id) {
-    for (const InputFile& file : report.files) {
-        if (file.id == id) {
-            return &file;
-        }
-    }
-    return nullptr;
-}
-
-std::string absolutePath(const std::string& path) {
-    std::error_code ignored;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-    return absolute.lexically_normal().string();
-}
-
-std::string fileNameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Length of a valid UTF-8 sequence starting at `p` (at most `left` bytes), 0 when invalid.
-std::size_t utf8Length(const unsigned char* p, std::size_t left) {
-    if (p[0] < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned int code = 0;
-    if ((p[0] & 0xE0) == 0xC0) {
-        length = 2;
-        code = p[0] & 0x1F;
-    } else if ((p[0] & 0xF0) == 0xE0) {
-        length = 3;
-        code = p[0] & 0x0F;
-    } else if ((p[0] & 0xF8) == 0xF0) {
-        length = 4;
-        code = p[0] & 0x07;
-    } else {
-        return 0;
-    }
-    if (length > left) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (p[i] & 0x3F);
-    }
-    static const unsigned int smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return 0;  // overlong, beyond Unicode, or a surrogate
-    }
-    return length;
-}
-
-Json rationalTime(long long value, double rate) {
-    return {
-        {"OTIO_SCHEMA", "RationalTime.1"}, {"rate", rate}, {"value", static_cast<double>(value)}};
-}
-
-Json timeRange(long long start, long long duration, double rate) {
-    return {{"OTIO_SCHEMA", "TimeRange.1"},
-            {"duration", rationalTime(duration, rate)},
-            {"start_time", rationalTime(start, rate)}};
-}
-
-// The fields every OTIO object carries: its schema, metadata and name.
-Json item(const char* schema, const std::string& name) {
-    return {{"OTIO_SCHEMA", schema}, {"metadata", Json::object()}, {"name", name}};
-}
-
-// A timeline item (stack, track, gap, clip): an object with a source range, no effects or
-// markers, enabled.
-Json composable(const char* schema, const std::string& name, Json sourceRange) {
-    Json out = item(schema, name);
-    out["source_range"] = std::move(sourceRange);
-    out["effects"] = Json::array();
-    out["markers"] = Json::array();
-    out["enabled"] = true;
-    return out;
-}
-
-// The video frame rate of a recording, 0 when it has none or it is unknown.
-double videoRate(const RecordingInfo& info) {
-    return info.hasVideo && info.frameRateNum > 0 && info.frameRateDen > 0
-               ? static_cast<double>(info.frameRateNum) / info.frameRateDen
-               : 0.0;
-}
-
-// How long a recording's picture lasts: its video stream's own length where it states one (it can
-// end a few frames before or after the sound), else the sound's.
-double pictureSeconds(const RecordingInfo& info) {
-    return info.videoSeconds > 0.0 ? info.videoSeconds
-                                   : static_cast<double>(info.frames) / info.sampleRate;
-}
-
-// A member's track: sound timed in samples, picture in frames of its own rate, as importers
-// take each kind.
-Json otioTrack(const InputFile& file, double offset, bool video) {
-    const double rate = video ? videoRate(file.info) : file.info.sampleRate;
-    const long long length =
-        video ? std::llround(pictureSeconds(file.info) * rate) : file.info.frames;
-    const std::string name = cleanName(file.name);
-    Json track = composable("Track.1", name, nullptr);
-    track["kind"] = video ? "Video" : "Audio";
-    Json children = Json::array();
-    const long long lead = std::llround(offset * rate);
-    if (lead > 0) {
-        children.push_back(composable("Gap.1", "", timeRange(0, lead, rate)));
-    }
-    Json reference = item("ExternalReference.1", name);
-    reference["available_range"] = timeRange(0, length, rate);
-    reference["target_url"] = fileUrl(absolutePath(file.path), "");
-    Json clip = composable("Clip.1", name, timeRange(0, length, rate));
-    clip["media_reference"] = std::move(reference);
-    children.push_back(std::move(clip));
-    track["children"] = std::move(children);
-    return track;
-}
 
 // A frame rate as xmeml states it: a whole timebase, NTSC when it runs 1000/1001 slower.
 struct XmlRate {
@@ -273,86 +151,7 @@ void pushTimecode(tinyxml2::XMLPrinter& xml, const XmlRate& rate) {
     xml.CloseElement();
 }
 
-// The members of a cluster that can be placed: taken, described, with a sample rate.
-std::vector<std::pair<const InputFile*, double>> placeable(const RunReport& report,
-                                                           const ReportCluster& cluster) {
-    std::vector<std::pair<const InputFile*, double>> members;
-    for (const ReportMember& m : cluster.members) {
-        const InputFile* file = fileById(report, m.id);
-        if (file != nullptr && file->info.sampleRate > 0) {
-            members.emplace_back(file, m.refined);
-        }
-    }
-    return members;
-}
-
 }  // namespace
-
-std::string cleanName(const std::string& text) {
-    std::string clean;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = utf8Length(bytes + i, text.size() - i);
-        if (length == 0) {
-            clean += "\xEF\xBF\xBD";  // U+FFFD
-            ++i;
-        } else {
-            if (length > 1 || (bytes[i] >= 0x20 && bytes[i] != 0x7F)) {
-                clean.append(text, i, length);
-            }
-            i += length;
-        }
-    }
-    return clean;
-}
-
-std::string fileUrl(const std::string& absolutePath, const std::string& host) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string url = "file://" + host;
-    for (const unsigned char c : absolutePath) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            url += static_cast<char>(c);
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url;
-}
-
-void writeOtio(const RunReport& report, double fps, std::ostream& out) {
-    Json timelines = Json::array();
-    int index = 0;
-    for (const ReportCluster& cluster : report.clusters) {
-        Json tracks = Json::array();
-        // Importers take the project's frame rate from the timeline's start time: the first
-        // camera's, or the one asked for when no member has video.
-        double rate = 0.0;
-        for (const auto& [file, offset] : placeable(report, cluster)) {
-            if (videoRate(file->info) > 0.0) {
-                rate = rate > 0.0 ? rate : videoRate(file->info);
-                tracks.push_back(otioTrack(*file, offset, true));
-            }
-            tracks.push_back(otioTrack(*file, offset, false));
-        }
-        Json stack = composable("Stack.1", "tracks", nullptr);
-        stack["children"] = std::move(tracks);
-        Json timeline = item("Timeline.1", "cluster " + std::to_string(++index));
-        timeline["global_start_time"] = rationalTime(0, rate > 0.0 ? rate : fps);
-        timeline["tracks"] = std::move(stack);
-        timelines.push_back(std::move(timeline));
-    }
-    // One cluster is one plain timeline, which every importer opens; several are collected.
-    Json document;
-    if (timelines.size() == 1) {
-        document = std::move(timelines.front());
-    } else {
-        document = item("SerializableCollection.1", "Trelis");
-        document["children"] = std::move(timelines);
-    }
-    out << document.dump(4, ' ', false, Json::error_handler_t::replace) << '\n';
-}
 
 void writeFcp7Xml(const RunReport& report, double fps, std::ostream& out) {
     tinyxml2::XMLPrinter xml;
