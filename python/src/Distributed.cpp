@@ -7,16 +7,16 @@
 #include <cstring>
 #include <iostream>
 #include <map>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
-#include "PathNames.h"
 #include "OutputCapture.h"
+#include "PathNames.h"
 #include "PythonProgress.h"
 #include "Settings.h"
 #include "Trelis.h"
