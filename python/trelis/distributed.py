@@ -118,7 +118,9 @@ def sync(paths_or_folder: PathsOrFolder, client: Any = None, *, partitions: Opti
     partitions the landmarks are split into; by default enough that none holds more than
     ``partition_size`` landmarks, and at least two per worker. ``slots``: into how many shares of
     pairs the votes are split to be summed (as many as partitions by default); the votes grow with
-    the square of the recordings, so a large archive needs more. Settings as ``trelis.sync``.
+    the square of the recordings, so a large archive needs more. ``retries``: how often a task
+    that failed is tried again (a worker lost in the middle of a task does not count: Dask runs
+    it elsewhere). Settings as ``trelis.sync``.
     The result also has ``.shuffle``: partitions, landmarks, the bytes of landmarks and of votes
     that moved between tasks, how many pairs had votes, the accepted pairs (or the candidates
     measured), and the seconds of each stage.
