@@ -41,6 +41,15 @@ public:
     ClusterResult* run(MCFileSet* fileSet, MCProgress* progress, const MCRunParams& run,
                        std::vector<MCMatchStats>* accepted);
 
+    // The statistics of `stats` that pass the acceptance test, marked accepted, in their order.
+    std::vector<MCMatchStats> accept(const std::vector<MCMatchStats>& stats) const;
+    // Clusters the files of `fileSet` (not null; only the records' ids and the names are read)
+    // from the statistics of their pairs, as run() does once it has matched: `stats` may hold
+    // every pair or only the accepted ones (the test is made again), in any order, one record a
+    // pair (MCPairVotes makes them from votes gathered elsewhere). `accepted` as in run().
+    ClusterResult* cluster(MCFileSet* fileSet, const std::vector<MCMatchStats>& stats,
+                           std::vector<MCMatchStats>* accepted) const;
+
 private:
     MCClusterSyncParams params;
 };

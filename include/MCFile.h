@@ -35,6 +35,11 @@ public:
     // Landmarks whose start frame lies in [fromFrame, toFrame]; -1 while the CLF is stale.
     int countLandmarks(int fromFrame, int toFrame);
 
+    // Makes the record count landmarks as another record does without holding them (matching
+    // whose landmarks are on other machines): `cumulative[k]` landmarks start at frames up to
+    // firstFrame + k, as that record's CLF says. An empty list gives an empty record's counts.
+    void setLandmarkCounts(int firstFrame, const std::vector<int>& cumulative);
+
     int getId() const { return id; }
     int getLastFrame() const { return lastFrame; }
     int getFirstFrame() const { return firstFrame; }

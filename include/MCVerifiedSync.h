@@ -23,10 +23,12 @@
 #include "MCVerifyParams.h"
 #include "PairMatch.h"
 #include "TrelisExport.h"
+#include "VerifiedCandidate.h"
 
 namespace Trelis {
 
 class MCFileSet;
+class MCPairVotes;
 class MCProgress;
 
 class TRELIS_EXPORT MCVerifiedSync {
@@ -42,6 +44,17 @@ public:
     // null it receives every linked and every ambiguous pair, ordered by first then second id.
     ClusterResult* run(MCFileSet* fileSet, MCRecordingSource& source, MCProgress* progress,
                        std::vector<PairMatch>* pairs = nullptr) const;
+
+    // The candidate offsets of the pairs whose votes (summed elsewhere) are `votes`, measured on
+    // the recordings of `source`, by pair in key order: what run() decides its links on. `files`
+    // gives each file's length in frames (its records, or records given their landmark counts).
+    std::vector<VerifiedCandidate> measure(const MCPairVotes& votes, MCFileSet* files,
+                                           MCRecordingSource& source) const;
+    // Clusters the files of `fileSet` (not null; ids and names are read) from measured candidates
+    // as run() does: `candidates` by pair in key order, each pair's as measure() gives them.
+    // `pairs` as in run().
+    ClusterResult* cluster(MCFileSet* fileSet, const std::vector<VerifiedCandidate>& candidates,
+                           std::vector<PairMatch>* pairs) const;
 
 private:
     MCClusterSyncParams params;

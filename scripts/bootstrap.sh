@@ -4,8 +4,8 @@
 #   always: compiler, CMake, Ninja, GoogleTest, Google Benchmark, pkg-config, clang-format,
 #           TinyXML-2 (ground truth, XML timelines), nlohmann-json (JSON results), FFmpeg's
 #           libraries and command (media files, and the tests' media), xmllint (timeline tests),
-#           Debian's python3 with numpy (the benchmark tools' tests), pybind11 and pytest (the
-#           Python module and its tests) and Chromium (the report page's check in a browser)
+#           Debian's python3 with numpy (the benchmark tools' tests), pybind11, pytest and Dask's
+#           distributed scheduler (the Python module, trelis.distributed and their tests) and Chromium (the report page's check in a browser)
 #   example: matplotlib for the Python module's example (examples/plot_clusters.py)
 #   bench:  FFTW (the yardstick of the FFT benchmark), real music and sox for the extraction ones
 #   fuzz:   clang with its libFuzzer runtime
@@ -16,7 +16,7 @@ set -euo pipefail
 need=(g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
       libtinyxml2-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
       nlohmann-json3-dev libxml2-utils python3 python3-numpy python3-pybind11 pybind11-dev
-      python3-pytest chromium)
+      python3-pytest python3-dask python3-distributed chromium)
 for extra in "$@"; do
     case "$extra" in
         bench) need+=(libfftw3-dev wesnoth-1.16-music sox ffmpeg) ;;

@@ -141,7 +141,8 @@ void printAlignmentNotes(std::ostream& out, const ClusterResult& clusters,
 
 }  // namespace
 
-Analysis runAnalysis(const RunRequest& request, MCProgress* progress) {
+Analysis runAnalysis(const RunRequest& request, MCProgress* progress,
+                     const MatchingElsewhere* elsewhere) {
     const RunOptions& options = request.options;
     MCRunParams runParams;
     runParams.setThreads(options.threads);
@@ -150,21 +151,25 @@ Analysis runAnalysis(const RunRequest& request, MCProgress* progress) {
     }
     const unsigned int rate = request.extract.getSampleRate();
     Analysis analysis;
+    std::copy_if(request.paths.begin(), request.paths.end(), std::back_inserter(analysis.taken),
+                 [&](const std::string& p) { return options.allMedia || isWavePath(p); });
     MCLandmarkExtract extractor(request.extract);
-    if (options.allMedia) {
+    if (elsewhere != nullptr) {
+        analysis.files.reset(elsewhere->files(analysis.taken, analysis.mediaErrors));
+    } else if (options.allMedia) {
         analysis.files.reset(extractMedia(extractor, request.paths, options.audioStream,
                                           options.threads, &analysis.mediaErrors));
     }
     if (!analysis.files) {
         analysis.files.reset(extractor.runAll(request.paths, runParams));
     }
-    std::copy_if(request.paths.begin(), request.paths.end(), std::back_inserter(analysis.taken),
-                 [&](const std::string& p) { return options.allMedia || isWavePath(p); });
     analysis.names = recordingNames(analysis.taken, request.folder);
     nameRecordings(*analysis.files, analysis.names);
 
     MCFileSet& files = *analysis.files;
-    if (options.verified) {
+    if (elsewhere != nullptr) {
+        analysis.clusters.reset(elsewhere->clusters(files, analysis.accepted, analysis.matched));
+    } else if (options.verified) {
         analysis.clusters.reset(verifiedClusters(request.cluster, files, rate, options, runParams,
                                                  analysis.matched, progress));
     } else {

@@ -3,6 +3,7 @@
 // the refinement's notes and the refined offsets). What every result of the run is made from.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,9 +46,28 @@ struct Analysis {
     std::string refinedReport;                              // the report's lines after "REFINED"
 };
 
+// Fingerprints and clusters made elsewhere: a run whose matching is spread over several machines
+// (the Python module's trelis.distributed) still aligns and reports on one, as the program does,
+// so the run takes its file set and clusters from here instead of extracting and matching.
+struct MatchingElsewhere {
+    // The set of the files taken that could be read (ids from 1 in the order of `taken`, names and
+    // paths; the records need no landmarks), and, for -media all, why each other one could not
+    // (one entry per file, empty for those read).
+    std::function<MCFileSet*(const std::vector<std::string>& taken,
+                             std::vector<std::string>& mediaErrors)>
+        files;
+    // The clusters of the named set, with the accepted pairs they were joined on (or, with
+    // -match verified, the linked and ambiguous pairs).
+    std::function<ClusterResult*(MCFileSet& files, std::vector<MCMatchStats>& accepted,
+                                 std::vector<PairMatch>& matched)>
+        clusters;
+};
+
 // Extraction, matching and alignment of `request`'s files; `progress` (may be null) follows the
-// matching.
-Analysis runAnalysis(const RunRequest& request, MCProgress* progress);
+// matching. With `elsewhere`, its file set and clusters replace the extraction and the matching
+// (of either mode).
+Analysis runAnalysis(const RunRequest& request, MCProgress* progress,
+                     const MatchingElsewhere* elsewhere = nullptr);
 
 // What the machine-readable outputs say about `analysis`: settings, files, clusters and pairs
 // (no evaluation and no loudness envelopes: those are asked for apart).

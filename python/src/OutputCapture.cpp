@@ -57,4 +57,9 @@ void OutputCapture::lineEnded() {
     }
 }
 
+std::mutex& OutputCapture::turns() {
+    static std::mutex lock;
+    return lock;
+}
+
 }  // namespace TrelisPython

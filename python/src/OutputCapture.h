@@ -10,6 +10,7 @@
 #pragma once
 
 #include <iostream>
+#include <mutex>
 #include <streambuf>
 #include <string>
 
@@ -25,6 +26,11 @@ public:
     OutputCapture& operator=(const OutputCapture&) = delete;
 
     const std::string& text() const { return text_; }
+
+    // Standard output is the process's: every run that captures it takes its turn under this
+    // lock (trelis.sync's and trelis.distributed's alike), so that each captures its own lines
+    // and gives the streams back as it found them.
+    static std::mutex& turns();
 
 protected:
     int_type overflow(int_type c) override;

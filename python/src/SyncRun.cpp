@@ -75,8 +75,7 @@ py::tuple sync(const std::string& folder, const std::vector<std::string>& paths,
         const py::gil_scoped_release nogil;
         // Standard output is the process's: runs from several Python threads take turns, so that
         // each captures its own lines and gives the streams back as it found them.
-        static std::mutex oneAtATime;
-        const std::lock_guard<std::mutex> turn(oneAtATime);
+        const std::lock_guard<std::mutex> turn(OutputCapture::turns());
         const OutputCapture capture(progress, taken);
         const Trelis::RunReport report = Trelis::analyse(request, &progress);
         Trelis::writeJsonReport(report, json);

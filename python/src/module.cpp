@@ -15,6 +15,7 @@
 
 #include "ArrayInput.h"
 #include "AudioArray.h"
+#include "Distributed.h"
 #include "Fingerprint.h"
 #include "FingerprintSource.h"
 #include "PythonProgress.h"
@@ -322,4 +323,5 @@ PYBIND11_MODULE(_trelis, m) {
     addSync(m);
     m.def("_resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
           py::arg("tabled") = true);
+    addDistributed(m);
 }

@@ -65,6 +65,24 @@ void MCFile::computeCLF() {
     clfDirty = false;
 }
 
+void MCFile::setLandmarkCounts(int first, const std::vector<int>& cumulative) {
+    clf.clear();
+    if (cumulative.empty()) {
+        firstFrame = std::numeric_limits<int>::max();
+        lastFrame = std::numeric_limits<int>::min();
+    } else {
+        firstFrame = first;
+        lastFrame = static_cast<int>(static_cast<std::int64_t>(first) +
+                                     static_cast<std::int64_t>(cumulative.size()) - 1);
+        auto hint = clf.end();
+        for (std::size_t k = 0; k < cumulative.size(); ++k) {
+            hint = clf.emplace_hint(hint, first + static_cast<int>(k), cumulative[k]);
+            ++hint;
+        }
+    }
+    clfDirty = false;
+}
+
 int MCFile::countLandmarks(int fromFrame, int toFrame) {
     if (clfDirty) {
         return -1;

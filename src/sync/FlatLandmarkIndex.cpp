@@ -330,24 +330,7 @@ MCMatchStats* FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
         }
     }
 
-    s.matchCount = static_cast<float>(bestCount);
-    s.offset = static_cast<float>(bestOffset);
-    computeOverlapAndFractions(s, files);
-    s.templateLength = static_cast<float>(static_cast<std::int64_t>(latest) - earliest);
-
-    // The same single-precision sums as computeHistogramStats, over the same bins in the same
-    // order.
-    float totalVotes = 0.0f;
-    for (std::uint32_t count : binCounts) {
-        totalVotes += static_cast<float>(count);
-    }
-    const float mean = totalVotes / s.overlapLength;
-    float spread = 0.0f;
-    for (std::uint32_t count : binCounts) {
-        const float difference = static_cast<float>(count) - mean;
-        spread += difference * difference;
-    }
-    setHistogramSpread(s, mean, spread / s.overlapLength);
+    finishPairStats(s, bestCount, bestOffset, earliest, latest, binCounts, files);
     return record;
 }
 

@@ -20,6 +20,29 @@ void announce(MCProgress* progress, int stage) {
     }
 }
 
+// The clusters of the accepted pairs of `stats`, named after the files, with copies of the
+// accepted records (ordered by the pair of ids) in `accepted` when not null.
+ClusterResult* clusterFromMap(const MCClusterSyncParams& params, MCFileSet* fileSet,
+                              MatchStatsMap* stats, std::vector<MCMatchStats>* accepted) {
+    MCClusterBuilder builder(params);
+    std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> result(
+        builder.buildClusters(fileSet, stats), deleteClusterResult);
+    for (ClusterSet* cluster : *result) {
+        for (MCClusterElem* elem : *cluster) {
+            elem->name = fileSet->idToName[elem->fileId];
+        }
+    }
+    if (accepted != nullptr) {
+        for (const auto& entry : *stats) {  // ordered by the pair of ids
+            if (entry.second != nullptr && entry.second->accepted) {
+                accepted->push_back(*entry.second);
+                accepted->back().histogram = nullptr;
+            }
+        }
+    }
+    return result.release();
+}
+
 }  // namespace
 
 MCClusterSync::MCClusterSync(const MCClusterSyncParams& syncParams) : params(syncParams) {}
@@ -58,25 +81,44 @@ ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress, cons
     announce(progress, 3);
 
     announce(progress, 4);
-    MCClusterBuilder builder(params);
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> result(
-        builder.buildClusters(fileSet, stats.get()), deleteClusterResult);
-    for (ClusterSet* cluster : *result) {
-        for (MCClusterElem* elem : *cluster) {
-            elem->name = fileSet->idToName[elem->fileId];
-        }
-    }
-    if (accepted != nullptr) {
-        for (const auto& entry : *stats) {  // ordered by the pair of ids
-            if (entry.second != nullptr && entry.second->accepted) {
-                accepted->push_back(*entry.second);
-                accepted->back().histogram = nullptr;
-            }
-        }
-    }
+        clusterFromMap(params, fileSet, stats.get(), accepted), deleteClusterResult);
 
     announce(progress, 5);
     return result.release();
+}
+
+std::vector<MCMatchStats> MCClusterSync::accept(const std::vector<MCMatchStats>& stats) const {
+    const MCClusterBuilder builder(params);
+    std::vector<MCMatchStats> out;
+    for (const MCMatchStats& s : stats) {
+        if (acceptMatch(s, builder.acceptThreshold, builder.framesPerSecond,
+                        builder.minTemplateLength, builder.minOverlapLength,
+                        builder.minPercentMatch)) {
+            out.push_back(s);
+            out.back().accepted = true;
+            out.back().histogram = nullptr;
+        }
+    }
+    return out;
+}
+
+ClusterResult* MCClusterSync::cluster(MCFileSet* fileSet, const std::vector<MCMatchStats>& stats,
+                                      std::vector<MCMatchStats>* accepted) const {
+    MCFileSet none;
+    if (fileSet == nullptr) {
+        fileSet = &none;
+    }
+    std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> map(new MatchStatsMap(),
+                                                                 deleteMatchStats);
+    for (const MCMatchStats& s : stats) {
+        MCMatchStats*& slot = (*map)[{s.id1, s.id2}];
+        delete slot;  // a pair given twice keeps its last record
+        slot = new MCMatchStats(s);
+        slot->histogram = nullptr;
+        slot->accepted = false;
+    }
+    return clusterFromMap(params, fileSet, map.get(), accepted);
 }
 
 }  // namespace Trelis

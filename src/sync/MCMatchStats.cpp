@@ -77,6 +77,27 @@ void computeOverlapAndFractions(MCMatchStats& stats, MCFileSet* fileSet) {
     stats.percentMatchF2 = stats.matchCount / stats.overlapLandmarksF2;
 }
 
+void finishPairStats(MCMatchStats& stats, std::uint32_t bestCount, std::int32_t bestOffset,
+                     std::int32_t earliest, std::int32_t latest,
+                     const std::vector<std::uint32_t>& binCounts, MCFileSet* fileSet) {
+    stats.matchCount = static_cast<float>(bestCount);
+    stats.offset = static_cast<float>(bestOffset);
+    computeOverlapAndFractions(stats, fileSet);
+    stats.templateLength = static_cast<float>(static_cast<std::int64_t>(latest) - earliest);
+
+    float totalVotes = 0.0f;
+    for (std::uint32_t count : binCounts) {
+        totalVotes += static_cast<float>(count);
+    }
+    const float mean = totalVotes / stats.overlapLength;
+    float spread = 0.0f;
+    for (std::uint32_t count : binCounts) {
+        const float difference = static_cast<float>(count) - mean;
+        spread += difference * difference;
+    }
+    setHistogramSpread(stats, mean, spread / stats.overlapLength);
+}
+
 void setHistogramSpread(MCMatchStats& stats, float mean, float variance) {
     stats.histMean = mean;
     // A floor on the spread, so a histogram of one bin still needs some height.

@@ -7,6 +7,7 @@
 
 #include "MCFile.h"
 #include "MCFileSet.h"
+#include "MCPairVotes.h"
 #include "MCProgress.h"
 #include "sync/FileGroups.h"
 #include "sync/MCClusterBuilder.h"
@@ -33,6 +34,18 @@ constexpr double kShortSurprise = 5.0;
 constexpr double kStackedStrength = 8.5;
 constexpr double kStackedSurprise = 3.0;
 
+VerifiedCandidate candidateOf(const VerifiedCandidates::Entry& entry) {
+    VerifiedCandidate c;
+    c.first = entry.first;
+    c.second = entry.second;
+    c.votes = entry.candidate.votes;
+    c.chanceVotes = entry.candidate.chance;
+    c.surprise = entry.candidate.surprise;
+    c.lined = entry.measured.alignment;
+    c.stacked = entry.measured.stacked;
+    return c;
+}
+
 void announce(MCProgress* progress, int stage) {
     if (progress != nullptr) {
         progress->setStage(stage);
@@ -51,23 +64,57 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
     if (fileSet == nullptr) {
         fileSet = &none;
     }
-    const double fps = params.getFramesPerSecond();
     const std::vector<VerifiedCandidates::Entry> tried =
         VerifiedCandidates(params, verify, runParams).run(*fileSet, source, progress);
+    std::vector<VerifiedCandidate> candidates;
+    for (const VerifiedCandidates::Entry& entry : tried) {
+        candidates.push_back(candidateOf(entry));
+    }
+    announce(progress, 4);
+    ClusterResult* result = cluster(fileSet, candidates, pairs);
+    announce(progress, 5);
+    return result;
+}
 
+std::vector<VerifiedCandidate> MCVerifiedSync::measure(const MCPairVotes& votes, MCFileSet* files,
+                                                       MCRecordingSource& source) const {
+    std::map<int, long long> frames;  // each file's length, as far as its landmarks reach
+    if (files != nullptr) {
+        for (auto& [id, file] : files->getFiles()) {
+            file->computeCLF();
+            frames[id] = file->getFirstFrame() > file->getLastFrame()
+                             ? 0
+                             : static_cast<long long>(file->getLastFrame()) + 1;
+        }
+    }
+    std::vector<VerifiedCandidate> candidates;
+    for (const VerifiedCandidates::Entry& entry :
+         VerifiedCandidates(params, verify, runParams).run(votes, frames, source)) {
+        candidates.push_back(candidateOf(entry));
+    }
+    return candidates;
+}
+
+ClusterResult* MCVerifiedSync::cluster(MCFileSet* fileSet,
+                                       const std::vector<VerifiedCandidate>& tried,
+                                       std::vector<PairMatch>* pairs) const {
+    MCFileSet none;
+    if (fileSet == nullptr) {
+        fileSet = &none;
+    }
+    const double fps = params.getFramesPerSecond();
     // Per pair, the distinct offsets that verified, the strongest first.
     std::map<std::pair<int, int>, std::vector<PairMatch>> verified;
-    for (const VerifiedCandidates::Entry& entry : tried) {
-        const PairAlignment& lined = entry.measured.alignment;
+    for (const VerifiedCandidate& entry : tried) {
+        const PairAlignment& lined = entry.lined;
         const bool unanimous =
             lined.windows >= kUnanimousWindows && lined.agreeing == lined.windows;
-        const bool seconded =
-            lined.windows <= kShortWindows && entry.candidate.surprise >= kShortSurprise;
+        const bool seconded = lined.windows <= kShortWindows && entry.surprise >= kShortSurprise;
         const bool verifiedLine =
             lined.measured && (lined.strength >= verify.getMinStrength() || unanimous || seconded);
-        const PairAlignment& stacked = entry.measured.stacked;
+        const PairAlignment& stacked = entry.stacked;
         const bool verifiedStack = stacked.measured && stacked.strength >= kStackedStrength &&
-                                   entry.candidate.surprise >= kStackedSurprise;
+                                   entry.surprise >= kStackedSurprise;
         if (!verifiedLine && !verifiedStack) {
             continue;
         }
@@ -75,9 +122,9 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
         PairMatch m;
         m.first = entry.first;
         m.second = entry.second;
-        m.votes = entry.candidate.votes;
-        m.chanceVotes = entry.candidate.chance;
-        m.surprise = entry.candidate.surprise;
+        m.votes = entry.votes;
+        m.chanceVotes = entry.chanceVotes;
+        m.surprise = entry.surprise;
         m.alignment = a;
         m.alignment.first = m.first;
         m.alignment.second = m.second;
@@ -109,7 +156,6 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
         decided.push_back(m);
     }
 
-    announce(progress, 4);
     // The linked pairs as accepted statistics, weighed by their strength, for the clustering's
     // strongest-first merge.
     std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> links(new MatchStatsMap(),
@@ -137,7 +183,6 @@ ClusterResult* MCVerifiedSync::run(MCFileSet* fileSet, MCRecordingSource& source
     if (pairs != nullptr) {
         *pairs = std::move(decided);
     }
-    announce(progress, 5);
     return result;
 }
 

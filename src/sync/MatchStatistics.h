@@ -2,6 +2,9 @@
 // accepts the pair as two recordings of one event.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "MCMatchStats.h"
 
 namespace Trelis {
@@ -18,6 +21,15 @@ float computeOverlap(MCFile* file1, MCFile* file2, float offset, float& landmark
 // landmarks counted in it (records looked up by id1 and id2; a missing one gives no overlap), and
 // the fractions of those landmarks that matched.
 void computeOverlapAndFractions(MCMatchStats& stats, MCFileSet* fileSet);
+
+// Completes the record of a pair (id1 and id2 set) from its vote counts per offset bin, in
+// increasing offset, the winning bin's offset and count, and the earliest and latest file-1 frame
+// among its votes: the overlap, fractions, template and spread, with the single-precision sums of
+// computeHistogramStats over the same bins in the same order. What every flat way of counting
+// votes (FlatLandmarkIndex, MCPairVotes) ends in.
+void finishPairStats(MCMatchStats& stats, std::uint32_t bestCount, std::int32_t bestOffset,
+                     std::int32_t earliest, std::int32_t latest,
+                     const std::vector<std::uint32_t>& binCounts, MCFileSet* fileSet);
 
 // Stores the mean and the spread of the bin counts, the variance raised to at least 0.1 (a NaN
 // variance stays NaN).

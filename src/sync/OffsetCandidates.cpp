@@ -67,9 +67,28 @@ std::vector<OffsetCandidates::Candidate> OffsetCandidates::find(std::vector<std:
         }
     }
 
+    return fromBins(static_cast<double>(votes.size()), length1, length2);
+}
+
+std::vector<OffsetCandidates::Candidate> OffsetCandidates::find(
+    const std::vector<std::pair<std::int32_t, std::uint32_t>>& bins, long long length1,
+    long long length2) {
+    double total = 0.0;
+    for (const auto& bin : bins) {
+        total += bin.second;
+    }
+    if (bins.empty() || length1 <= 0 || length2 <= 0) {
+        return {};
+    }
+    bins_ = bins;
+    return fromBins(total, length1, length2);
+}
+
+std::vector<OffsetCandidates::Candidate> OffsetCandidates::fromBins(double total, long long length1,
+                                                                    long long length2) {
+    std::vector<Candidate> found;
     const double l1 = static_cast<double>(length1);
     const double l2 = static_cast<double>(length2);
-    const double total = static_cast<double>(votes.size());
     const long long width = 2 + static_cast<long long>(std::ceil(maxDrift_ * std::min(l1, l2)));
     const double w = static_cast<double>(width);
     // Frames of overlap when the second file starts `o` frames after the first.

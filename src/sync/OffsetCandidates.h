@@ -37,12 +37,19 @@ public:
     // of two files `length1` and `length2` frames long, the most surprising first.
     std::vector<Candidate> find(std::vector<std::uint64_t>& votes, long long length1,
                                 long long length2);
+    // The same from the pair's vote count per offset, in increasing offset (votes summed
+    // elsewhere: MCPairVotes).
+    std::vector<Candidate> find(const std::vector<std::pair<std::int32_t, std::uint32_t>>& bins,
+                                long long length1, long long length2);
 
     // Natural log of the chance that a Poisson count of mean `mean` reaches `count`, for
     // count > mean, from the saddle point of the tail.
     static double logTail(double count, double mean);
 
 private:
+    // The candidates of bins_, which hold `total` votes.
+    std::vector<Candidate> fromBins(double total, long long length1, long long length2);
+
     double maxDrift_;
     double minOverlap_;
     double minSurprise_;

@@ -5,6 +5,7 @@
 
 #include "MCFile.h"
 #include "MCFileSet.h"
+#include "MCPairVotes.h"
 #include "MCProgress.h"
 #include "MCTaskPool.h"
 #include "align/PairVerifier.h"
@@ -65,6 +66,47 @@ std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(MCFileSet& files,
         [&](std::vector<Entry>& made) { entries.insert(entries.end(), made.begin(), made.end()); });
 
     announce(progress, 2);
+    measure(entries, frames, source, progress);
+    return entries;
+}
+
+std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(
+    const MCPairVotes& votes, const std::map<int, long long>& frames,
+    MCRecordingSource& source) const {
+    const double fps = params_.getFramesPerSecond();
+    OffsetCandidates finder(verify_.getMaxDriftPpm() * 1e-6, verify_.getMinOverlap() * fps,
+                            verify_.getMinSurprise(), verify_.getCandidatesPerPair());
+    std::vector<Entry> entries;
+    std::vector<std::pair<std::int32_t, std::uint32_t>> bins;
+    const std::vector<MCPairVotes::Bin>& all = votes.bins();
+    for (std::size_t i = 0; i < all.size();) {
+        std::size_t end = i;
+        bins.clear();
+        for (; end < all.size() && all[end].id1 == all[i].id1 && all[end].id2 == all[i].id2;
+             ++end) {
+            bins.emplace_back(all[end].offset, all[end].count);
+        }
+        const auto length = [&](int id) {
+            const auto found = frames.find(id);
+            return found == frames.end() ? 0LL : found->second;
+        };
+        for (const auto& c : finder.find(bins, length(all[i].id1), length(all[i].id2))) {
+            Entry e;
+            e.first = all[i].id1;
+            e.second = all[i].id2;
+            e.candidate = c;
+            entries.push_back(e);
+        }
+        i = end;
+    }
+    measure(entries, frames, source, nullptr);
+    return entries;
+}
+
+void VerifiedCandidates::measure(std::vector<Entry>& entries,
+                                 const std::map<int, long long>& frames, MCRecordingSource& source,
+                                 MCProgress* progress) const {
+    const double fps = params_.getFramesPerSecond();
     const MCAlignParams& align = verify_.getAlign();
     const double samplesPerFrame = align.getSampleRate() / fps;
     std::vector<PairVerifier::Request> requests;
@@ -86,7 +128,6 @@ std::vector<VerifiedCandidates::Entry> VerifiedCandidates::run(MCFileSet& files,
     for (std::size_t k = 0; k < entries.size(); ++k) {
         entries[k].measured = std::move(measured[k]);
     }
-    return entries;
 }
 
 }  // namespace Trelis

@@ -8,6 +8,7 @@
 // MCClusterSync does, verification reporting its progress in stage 3.
 #pragma once
 
+#include <map>
 #include <vector>
 
 #include "MCClusterSyncParams.h"
@@ -19,6 +20,7 @@
 namespace Trelis {
 
 class MCFileSet;
+class MCPairVotes;
 class MCProgress;
 class MCRecordingSource;
 
@@ -36,8 +38,16 @@ public:
 
     // By pair in key order, each pair's candidates the most surprising first.
     std::vector<Entry> run(MCFileSet& files, MCRecordingSource& source, MCProgress* progress) const;
+    // The candidates of pairs whose votes were summed elsewhere (MCPairVotes), measured alike;
+    // `frames` is each file's length in frames.
+    std::vector<Entry> run(const MCPairVotes& votes, const std::map<int, long long>& frames,
+                           MCRecordingSource& source) const;
 
 private:
+    // Measures `entries` (their candidates found) on the recordings.
+    void measure(std::vector<Entry>& entries, const std::map<int, long long>& frames,
+                 MCRecordingSource& source, MCProgress* progress) const;
+
     MCClusterSyncParams params_;
     MCVerifyParams verify_;
     MCRunParams run_;

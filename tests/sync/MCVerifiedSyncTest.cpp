@@ -1,6 +1,6 @@
 // Verified matching: the candidates' chance model on votes made by hand, and whole runs on
 // synthetic recordings of an event with a drifting clock, a noisy clip, unrelated sound and
-// material that repeats.
+// material that repeats, on one machine and from votes summed over hash partitions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,13 +9,16 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "Landmark.h"
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "MCLandmarkExtract.h"
+#include "MCPairVotes.h"
 #include "MCProgress.h"
 #include "MCVerifiedSync.h"
 #include "support/MemoryInput.h"
@@ -224,5 +227,62 @@ TEST(MCVerifiedSync, LinksTheEventAtItsOffsetsAndLeavesRepeatsAndStrangersOut) {
     EXPECT_NEAR(second, 40.0, 1e-3);
     for (const auto& [key, m] : byPair) {
         EXPECT_TRUE(key.first != 4 && key.second != 4) << "linked the unrelated recording";
+    }
+
+    // The same from votes gathered in three hash partitions and summed, measured on a machine
+    // that knows only the files' landmark counts, and decided on another.
+    MCPairVotes votes;
+    MCFileSet counts;
+    for (int part = 0; part < 3; ++part) {
+        std::vector<std::uint32_t> hashes;
+        std::vector<std::int32_t> ids, times;
+        for (const auto& [id, file] : files.getFiles()) {
+            for (const auto& [frame, landmarks] : file->landmarks) {
+                for (const Landmark* l : landmarks) {
+                    if (static_cast<int>(l->hash % 3) == part) {
+                        hashes.push_back(l->hash);
+                        ids.push_back(id);
+                        times.push_back(l->time);
+                    }
+                }
+            }
+        }
+        votes.add(MCPairVotes::fromLandmarks(hashes.data(), ids.data(), times.data(), hashes.size(),
+                                             250, false));
+    }
+    for (const auto& [id, file] : files.getFiles()) {
+        std::vector<int> cumulative;
+        for (const auto& [frame, total] : file->clf) {
+            cumulative.push_back(total);
+        }
+        auto* record = new MCFile(id);
+        record->setLandmarkCounts(file->getFirstFrame(), cumulative);
+        counts.addFile(record);
+        counts.idToName[id] = files.idToName[id];
+    }
+    const MCVerifiedSync sync{MCClusterSyncParams(extractParams), MCVerifyParams()};
+    std::vector<PairMatch> decided;
+    std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(
+        sync.cluster(&counts, sync.measure(votes, &counts, source), &decided), deleteClusterResult);
+    ASSERT_EQ(decided.size(), run.pairs.size());
+    for (std::size_t k = 0; k < decided.size(); ++k) {
+        const PairMatch& a = decided[k];
+        const PairMatch& b = run.pairs[k];
+        EXPECT_EQ(std::tie(a.first, a.second, a.status), std::tie(b.first, b.second, b.status));
+        EXPECT_EQ(std::tie(a.votes, a.chanceVotes, a.surprise),
+                  std::tie(b.votes, b.chanceVotes, b.surprise));
+        EXPECT_EQ(std::tie(a.alignment.offset, a.alignment.driftPpm, a.alignment.strength),
+                  std::tie(b.alignment.offset, b.alignment.driftPpm, b.alignment.strength));
+        EXPECT_EQ(a.rival.offset, b.rival.offset);
+    }
+    std::map<int, double> offsets;
+    for (const ClusterSet* cluster : *clusters) {
+        for (const MCClusterElem* elem : *cluster) {
+            offsets[elem->fileId] = elem->offset;
+            EXPECT_EQ(cluster->size(), run.placed[elem->fileId].first->size());
+        }
+    }
+    for (const auto& [id, place] : run.placed) {
+        EXPECT_EQ(offsets.at(id), place.second) << "file " << id;
     }
 }
