@@ -80,31 +80,40 @@ void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
         if (progress != nullptr) {
             progress->setProgress(0.0f);
         }
-        std::size_t total = 0;
+        // Each record's landmarks go to a range of their own, filled side by side; progress
+        // still comes file by file from this thread.
+        std::vector<const MCFile*> records;
+        std::vector<std::size_t> starts(1, 0);
         for (const auto& record : files->getFiles()) {
+            std::size_t count = 0;
             if (record.second != nullptr) {
                 for (const auto& frame : record.second->landmarks) {
-                    total += frame.second.size();
+                    count += frame.second.size();
                 }
             }
+            records.push_back(record.second);
+            starts.push_back(starts.back() + count);
         }
-        entries.reserve(total);
-        const auto count = static_cast<float>(files->getFiles().size());
-        int visited = 0;
-        for (const auto& record : files->getFiles()) {
-            if (record.second != nullptr) {
-                for (const auto& frame : record.second->landmarks) {
+        entries.resize(starts.back());
+        const auto count = static_cast<float>(records.size());
+        MCTaskPool(threads).run(
+            records.size(),
+            [&](std::size_t i, unsigned int) {
+                if (records[i] == nullptr) {
+                    return;
+                }
+                Entry* to = entries.data() + starts[i];
+                for (const auto& frame : records[i]->landmarks) {
                     for (const Landmark* l : frame.second) {
-                        entries.push_back(
-                            {l->hash, l->file != nullptr ? l->file->getId() : 0, l->time, 0});
+                        *to++ = {l->hash, l->file != nullptr ? l->file->getId() : 0, l->time, 0};
                     }
                 }
-            }
-            ++visited;
-            if (progress != nullptr) {
-                progress->setProgress(static_cast<float>(visited) / count);
-            }
-        }
+            },
+            [&](std::size_t i) {
+                if (progress != nullptr) {
+                    progress->setProgress(static_cast<float>(i + 1) / count);
+                }
+            });
     }
     // By hash, then file id, each file's landmarks in the index order: a stable sort by file id
     // (the records come in increasing id, so only landmarks that name another file need it),

@@ -6,6 +6,7 @@
 #include "MCFileSet.h"
 #include "MCProgress.h"
 #include "MCRunParams.h"
+#include "MCTaskPool.h"
 #include "sync/FlatLandmarkIndex.h"
 #include "sync/MCClusterBuilder.h"
 #include "sync/MatchStatsMap.h"
@@ -63,9 +64,14 @@ ClusterResult* MCClusterSync::run(MCFileSet* fileSet, MCProgress* progress, cons
         fileSet = &none;
     }
     announce(progress, 0);
+    // The records are independent: their counts are brought up to date side by side.
+    std::vector<MCFile*> records;
     for (auto& entry : fileSet->getFiles()) {
-        entry.second->computeCLF();
+        records.push_back(entry.second);
     }
+    MCTaskPool(run.getThreads()).run(records.size(), [&](std::size_t i, unsigned int) {
+        records[i]->computeCLF();
+    });
 
     // The flat index gives the reports and statistics of MCLandmarkIndex with computeMatchStats
     // in a fraction of the time and memory; its votes are gone by the end of stage 1.
