@@ -44,6 +44,10 @@ public:
     float getFramesPerSecond() const { return framesPerSecond; }
     unsigned int getHopSize() const { return hopSize; }
 
+    // A copy with these thresholds and the values derived from `extractParams`, as though built
+    // from it: for settings read before the extraction's were final.
+    MCClusterSyncParams withExtraction(const MCExtractParams& extractParams) const;
+
 private:
     float minPercentMatch;          // fraction of overlapping landmarks that must match
     float minOverlapLength;         // seconds: shortest accepted region of overlap

@@ -35,20 +35,6 @@ namespace Trelis {
 
 namespace {
 
-// The cluster parameters derived from the final extraction settings, with the tuned thresholds.
-MCClusterSyncParams finalClusterParams(const MCExtractParams& extract,
-                                       const MCClusterSyncParams& tuned) {
-    // Five thresholds and three derived values: a new setting must be carried over here too.
-    static_assert(sizeof(MCClusterSyncParams) == 8 * 4, "carry every setting of the class over");
-    MCClusterSyncParams params(extract);
-    params.setMinPercentMatch(tuned.getMinPercentMatch());
-    params.setMinOverlapLength(tuned.getMinOverlapLength());
-    params.setMinTemplateLength(tuned.getMinTemplateLength());
-    params.setMaxLandmarks(tuned.getMaxLandmarks());
-    params.setAcceptThreshold(tuned.getAcceptThreshold());
-    return params;
-}
-
 // One line on standard error when a plain run left out files that -media all would take, naming
 // each and why.
 void reportSkippedMedia(const std::vector<std::string>& paths, unsigned int sampleRate) {
@@ -271,7 +257,7 @@ int runTrelisWith(int argc, char** argv, std::ostream& standardOutput) {
     }
 
     const RunRequest request{folder, contents.paths, extractParams,
-                             finalClusterParams(extractParams, tuned), options};
+                             tuned.withExtraction(extractParams), options};
     TerminalProgress progress(options.verified);
     const Analysis analysis = runAnalysis(request, &progress);
     std::optional<Evaluation> evaluation;

@@ -59,20 +59,6 @@ std::vector<T> fromArray(const Array& array) {
     return std::vector<T>(array.data(), array.data() + array.size());
 }
 
-RunOptions runOptions(const Settings& settings) {
-    RunOptions options;
-    options.allMedia = settings.allMedia;
-    options.refineRate = settings.refineRate;
-    options.refine = settings.refine;
-    options.maxDriftPpm = settings.maxDriftPpm;
-    options.verified = settings.verified;
-    options.audioStream = settings.audioStream;
-    options.recursive = settings.recursive;
-    options.threads = settings.threads;
-    options.perRecording = settings.perRecording;
-    return options;
-}
-
 // Verified matching as the program sets it up: recordings read at the extraction rate, the
 // drift as given.
 MCVerifiedSync verifiedSync(const Settings& settings) {
@@ -111,7 +97,7 @@ std::vector<std::string> folderPaths(const std::string& folder, const py::kwargs
     const Settings settings(given, Settings::All);
     FolderContents contents;
     std::string error;
-    if (!readFolder(folder, runOptions(settings), contents, error)) {
+    if (!readFolder(folder, settings.runOptions(), contents, error)) {
         throw py::value_error("cannot read the folder " + folder + ": " + error);
     }
     return contents.paths;
@@ -253,7 +239,7 @@ py::tuple syncMatched(const std::string& folder, const std::vector<std::string>&
                           : std::vector<VerifiedCandidate>();
     const Pairs accepted = settings.verified ? Pairs(0) : found.cast<Pairs>();
     const RunRequest request{folder, paths, settings.extract,
-                             settings.clusterParams(settings.extract), runOptions(settings)};
+                             settings.clusterParams(settings.extract), settings.runOptions()};
     std::vector<MCMatchStats> stats;
     for (const PairRecord& r : fromArray<PairRecord>(accepted)) {
         MCMatchStats s(nullptr);

@@ -265,15 +265,21 @@ Settings::Settings(const py::dict& settings, unsigned groups) {
 }
 
 MCClusterSyncParams Settings::clusterParams(const MCExtractParams& from) const {
-    // As the program's: five thresholds and three derived values, a new one carried over here too.
-    static_assert(sizeof(MCClusterSyncParams) == 8 * 4, "carry every setting of the class over");
-    MCClusterSyncParams params(from);
-    params.setMinPercentMatch(tuned.getMinPercentMatch());
-    params.setMinOverlapLength(tuned.getMinOverlapLength());
-    params.setMinTemplateLength(tuned.getMinTemplateLength());
-    params.setMaxLandmarks(tuned.getMaxLandmarks());
-    params.setAcceptThreshold(tuned.getAcceptThreshold());
-    return params;
+    return tuned.withExtraction(from);
+}
+
+Trelis::RunOptions Settings::runOptions() const {
+    Trelis::RunOptions options;
+    options.allMedia = allMedia;
+    options.refineRate = refineRate;
+    options.refine = refine;
+    options.maxDriftPpm = maxDriftPpm;
+    options.verified = verified;
+    options.audioStream = audioStream;
+    options.recursive = recursive;
+    options.threads = threads;
+    options.perRecording = perRecording;
+    return options;
 }
 
 }  // namespace TrelisPython

@@ -15,6 +15,7 @@
 
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
+#include "cli/CommandLine.h"
 
 namespace TrelisPython {
 
@@ -37,6 +38,8 @@ public:
 
     // The cluster parameters of `extract` with the thresholds given here.
     Trelis::MCClusterSyncParams clusterParams(const Trelis::MCExtractParams& extract) const;
+    // The program's run options these settings stand for.
+    Trelis::RunOptions runOptions() const;
 
     Trelis::MCExtractParams extract;
     Trelis::MCClusterSyncParams tuned{extract};  // thresholds only: rebuilt by clusterParams

@@ -37,16 +37,7 @@ bool takenAsWave(const std::string& path) {
 py::tuple sync(const std::string& folder, const std::vector<std::string>& paths,
                const py::object& progressCallback, const py::kwargs& settingsGiven) {
     const Settings settings(settingsGiven, Settings::All);
-    Trelis::RunOptions options;
-    options.allMedia = settings.allMedia;
-    options.refineRate = settings.refineRate;
-    options.refine = settings.refine;
-    options.maxDriftPpm = settings.maxDriftPpm;
-    options.verified = settings.verified;
-    options.audioStream = settings.audioStream;
-    options.recursive = settings.recursive;
-    options.threads = settings.threads;
-    options.perRecording = settings.perRecording;
+    const Trelis::RunOptions options = settings.runOptions();
 
     Trelis::RunRequest request{folder, paths, settings.extract,
                                settings.clusterParams(settings.extract), options};

@@ -15,6 +15,16 @@ MCClusterSyncParams::MCClusterSyncParams(const MCExtractParams& extractParams)
       hopSize(extractParams.getHopSize()),
       sampleRate(extractParams.getSampleRate()) {}
 
+MCClusterSyncParams MCClusterSyncParams::withExtraction(
+    const MCExtractParams& extractParams) const {
+    const MCClusterSyncParams derived(extractParams);
+    MCClusterSyncParams copy(*this);
+    copy.framesPerSecond = derived.framesPerSecond;
+    copy.hopSize = derived.hopSize;
+    copy.sampleRate = derived.sampleRate;
+    return copy;
+}
+
 bool MCClusterSyncParams::setMinPercentMatch(float value) {
     if (value < 0.0f || value > 1.0f) {
         return false;

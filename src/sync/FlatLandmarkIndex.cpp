@@ -11,6 +11,7 @@
 #include "MCFileSet.h"
 #include "MCProgress.h"
 #include "MCTaskPool.h"
+#include "sync/RepeatedHashes.h"
 
 namespace Trelis {
 
@@ -142,25 +143,6 @@ void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
     }
 }
 
-void FlatLandmarkIndex::dropRepeatsPerRecording() {
-    const std::size_t limit = std::max(1u, maxLandmarks / 10);
-    std::size_t kept = 0;
-    for (std::size_t g = 0; g < entries.size();) {
-        std::size_t end = g + 1;
-        while (end < entries.size() && entries[end].hash == entries[g].hash &&
-               entries[end].file == entries[g].file) {
-            ++end;
-        }
-        if (end - g <= limit) {
-            for (; g < end; ++g) {
-                entries[kept++] = entries[g];
-            }
-        }
-        g = end;
-    }
-    entries.resize(kept);
-}
-
 void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
     stats.reset(new MatchStatsMap());
     std::vector<Scratch> scratch(MCTaskPool(threads).size());
@@ -181,7 +163,7 @@ void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress, const
                                    const FileDone& done) {
     collect(files, progress);
     if (perRecording) {
-        dropRepeatsPerRecording();
+        dropRepeatsPerRecording(entries, maxLandmarks);
     }
 
     // The distinct file ids, in increasing order, and each entry's place among them.

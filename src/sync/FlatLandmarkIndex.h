@@ -121,8 +121,6 @@ private:
     };
 
     void collect(MCFileSet* files, MCProgress* progress);
-    // Leaves out each file's landmarks of a hash that it holds too often.
-    void dropRepeatsPerRecording();
     MCMatchStats* pairStats(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes,
                             MCFileSet* files, Scratch& scratch) const;
 

@@ -6,6 +6,7 @@
 
 #include "MCFileSet.h"
 #include "sync/MatchStatistics.h"
+#include "sync/RepeatedHashes.h"
 
 namespace Trelis {
 
@@ -71,23 +72,7 @@ MCPairVotes MCPairVotes::fromLandmarks(const std::uint32_t* hashes, const std::i
         return a.hash != b.hash ? a.hash < b.hash : a.file < b.file;
     });
     if (perRecording) {
-        // As FlatLandmarkIndex: a file's landmarks of a hash go when it holds too many of them.
-        const std::size_t limit = std::max(1u, maxLandmarks / 10);
-        std::size_t kept = 0;
-        for (std::size_t g = 0; g < entries.size();) {
-            std::size_t end = g + 1;
-            while (end < entries.size() && entries[end].hash == entries[g].hash &&
-                   entries[end].file == entries[g].file) {
-                ++end;
-            }
-            if (end - g <= limit) {
-                for (; g < end; ++g) {
-                    entries[kept++] = entries[g];
-                }
-            }
-            g = end;
-        }
-        entries.resize(kept);
+        dropRepeatsPerRecording(entries, maxLandmarks);
     }
 
     // The distinct files, in increasing id, and each entry's place among them.

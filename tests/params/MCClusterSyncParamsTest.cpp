@@ -20,6 +20,22 @@ TEST(MCClusterSyncParams, FramesPerSecondIsFixedWhenMade) {
     extract.setSampleRate(16000);
     EXPECT_EQ(p.getFramesPerSecond(), 44100.0f / 384.0f);
     EXPECT_EQ(p.getHopSize(), 384u);
+
+    // Rebased on the final extraction settings, every threshold stays.
+    MCClusterSyncParams tuned(p);
+    tuned.setMinPercentMatch(0.5f);
+    tuned.setMinOverlapLength(7.0f);
+    tuned.setMinTemplateLength(2.0f);
+    tuned.setMaxLandmarks(99);
+    tuned.setAcceptThreshold(12);
+    const MCClusterSyncParams rebased = tuned.withExtraction(extract);
+    EXPECT_EQ(rebased.getFramesPerSecond(), 16000.0f / 128.0f);
+    EXPECT_EQ(rebased.getHopSize(), 128u);
+    EXPECT_EQ(rebased.getMinPercentMatch(), 0.5f);
+    EXPECT_EQ(rebased.getMinOverlapLength(), 7.0f);
+    EXPECT_EQ(rebased.getMinTemplateLength(), 2.0f);
+    EXPECT_EQ(rebased.getMaxLandmarks(), 99u);
+    EXPECT_EQ(rebased.getAcceptThreshold(), 12u);
 }
 
 // Each setter refuses what is out of range and keeps the value it had; the bounds themselves are
