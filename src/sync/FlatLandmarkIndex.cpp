@@ -11,7 +11,7 @@
 #include "MCFileSet.h"
 #include "MCProgress.h"
 #include "MCTaskPool.h"
-#include "sync/RepeatedHashes.h"
+#include "sync/HashRuns.h"
 
 namespace Trelis {
 
@@ -49,13 +49,6 @@ private:
     std::size_t total_;
     std::size_t done_ = 0;
     int lastPercent_ = 0;
-};
-
-// The votes of one file against a later file: a run of its entries against the later files'
-// entries of the same hash, which stand after it in the hash's run.
-struct VoteSpan {
-    std::uint32_t begin, end;  // the file's entries of one hash
-    std::uint32_t runEnd;      // the later files' entries are [end, runEnd)
 };
 
 }  // namespace
@@ -166,46 +159,9 @@ void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress, const
         dropRepeatsPerRecording(entries, maxLandmarks);
     }
 
-    // The distinct file ids, in increasing order, and each entry's place among them.
-    std::vector<std::int32_t> ids;
-    for (const Entry& e : entries) {
-        ids.push_back(e.file);
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    for (Entry& e : entries) {
-        e.slot = static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), e.file) -
-                                            ids.begin());
-    }
-
-    // Every hash's run of entries; the spans of votes of each file, bucketed by file.
-    std::size_t total = 0;
+    const std::vector<std::int32_t> ids = numberFiles(entries);
     std::vector<std::vector<VoteSpan>> spans(ids.size());
-    for (std::size_t i = 0; i < entries.size();) {
-        std::size_t end = i + 1;
-        while (end < entries.size() && entries[end].hash == entries[i].hash) {
-            ++end;
-        }
-        const std::size_t held = end - i;
-        if (held >= 2) {
-            ++total;
-        }
-        if (held >= 2 && (perRecording || held <= maxLandmarks)) {
-            for (std::size_t g = i; g < end;) {
-                std::size_t groupEnd = g + 1;
-                while (groupEnd < end && entries[groupEnd].file == entries[g].file) {
-                    ++groupEnd;
-                }
-                if (groupEnd < end) {
-                    spans[entries[g].slot].push_back({static_cast<std::uint32_t>(g),
-                                                      static_cast<std::uint32_t>(groupEnd),
-                                                      static_cast<std::uint32_t>(end)});
-                }
-                g = groupEnd;
-            }
-        }
-        i = end;
-    }
+    const std::size_t total = voteSpans(entries, maxLandmarks, perRecording, spans);
 
     ScoringReports reports(progress, total);
     // Each worker's votes by second file, and the seconds it touched.

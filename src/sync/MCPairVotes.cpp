@@ -5,8 +5,8 @@
 #include <tuple>
 
 #include "MCFileSet.h"
+#include "sync/HashRuns.h"
 #include "sync/MatchStatistics.h"
-#include "sync/RepeatedHashes.h"
 
 namespace Trelis {
 
@@ -37,11 +37,6 @@ struct Entry {
     std::int32_t file;
     std::int32_t time;
     std::uint32_t slot;  // index of `file` among the distinct files
-};
-
-// A file's entries of one hash, voting against the later files' entries [end, runEnd).
-struct Span {
-    std::uint32_t begin, end, runEnd;
 };
 
 }  // namespace
@@ -75,51 +70,18 @@ MCPairVotes MCPairVotes::fromLandmarks(const std::uint32_t* hashes, const std::i
         dropRepeatsPerRecording(entries, maxLandmarks);
     }
 
-    // The distinct files, in increasing id, and each entry's place among them.
-    std::vector<std::int32_t> ids;
-    for (const Entry& e : entries) {
-        if (ids.empty() || ids.back() != e.file) {
-            ids.push_back(e.file);
-        }
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    for (Entry& e : entries) {
-        e.slot = static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), e.file) -
-                                            ids.begin());
-    }
+    const std::vector<std::int32_t> ids = numberFiles(entries);
     // As FlatLandmarkIndex: each file's entries of a hash vote against the later files' entries
     // of that hash, which follow them in the hash's run; one file's votes are gathered at a time,
     // by second file, so that every pair's votes are sorted apart.
-    std::vector<std::vector<Span>> spans(ids.size());
-    for (std::size_t i = 0; i < entries.size();) {
-        std::size_t end = i + 1;
-        while (end < entries.size() && entries[end].hash == entries[i].hash) {
-            ++end;
-        }
-        const std::size_t held = end - i;
-        if (held >= 2 && (perRecording || held <= maxLandmarks)) {
-            for (std::size_t g = i; g < end;) {
-                std::size_t groupEnd = g + 1;
-                while (groupEnd < end && entries[groupEnd].file == entries[g].file) {
-                    ++groupEnd;
-                }
-                if (groupEnd < end) {
-                    spans[entries[g].slot].push_back({static_cast<std::uint32_t>(g),
-                                                      static_cast<std::uint32_t>(groupEnd),
-                                                      static_cast<std::uint32_t>(end)});
-                }
-                g = groupEnd;
-            }
-        }
-        i = end;
-    }
+    std::vector<std::vector<VoteSpan>> spans(ids.size());
+    voteSpans(entries, maxLandmarks, perRecording, spans);
 
     MCPairVotes out;
     std::vector<std::vector<std::uint64_t>> bySecond(ids.size());
     std::vector<std::uint32_t> touched;
     for (std::size_t first = 0; first < ids.size(); ++first) {
-        for (const Span& span : spans[first]) {
+        for (const VoteSpan& span : spans[first]) {
             for (std::uint32_t a = span.begin; a < span.end; ++a) {
                 const std::int32_t time = entries[a].time;
                 for (std::uint32_t b = span.end; b < span.runEnd; ++b) {
@@ -136,7 +98,7 @@ MCPairVotes MCPairVotes::fromLandmarks(const std::uint32_t* hashes, const std::i
                 }
             }
         }
-        spans[first] = std::vector<Span>();
+        spans[first] = std::vector<VoteSpan>();
         std::sort(touched.begin(), touched.end());
         for (std::uint32_t second : touched) {
             std::vector<std::uint64_t>& votes = bySecond[second];
