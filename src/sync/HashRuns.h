@@ -46,7 +46,9 @@ template <typename Entry>
 std::vector<std::int32_t> numberFiles(std::vector<Entry>& entries) {
     std::vector<std::int32_t> ids;
     for (const Entry& e : entries) {
-        ids.push_back(e.file);
+        if (ids.empty() || ids.back() != e.file) {  // runs of one file need one look
+            ids.push_back(e.file);
+        }
     }
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
