@@ -11,6 +11,20 @@ namespace Trelis {
 
 namespace {
 
+// For a rank-one change along e_plus - e_minus (either index -1 for a member held fixed): the
+// dense symmetric `inverse` (n x n) times that vector into `out`, and the vector's product with
+// it, the q of Sherman-Morrison.
+double differenceColumn(const std::vector<double>& inverse, int n, int plus, int minus,
+                        std::vector<double>& out) {
+    const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
+    out.assign(static_cast<std::size_t>(n), 0.0);
+    for (int m = 0; m < n; ++m) {
+        out[m] =
+            (plus >= 0 ? inverse[at(plus, m)] : 0.0) - (minus >= 0 ? inverse[at(minus, m)] : 0.0);
+    }
+    return (plus >= 0 ? out[plus] : 0.0) - (minus >= 0 ? out[minus] : 0.0);
+}
+
 // What no measurement captures: sources spread over a stage or a room reach the members by paths
 // that do not add up exactly, so no pair is trusted beyond these.
 constexpr double kOffsetModel = 50e-6;  // seconds
@@ -686,12 +700,7 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
     const double dRight = (newWeight > 0.0 ? newWeight * taken.logRate : 0.0) -
                           (oldWeight > 0.0 ? oldWeight * p.line().logRate : 0.0);
     std::vector<double>& g = scratch.rateStep;  // the inverse times (e_a - e_b)
-    g.assign(static_cast<std::size_t>(n), 0.0);
-    for (int m = 0; m < n; ++m) {
-        g[m] = (ia >= 0 ? rateCovariance_[at(ia, m)] : 0.0) -
-               (ib >= 0 ? rateCovariance_[at(ib, m)] : 0.0);
-    }
-    const double q = (ia >= 0 ? g[ia] : 0.0) - (ib >= 0 ? g[ib] : 0.0);
+    const double q = differenceColumn(rateCovariance_, n, ia, ib, g);
     const double denominator = 1.0 + dWeight * q;
     if (!(denominator > 0.0)) {
         return kUnknown;
@@ -741,12 +750,7 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
                oldTb * oldTb * members_[p.b].logRateVariance);
     const double dOffsetWeight = weight[k] - oldOffsetWeight;
     std::vector<double>& h = scratch.offsetStep;  // the inverse times (e_b - e_a)
-    h.assign(static_cast<std::size_t>(n), 0.0);
-    for (int m = 0; m < n; ++m) {
-        h[m] = (ib >= 0 ? offsetCovariance_[at(ib, m)] : 0.0) -
-               (ia >= 0 ? offsetCovariance_[at(ia, m)] : 0.0);
-    }
-    const double qOffset = (ib >= 0 ? h[ib] : 0.0) - (ia >= 0 ? h[ia] : 0.0);
+    const double qOffset = differenceColumn(offsetCovariance_, n, ib, ia, h);
     const double offsetDenominator = 1.0 + dOffsetWeight * qOffset;
     if (!(offsetDenominator > 0.0)) {
         return kUnknown;
