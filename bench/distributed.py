@@ -28,23 +28,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 # This script's name is the scheduler package's: its folder must not hide the package.
 sys.path = [p for p in sys.path if os.path.abspath(p or os.curdir) != HERE]
-
-
-def subset(corpora, count, work):
-    """A folder of links to the first `count` recordings of the corpora."""
-    names = []
-    for corpus in corpora:
-        audio = os.path.join(corpus, "audio")
-        names += [os.path.join(audio, n) for n in sorted(os.listdir(audio)) if n.endswith(".wav")]
-    if len(names) < count:
-        sys.exit(f"distributed: the corpora hold {len(names)} recordings, fewer than {count}")
-    folder = os.path.join(work, f"subset-{count}")
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    for k, path in enumerate(names[:count]):
-        # Two corpora may name recordings alike: each link is numbered.
-        os.symlink(os.path.abspath(path), os.path.join(folder, f"{k:04d}-{os.path.basename(path)}"))
-    return folder
+sys.path.append(os.path.join(HERE, os.pardir, "tools", "bench"))
+from threads import subset  # noqa: E402  (the same files as the thread benchmark's growth table)
 
 
 def clusters_of(report):
@@ -136,7 +121,7 @@ def main():
               f"{d['clientPeak']:.0f} | {s['partitions']} | {s['landmarks']} | "
               f"{(s['landmarkBytes'] + s['voteBytes']) / mib:.1f} | {d['fetched'] / mib:.1f} | "
               f"{s['pairs']} |", flush=True)
-        shutil.rmtree(folder)
+        shutil.rmtree(os.path.dirname(folder))  # subset-<count>, which holds the links
 
 
 if __name__ == "__main__":

@@ -79,7 +79,7 @@ def subset(corpora, count, work):
         audio = os.path.join(corpus, "audio")
         names += [os.path.join(audio, n) for n in sorted(os.listdir(audio)) if n.endswith(".wav")]
     if len(names) < count:
-        sys.exit(f"threads: the corpora hold {len(names)} recordings, fewer than {count}")
+        sys.exit(f"the corpora hold {len(names)} recordings, fewer than {count}")
     folder = os.path.join(work, f"subset-{count}", "audio")
     shutil.rmtree(os.path.dirname(folder), ignore_errors=True)
     os.makedirs(folder)
