@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "PathNames.h"
@@ -74,40 +75,6 @@ bool writePadded(const std::string& source, const std::string& target, long long
     return finished(out, target);
 }
 
-// Writes the sound of the media file `source`, at its own rate and channel count, padded with
-// `seconds` of silence, to the new file `target`.
-bool writeMediaPadded(const std::string& source, const std::string& target, double seconds,
-                      int stream) {
-    std::unique_ptr<MediaSound> in;
-    try {
-        in = mediaComponent().openSound(source, 0, false, stream);
-    } catch (const std::exception& e) {
-        std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
-        return false;
-    }
-    const auto channels = static_cast<std::uint32_t>(in->channels());
-    wavfile_t out(target, 2, channels, static_cast<std::uint32_t>(in->sampleRate()));
-    if (!out.stream.is_open()) {
-        std::cerr << "[ERROR]: cannot create " << target << std::endl;
-        return false;
-    }
-    writeSilence(out, std::llround(seconds * in->sampleRate()), channels);
-    std::vector<float> block(static_cast<std::size_t>(channels) * 4096);
-    std::vector<char> converted(block.size() * 2);
-    try {
-        for (std::size_t frames; (frames = in->read(block.data(), 4096)) > 0;) {
-            for (std::size_t s = 0; s < frames * channels; ++s) {
-                putPcm16(&converted[2 * s], WaveReader::toPcm16(block[s]));
-            }
-            out.stream.write(converted.data(), static_cast<std::streamsize>(frames * channels * 2));
-        }
-    } catch (const std::exception& e) {
-        std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
-        return false;
-    }
-    return finished(out, target);
-}
-
 // The interleaved float frames of a member at its own rate and channel count: a WAVE file through
 // the project's reader, as it is copied uncorrected, anything else through the media decoder.
 class MemberFrames {
@@ -142,19 +109,21 @@ private:
     int channels_ = 0;
 };
 
-// Writes the interleaved floats of `frames` as 16-bit PCM, through `converted`.
-void writeFloats(wavfile_t& out, const std::vector<float>& frames, std::vector<char>& converted) {
-    converted.resize(frames.size() * 2);
-    for (std::size_t s = 0; s < frames.size(); ++s) {
-        putPcm16(&converted[2 * s], WaveReader::toPcm16(frames[s]));
+// Writes `count` interleaved floats as 16-bit PCM, through `converted`.
+void writeFloats(wavfile_t& out, const float* values, std::size_t count,
+                 std::vector<char>& converted) {
+    converted.resize(count * 2);
+    for (std::size_t s = 0; s < count; ++s) {
+        putPcm16(&converted[2 * s], WaveReader::toPcm16(values[s]));
     }
     out.stream.write(converted.data(), static_cast<std::streamsize>(converted.size()));
 }
 
-// Writes the sound of `source`, moved from its clock, `ppm` fast, onto the reference clock at its
-// own rate and channel count, padded with `seconds` of silence, to the new file `target`.
-bool writeCorrected(const std::string& source, const std::string& target, double seconds,
-                    double ppm, int stream) {
+// Writes the sound of `source` at its own rate and channel count, padded with `seconds` of
+// silence, to the new file `target`; with `ppm`, moved from its clock, that fast, onto the
+// reference clock.
+bool writeFrames(const std::string& source, const std::string& target, double seconds,
+                 const std::optional<double>& ppm, int stream) {
     std::unique_ptr<MemberFrames> in;
     std::unique_ptr<ClockResampler> resampler;
     try {
@@ -163,12 +132,14 @@ bool writeCorrected(const std::string& source, const std::string& target, double
         std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
         return false;
     }
-    try {
-        resampler = mediaComponent().driftResampler(in->channels(), ppm);
-    } catch (const std::exception& e) {
-        std::cerr << "[ERROR]: " << source << ": cannot correct its clock drift: " << e.what()
-                  << std::endl;
-        return false;
+    if (ppm) {
+        try {
+            resampler = mediaComponent().driftResampler(in->channels(), *ppm);
+        } catch (const std::exception& e) {
+            std::cerr << "[ERROR]: " << source << ": cannot correct its clock drift: " << e.what()
+                      << std::endl;
+            return false;
+        }
     }
     const auto channels = static_cast<std::uint32_t>(in->channels());
     wavfile_t out(target, 2, channels, static_cast<std::uint32_t>(in->rate()));
@@ -182,11 +153,17 @@ bool writeCorrected(const std::string& source, const std::string& target, double
     std::vector<char> converted;
     try {
         for (std::size_t frames; (frames = in->read(block.data())) > 0;) {
+            if (!resampler) {
+                writeFloats(out, block.data(), frames * channels, converted);
+                continue;
+            }
             resampler->push(block.data(), frames, made);
-            writeFloats(out, made, converted);
+            writeFloats(out, made.data(), made.size(), converted);
         }
-        resampler->finish(made);
-        writeFloats(out, made, converted);
+        if (resampler) {
+            resampler->finish(made);
+            writeFloats(out, made.data(), made.size(), converted);
+        }
     } catch (const std::exception& e) {
         std::cerr << "[ERROR]: " << source << ": " << e.what() << std::endl;
         return false;
@@ -245,11 +222,12 @@ bool writeSyncedClusters(const std::string& outputFolder, const ClusterResult& c
             const double seconds = offset != offsets.end() ? offset->second : elem->offset;
             if (driftPpm.count(elem->fileId) != 0) {
                 const double ppm = driftPpm.at(elem->fileId);
-                ok = writeCorrected(path->second, target.string(), seconds, ppm, stream) && ok;
+                ok = writeFrames(path->second, target.string(), seconds, ppm, stream) && ok;
                 continue;
             }
             if (!isWavePath(path->second)) {
-                ok = writeMediaPadded(path->second, target.string(), seconds, stream) && ok;
+                ok =
+                    writeFrames(path->second, target.string(), seconds, std::nullopt, stream) && ok;
                 continue;
             }
             std::unique_ptr<WaveReader> probe;

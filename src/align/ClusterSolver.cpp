@@ -11,18 +11,21 @@ namespace Trelis {
 
 namespace {
 
-// For a rank-one change along e_plus - e_minus (either index -1 for a member held fixed): the
-// dense symmetric `inverse` (n x n) times that vector into `out`, and the vector's product with
-// it, the q of Sherman-Morrison.
+// For a rank-one change along e_plus - e_minus: the dense symmetric `inverse` (n x n) times that
+// vector into `out` (n + 1 entries, the last 0), and the vector's product with it, the q of
+// Sherman-Morrison. An index outside 0 .. n-1 (-1, or n for the anchor) is a member held fixed,
+// which adds nothing.
 double differenceColumn(const std::vector<double>& inverse, int n, int plus, int minus,
                         std::vector<double>& out) {
     const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
-    out.assign(static_cast<std::size_t>(n), 0.0);
+    const bool plusFree = plus >= 0 && plus < n, minusFree = minus >= 0 && minus < n;
+    out.resize(static_cast<std::size_t>(n + 1));
     for (int m = 0; m < n; ++m) {
         out[m] =
-            (plus >= 0 ? inverse[at(plus, m)] : 0.0) - (minus >= 0 ? inverse[at(minus, m)] : 0.0);
+            (plusFree ? inverse[at(plus, m)] : 0.0) - (minusFree ? inverse[at(minus, m)] : 0.0);
     }
-    return (plus >= 0 ? out[plus] : 0.0) - (minus >= 0 ? out[minus] : 0.0);
+    out[n] = 0.0;
+    return (plusFree ? out[plus] : 0.0) - (minusFree ? out[minus] : 0.0);
 }
 
 // What no measurement captures: sources spread over a stage or a room reach the members by paths
@@ -576,13 +579,7 @@ double ClusterSolver::roughChi(const std::vector<Pair>& pairs, std::size_t k, in
     const double dWeight = newRateWeight - own.rateWeight;
     const double dRight = newRateWeight * taken.logRate - own.rateWeight * own.logRate;
     std::vector<double>& g = scratch.rateStep;
-    g.resize(static_cast<std::size_t>(n + 1));
-    for (int m = 0; m < n; ++m) {
-        g[m] = (ia < n ? rateCovariance_[at(ia, m)] : 0.0) -
-               (ib < n ? rateCovariance_[at(ib, m)] : 0.0);
-    }
-    g[n] = 0.0;
-    const double q = g[ia] - g[ib];
+    const double q = differenceColumn(rateCovariance_, n, ia, ib, g);
     const double denominator = 1.0 + dWeight * q;
     if (!(denominator > 0.0)) {
         return kUnknown;
@@ -623,14 +620,8 @@ double ClusterSolver::roughChi(const std::vector<Pair>& pairs, std::size_t k, in
     // (Sherman-Morrison on the last solve's inverse).
     std::vector<double>& h = scratch.offsetStep;
     std::vector<double>& y = scratch.offsets;
-    h.resize(static_cast<std::size_t>(n + 1));
     y.resize(static_cast<std::size_t>(n + 1));
-    for (int m = 0; m < n; ++m) {
-        h[m] = (ib < n ? offsetCovariance_[at(ib, m)] : 0.0) -
-               (ia < n ? offsetCovariance_[at(ia, m)] : 0.0);
-    }
-    h[n] = 0.0;
-    const double qOffset = h[ib] - h[ia];
+    const double qOffset = differenceColumn(offsetCovariance_, n, ib, ia, h);
     const double offsetDenominator = 1.0 + dOffsetWeight * qOffset;
     if (!(offsetDenominator > 0.0)) {
         return kUnknown;
