@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <numeric>
 
 #include "Landmark.h"
 #include "MCFile.h"
@@ -70,27 +71,29 @@ MatchStatsMap* FlatLandmarkIndex::takeMatchStats() {
 
 void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
     entries.clear();
+    const MCTaskPool pool(threads);
     if (files != nullptr) {
         if (progress != nullptr) {
             progress->setProgress(0.0f);
         }
-        // Each record's landmarks go to a range of their own, filled side by side; progress
-        // still comes file by file from this thread.
+        // Each record's landmarks go to a range of their own, counted and then filled side by
+        // side; progress still comes file by file from this thread.
         std::vector<const MCFile*> records;
-        std::vector<std::size_t> starts(1, 0);
         for (const auto& record : files->getFiles()) {
-            std::size_t count = 0;
-            if (record.second != nullptr) {
-                for (const auto& frame : record.second->landmarks) {
-                    count += frame.second.size();
+            records.push_back(record.second);
+        }
+        std::vector<std::size_t> starts(records.size() + 1, 0);
+        pool.run(records.size(), [&](std::size_t i, unsigned int) {
+            if (records[i] != nullptr) {
+                for (const auto& frame : records[i]->landmarks) {
+                    starts[i + 1] += frame.second.size();
                 }
             }
-            records.push_back(record.second);
-            starts.push_back(starts.back() + count);
-        }
+        });
+        std::partial_sum(starts.begin(), starts.end(), starts.begin());
         entries.resize(starts.back());
         const auto count = static_cast<float>(records.size());
-        MCTaskPool(threads).run(
+        pool.run(
             records.size(),
             [&](std::size_t i, unsigned int) {
                 if (records[i] == nullptr) {
@@ -111,27 +114,52 @@ void FlatLandmarkIndex::collect(MCFileSet* files, MCProgress* progress) {
     }
     // By hash, then file id, each file's landmarks in the index order: a stable sort by file id
     // (the records come in increasing id, so only landmarks that name another file need it),
-    // then a stable sort by hash, three passes of a radix sort on 11 bits each.
+    // then a stable sort by hash.
     const auto byFile = [](const Entry& x, const Entry& y) { return x.file < y.file; };
     if (!std::is_sorted(entries.begin(), entries.end(), byFile)) {
         std::stable_sort(entries.begin(), entries.end(), byFile);
     }
-    std::vector<Entry> sorted(entries.size());
-    std::vector<std::size_t> starts(2048);
+    sortByHash(pool);
+}
+
+void FlatLandmarkIndex::sortByHash(const MCTaskPool& pool) {
+    // Three passes of a radix sort on 11 bits each. Every pass counts and moves contiguous shares
+    // of the entries side by side; a share's entries of a bucket go after the earlier shares',
+    // so the order is the one a single pass gives.
+    constexpr std::size_t kBuckets = 2048;
+    constexpr std::size_t kSmallestShare = 256;
+    const std::size_t n = entries.size();
+    const std::size_t shares =
+        std::max<std::size_t>(1, std::min<std::size_t>(pool.size(), n / kSmallestShare));
+    const auto shareOf = [&](std::size_t s) {
+        return std::make_pair(n * s / shares, n * (s + 1) / shares);
+    };
+    Entries sorted(n);
+    std::vector<std::size_t> next(shares * kBuckets);
     for (int shift = 0; shift < 33; shift += 11) {
-        std::fill(starts.begin(), starts.end(), 0);
-        for (const Entry& e : entries) {
-            ++starts[(e.hash >> shift) & 2047u];
-        }
+        pool.run(shares, [&](std::size_t s, unsigned int) {
+            std::size_t* count = next.data() + s * kBuckets;
+            std::fill(count, count + kBuckets, 0);
+            const auto [from, to] = shareOf(s);
+            for (std::size_t i = from; i < to; ++i) {
+                ++count[(entries[i].hash >> shift) & (kBuckets - 1)];
+            }
+        });
         std::size_t at = 0;
-        for (std::size_t& start : starts) {
-            const std::size_t count = start;
-            start = at;
-            at += count;
+        for (std::size_t b = 0; b < kBuckets; ++b) {
+            for (std::size_t s = 0; s < shares; ++s) {
+                const std::size_t count = next[s * kBuckets + b];
+                next[s * kBuckets + b] = at;
+                at += count;
+            }
         }
-        for (const Entry& e : entries) {
-            sorted[starts[(e.hash >> shift) & 2047u]++] = e;
-        }
+        pool.run(shares, [&](std::size_t s, unsigned int) {
+            std::size_t* to = next.data() + s * kBuckets;
+            const auto [from, end] = shareOf(s);
+            for (std::size_t i = from; i < end; ++i) {
+                sorted[to[(entries[i].hash >> shift) & (kBuckets - 1)]++] = entries[i];
+            }
+        });
         entries.swap(sorted);
     }
 }
@@ -207,7 +235,7 @@ void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress, const
             reports.advanceTo(total * (first + 1) / ids.size());
         });
     reports.advanceTo(total);
-    entries = std::vector<Entry>();
+    entries = Entries();
 }
 
 // The statistics of one pair from its votes, as computeMatchStats makes them from the pair's

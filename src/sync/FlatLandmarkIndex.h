@@ -28,6 +28,7 @@
 #include "MCTaskPool.h"
 
 #include "sync/MatchStatsMap.h"
+#include "sync/UninitializedAllocator.h"
 
 namespace Trelis {
 
@@ -120,14 +121,17 @@ private:
         std::vector<std::uint32_t> dense;      // counts over an offset range
     };
 
+    using Entries = std::vector<Entry, UninitializedAllocator<Entry>>;
+
     void collect(MCFileSet* files, MCProgress* progress);
+    void sortByHash(const MCTaskPool& pool);
     MCMatchStats* pairStats(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes,
                             MCFileSet* files, Scratch& scratch) const;
 
     std::uint32_t maxLandmarks;
     unsigned int threads;
     bool perRecording;
-    std::vector<Entry> entries;  // by hash, then file id, then index order
+    Entries entries;  // by hash, then file id, then index order
     std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> stats;
 };
 

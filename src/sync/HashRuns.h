@@ -1,6 +1,6 @@
 // The steps both ways of counting votes share (the flat index on one machine, MCPairVotes on a
-// partition of the hashes), on entries sorted by hash, then file; entries need `hash`, `file` and
-// `slot`.
+// partition of the hashes), on a vector of entries sorted by hash, then file; entries need `hash`,
+// `file` and `slot`.
 #pragma once
 
 #include <algorithm>
@@ -20,8 +20,8 @@ struct VoteSpan {
 // The per-recording popularity rule: a file's landmarks of a hash are left out when it holds
 // more than a tenth of maxLandmarks of them (at least one is allowed), so that a crowd of
 // recordings sharing a hash keeps it while one recording repeating it does not.
-template <typename Entry>
-void dropRepeatsPerRecording(std::vector<Entry>& entries, unsigned int maxLandmarks) {
+template <typename Entries>
+void dropRepeatsPerRecording(Entries& entries, unsigned int maxLandmarks) {
     const std::size_t limit = std::max(1u, maxLandmarks / 10);
     std::size_t kept = 0;
     for (std::size_t g = 0; g < entries.size();) {
@@ -41,18 +41,45 @@ void dropRepeatsPerRecording(std::vector<Entry>& entries, unsigned int maxLandma
 }
 
 // The distinct file ids, in increasing order; each entry's `slot` becomes its file's place
-// among them.
-template <typename Entry>
-std::vector<std::int32_t> numberFiles(std::vector<Entry>& entries) {
+// among them. Ids are usually numbered from 1: a table over their range numbers the entries in
+// two passes, and only ids spread far wider than the entries are sorted instead.
+template <typename Entries>
+std::vector<std::int32_t> numberFiles(Entries& entries) {
     std::vector<std::int32_t> ids;
-    for (const Entry& e : entries) {
+    if (entries.empty()) {
+        return ids;
+    }
+    std::int32_t lowest = entries[0].file, highest = entries[0].file;
+    for (const auto& e : entries) {
+        lowest = std::min(lowest, e.file);
+        highest = std::max(highest, e.file);
+    }
+    const std::int64_t range = std::int64_t{highest} - lowest + 1;
+    if (range <= static_cast<std::int64_t>(entries.size()) + 4096) {
+        constexpr std::uint32_t kAbsent = UINT32_MAX;
+        std::vector<std::uint32_t> slotOf(static_cast<std::size_t>(range), kAbsent);
+        for (const auto& e : entries) {
+            slotOf[static_cast<std::size_t>(std::int64_t{e.file} - lowest)] = 0;
+        }
+        for (std::size_t k = 0; k < slotOf.size(); ++k) {
+            if (slotOf[k] != kAbsent) {
+                slotOf[k] = static_cast<std::uint32_t>(ids.size());
+                ids.push_back(static_cast<std::int32_t>(lowest + static_cast<std::int64_t>(k)));
+            }
+        }
+        for (auto& e : entries) {
+            e.slot = slotOf[static_cast<std::size_t>(std::int64_t{e.file} - lowest)];
+        }
+        return ids;
+    }
+    for (const auto& e : entries) {
         if (ids.empty() || ids.back() != e.file) {  // runs of one file need one look
             ids.push_back(e.file);
         }
     }
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    for (Entry& e : entries) {
+    for (auto& e : entries) {
         e.slot = static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), e.file) -
                                             ids.begin());
     }
@@ -62,8 +89,8 @@ std::vector<std::int32_t> numberFiles(std::vector<Entry>& entries) {
 // Every hash's run of entries cut into the spans of votes of each file, bucketed by the file's
 // slot (`spans` holds one list per file); a hash more than maxLandmarks landmarks hold is dropped
 // unless popularity is judged per recording. Returns the hashes held at least twice.
-template <typename Entry>
-std::size_t voteSpans(const std::vector<Entry>& entries, unsigned int maxLandmarks,
+template <typename Entries>
+std::size_t voteSpans(const Entries& entries, unsigned int maxLandmarks,
                       bool perRecording, std::vector<std::vector<VoteSpan>>& spans) {
     std::size_t shared = 0;
     for (std::size_t i = 0; i < entries.size();) {

@@ -18,13 +18,15 @@ bool sameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// A random file set: few hashes so that they collide, files with gaps in their ids, landmarks
-// without a file or pointing at another record, shared offsets so some bins win clearly.
+// A random file set: few hashes so that they collide, files with gaps in their ids (now and then
+// far wider than the landmarks), landmarks without a file or pointing at another record, shared
+// offsets so some bins win clearly.
 void randomSet(MCFileSet& set, std::mt19937& rng) {
     const int files = 1 + static_cast<int>(rng() % 6);
+    const int spread = rng() % 5 == 0 ? 100000 : 4;
     std::vector<MCFile*> records;
     for (int i = 0; i < files; ++i) {
-        const int id = static_cast<int>(rng() % 4) + 4 * i;  // gaps, and id 0 sometimes
+        const int id = static_cast<int>(rng() % 4) + spread * i;  // gaps, and id 0 sometimes
         records.push_back(TrelisTest::addRecord(set, id, {}));
     }
     const int hashes = 2 + static_cast<int>(rng() % 40);
@@ -33,7 +35,7 @@ void randomSet(MCFileSet& set, std::mt19937& rng) {
     const int base = rng() % 4 == 0 ? -5000 : 0;
     for (MCFile* file : records) {
         const int shift = static_cast<int>(rng() % 50);
-        const int count = static_cast<int>(rng() % 120);
+        const int count = static_cast<int>(rng() % (rng() % 3 == 0 ? 900 : 120));
         for (int k = 0; k < count; ++k) {
             const int frame = static_cast<int>(rng() % 200);
             const auto hash = static_cast<std::uint32_t>(rng() % hashes);
