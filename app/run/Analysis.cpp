@@ -9,8 +9,10 @@
 
 #include "MCClusterAligner.h"
 #include "MCClusterSync.h"
+#include "MCFile.h"
 #include "MCLandmarkExtract.h"
 #include "MCRunParams.h"
+#include "MCTaskPool.h"
 #include "MCVerifiedSync.h"
 #include "PathNames.h"
 #include "media/MediaExtraction.h"
@@ -139,6 +141,18 @@ void printAlignmentNotes(std::ostream& out, const ClusterResult& clusters,
     }
 }
 
+// The fingerprints are done with once the clusters are made: their records are freed now, side
+// by side, rather than one after the other when the run ends, and leave their memory to the
+// alignment. The set keeps the files' names and paths.
+void releaseRecords(MCFileSet& files, unsigned int threads) {
+    std::vector<MCFile*> records;
+    for (const auto& [id, record] : files.files) {
+        records.push_back(record);
+    }
+    files.files.clear();
+    MCTaskPool(threads).run(records.size(), [&](std::size_t i, unsigned int) { delete records[i]; });
+}
+
 }  // namespace
 
 Analysis runAnalysis(const RunRequest& request, MCProgress* progress,
@@ -176,6 +190,7 @@ Analysis runAnalysis(const RunRequest& request, MCProgress* progress,
         analysis.clusters.reset(
             MCClusterSync(request.cluster).run(&files, progress, runParams, &analysis.accepted));
     }
+    releaseRecords(files, runParams.getThreads());
     const ClusterResult& clusters = *analysis.clusters;
     printClusters(clusters);
     printAmbiguous(std::cout, files, analysis.matched);
