@@ -61,13 +61,43 @@ std::map<const ClusterSet*, ClusterAlignment> alignClusters(
     // chain of matches adds to it.
     params.setSearchSeconds(std::max(
         params.getSearchSeconds(), 3.0 * extract.getHopSize() / static_cast<double>(extractRate)));
-    RecordingSource source(idToPath, params.getSampleRate(), options.allMedia, options.audioStream);
-    const MCClusterAligner aligner(params, run);
     std::map<const ClusterSet*, ClusterAlignment> aligned;
+    if (!options.refine || !referenced) {
+        for (const ClusterSet* cluster : clusters) {
+            aligned[cluster] = unaligned(*cluster, AlignReason::Disabled);
+        }
+        return aligned;
+    }
+    // A cluster with more than a thread's share of the pairs is aligned on every thread, one
+    // after the other; the others side by side, one on each thread. The results are the same
+    // however the threads are spent.
+    RecordingSource source(idToPath, params.getSampleRate(), options.allMedia, options.audioStream);
+    const MCTaskPool pool(run.getThreads());
+    const auto weight = [](const ClusterSet* c) { return c->size() * c->size(); };
+    std::size_t total = 0;
     for (const ClusterSet* cluster : clusters) {
-        aligned[cluster] = options.refine && referenced
-                               ? aligner.align(*cluster, pairs, source)
-                               : unaligned(*cluster, AlignReason::Disabled);
+        total += weight(cluster);
+    }
+    std::vector<const ClusterSet*> shared;
+    const MCClusterAligner wide(params, run);
+    for (const ClusterSet* cluster : clusters) {
+        if (weight(cluster) * pool.size() > total) {
+            aligned[cluster] = wide.align(*cluster, pairs, source);
+        } else {
+            shared.push_back(cluster);
+        }
+    }
+    // The largest first, so that none is left to one thread at the end.
+    std::stable_sort(shared.begin(), shared.end(), [&](const ClusterSet* x, const ClusterSet* y) {
+        return weight(x) > weight(y);
+    });
+    const MCClusterAligner narrow(params, MCRunParams());
+    std::vector<ClusterAlignment> alignments(shared.size());
+    pool.run(shared.size(), [&](std::size_t c, unsigned int) {
+        alignments[c] = narrow.align(*shared[c], pairs, source);
+    });
+    for (std::size_t c = 0; c < shared.size(); ++c) {
+        aligned[shared[c]] = std::move(alignments[c]);
     }
     return aligned;
 }
