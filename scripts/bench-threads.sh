@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the corpora the thread benchmark needs once (seed 1 in build/bench-corpora, the held-out
 # crowd with seed 2 in build/bench-corpora-heldout), then prints its tables: the speed-up of -j 2
-# over -j 1 on the standard-like noisy corpus and on 200 recordings of 26 hours (both day corpora,
-# then noisy, reverb-codec, drift and field recordings), time and memory for
-# 50 to 400 files (recordings of about two minutes, from the standard-like corpora of both seeds),
-# and the crowd with and without the per-recording popularity rule. Usage: scripts/bench-threads.sh [build-folder]; RUNS=5 sets how
-# many runs each figure is the median of. Run it on a quiet machine.
+# over -j 1 on the standard-like noisy corpus and on the scale corpus (205 recordings, 21 hours,
+# 11 events), time and memory for 50 to 400 files (recordings of about two minutes, from the
+# standard-like corpora of both seeds), and the crowd with and without the per-recording
+# popularity rule. Usage: scripts/bench-threads.sh [build-folder]; RUNS=5 sets how many runs each
+# figure is the median of. Run it on a quiet machine.
 set -euo pipefail
 build=${1:-build}
 runs=${RUNS:-5}
@@ -19,8 +19,8 @@ simulate() {  # corpus seed root
     fi
 }
 standard="noisy reverb-codec drift field field-alt"
-for corpus in $standard day crowd crowd-song; do simulate "$corpus" 1 "$build/bench-corpora"; done
-for corpus in $standard day crowd; do simulate "$corpus" 2 "$build/bench-corpora-heldout"; done
+for corpus in $standard scale crowd crowd-song; do simulate "$corpus" 1 "$build/bench-corpora"; done
+for corpus in $standard crowd; do simulate "$corpus" 2 "$build/bench-corpora-heldout"; done
 pool=()
 for corpus in $standard; do
     pool+=("$build/bench-corpora/$corpus" "$build/bench-corpora-heldout/$corpus")
@@ -28,16 +28,10 @@ done
 bench="/usr/bin/python3 tools/bench/threads.py --trelis $build/bin/Trelis --runs $runs --work $build/bench-work"
 echo "## Speed-up (corpus noisy, seed 1)"
 $bench speedup "$build/bench-corpora/noisy"
-echo "## Speed-up, 200 recordings of 26 hours (day of both seeds, noisy, reverb-codec, drift, field)"
-# Without the refinement, which the table after this one times once: it multiplies the time and
-# memory of clusters of many members (both day corpora play the same concert music).
-$bench --runs 3 --combine 200 --options "-refine off" speedup "$build/bench-corpora/day" "$build/bench-corpora-heldout/day" \
-    "$build/bench-corpora/noisy" "$build/bench-corpora/reverb-codec" "$build/bench-corpora/drift" \
-    "$build/bench-corpora/field"
-echo "## With the refinement, one run each: the 200 recordings, and the crowd (seed 1)"
-$bench --runs 1 --threads 2 --combine 200 speedup "$build/bench-corpora/day" "$build/bench-corpora-heldout/day" \
-    "$build/bench-corpora/noisy" "$build/bench-corpora/reverb-codec" "$build/bench-corpora/drift" \
-    "$build/bench-corpora/field"
+echo "## Speed-up, the scale corpus (seed 1), with the refinement and without"
+$bench --runs 3 speedup "$build/bench-corpora/scale"
+$bench --runs 3 --options "-refine off" speedup "$build/bench-corpora/scale"
+echo "## The crowd with the refinement, one run (seed 1)"
 $bench --runs 1 --threads 2 speedup "$build/bench-corpora/crowd"
 echo "## Growth with the number of files (standard-like corpora, seeds 1 and 2)"
 $bench --runs 3 --threads 2 --counts 50,100,200,398 --options "-refine off" scaling "${pool[@]}"

@@ -56,10 +56,7 @@ def speedup(args):
     print("| corpus | files | hours | threads | wall s (median) | x real time | speed-up | "
           "peak MiB | F1 |")
     print("|---|---|---|---|---|---|---|---|---|")
-    corpora = args.corpora
-    if args.combine:
-        corpora = [os.path.dirname(subset(args.corpora, args.combine, args.work))]
-    for corpus in corpora:
+    for corpus in args.corpora:
         audio = os.path.join(corpus, "audio")
         hours, files = hours_of(audio), len(durations(audio))
         first = None
@@ -134,8 +131,6 @@ def main():
                         help="e.g. 50,100,200,400")
     parser.add_argument("--work", default=tempfile.gettempdir())
     parser.add_argument("--options", default="", help="extra Trelis options")
-    parser.add_argument("--combine", type=int, default=0,
-                        help="speedup: time the first N recordings of the corpora, as one folder")
     parser.add_argument("table", choices=["speedup", "scaling", "crowd"])
     parser.add_argument("corpora", nargs="+")
     args = parser.parse_args()
