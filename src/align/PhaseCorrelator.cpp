@@ -98,43 +98,44 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
     float* fa = plan->fa.data;
     float* fb = plan->fb.data;
 
-    // conj(A) B into the first buffer, its power into the second; then each bin divided by its
+    // conj(A) B into the first buffer, its magnitude into the second; then each bin divided by its
     // magnitude (the phase transform): every frequency counts alike, so a room's colouring does
     // not widen the peak, and the direct sound stands above early reflections that a partly
     // whitened correlation lets outgrow it. Simple loops over plain arrays, so that they
     // vectorize; sums run in a fixed number of lanes, so their order is fixed too.
     const std::uint32_t bins = size / 2 + 1;
-    float* power = fb;
     for (std::uint32_t k = 0; k < bins; ++k) {
         const float ar = sa[2 * k], ai = sa[2 * k + 1];
         const float br = sb[2 * k], bi = sb[2 * k + 1];
         fa[2 * k] = ar * br + ai * bi;
         fa[2 * k + 1] = ar * bi - ai * br;
     }
+    float* magnitude = fb;
     for (std::uint32_t k = 0; k < bins; ++k) {
-        power[k] = fa[2 * k] * fa[2 * k] + fa[2 * k + 1] * fa[2 * k + 1];
+        magnitude[k] = std::sqrt(fa[2 * k] * fa[2 * k] + fa[2 * k + 1] * fa[2 * k + 1]);
     }
     float lanes[kLanes] = {0.0f};
     std::uint32_t k = 0;
     for (; k + kLanes <= bins; k += kLanes) {
         for (std::uint32_t j = 0; j < kLanes; ++j) {
-            lanes[j] += std::sqrt(power[k + j]);
+            lanes[j] += magnitude[k + j];
         }
     }
     double total = 0.0;
     for (; k < bins; ++k) {
-        total += std::sqrt(power[k]);
+        total += magnitude[k];
     }
     for (float lane : lanes) {
         total += lane;
     }
     const float floor = static_cast<float>(kFloor * total / bins) + 1e-30f;
+    float* weight = fb;  // in place of the magnitudes
     for (k = 0; k < bins; ++k) {
-        power[k] = 1.0f / (std::sqrt(power[k]) + floor);
+        weight[k] = 1.0f / (magnitude[k] + floor);
     }
     for (k = 0; k < bins; ++k) {
-        fa[2 * k] *= power[k];
-        fa[2 * k + 1] *= power[k];
+        fa[2 * k] *= weight[k];
+        fa[2 * k + 1] *= weight[k];
     }
     plan->fft.inverse(fa);
 
