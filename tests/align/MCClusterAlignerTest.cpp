@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "MCClusterAligner.h"
+#include "support/ClusterResults.h"
+#include "support/Devices.h"
 #include "support/MemoryInput.h"
 #include "support/MemorySource.h"
 #include "synth/Synth.h"
@@ -19,49 +21,24 @@ using TrelisTest::MemorySource;
 
 namespace {
 
-constexpr double kRate = 8000.0;
-
 // One minute of the event is enough for every test but the drifting one.
 const std::vector<float>& event() {
     static const std::vector<float> samples = TrelisSynth::musicLike(5, 330.0);
     return samples;
 }
 
-// What a device hears of the event: from `start` seconds, `seconds` long, its clock `ppm` fast,
-// through a room of two echoes, with its own noise `snrDb` below the sound.
+// What a device hears of the event through a room of two echoes.
 std::vector<float> device(double start, double seconds, double ppm, double snrDb, unsigned seed) {
-    const auto count = static_cast<std::size_t>(seconds * kRate);
-    std::vector<float> out =
-        TrelisSynth::resample(event(), start * kRate, count, 1.0 / (1.0 + ppm * 1e-6));
-    std::vector<float> room(out);
-    for (std::size_t n = 0; n < out.size(); ++n) {
-        room[n] +=
-            (n >= 173 ? 0.6f * out[n - 173] : 0.0f) + (n >= 411 ? 0.4f * out[n - 411] : 0.0f);
-    }
-    double power = 0.0;
-    for (float v : room) {
-        power += static_cast<double>(v) * v;
-    }
-    const double sigma = std::sqrt(power / count) * std::pow(10.0, -snrDb / 20.0);
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(0.0, sigma);
-    for (float& v : room) {
-        v += static_cast<float>(noise(rng));
-    }
-    return room;
+    return TrelisTest::heardBy(event(), start, seconds, ppm, snrDb, seed, true);
 }
 
-using Result = std::unique_ptr<ClusterResult, void (*)(ClusterResult*)>;
-
 // A cluster of (file id, frame-accurate offset) members.
-Result cluster(const std::vector<std::pair<int, float>>& members) {
-    Result result(new ClusterResult(), deleteClusterResult);
-    auto* set = new ClusterSet();
-    result->insert(set);
+TrelisTest::Result cluster(const std::vector<std::pair<int, float>>& members) {
+    std::vector<std::tuple<int, std::string, float>> named;
     for (const auto& [id, offset] : members) {
-        set->insert(new MCClusterElem("m" + std::to_string(id), id, offset));
+        named.emplace_back(id, "m" + std::to_string(id), offset);
     }
-    return result;
+    return TrelisTest::makeResult({named});
 }
 
 const MemberAlignment& member(const ClusterAlignment& a, int id) {
@@ -132,7 +109,8 @@ TEST(MCClusterAligner, SolvesAClusterOnTheReferenceClockAndSaysWhatItCouldNot) {
     source.recordings[2] = device(0.5, 50.0, 0.0, 10.0, 12);
     source.recordings[3] = device(20.25, 120.0, 25.0, 10.0, 13);
     source.recordings[5] = device(140.4, 20.0, 0.0, 10.0, 15);
-    const Result result = cluster({{1, 1.50f}, {2, 0.0f}, {3, 19.76f}, {4, 3.0f}, {5, 139.9f}});
+    const TrelisTest::Result result =
+        cluster({{1, 1.50f}, {2, 0.0f}, {3, 19.76f}, {4, 3.0f}, {5, 139.9f}});
     const MCClusterAligner aligner{MCAlignParams()};
     const ClusterAlignment a = aligner.align(**result->begin(), {{1, 2}, {2, 3}, {7, 1}}, source);
 
@@ -177,14 +155,14 @@ TEST(MCClusterAligner, SolvesAClusterOnTheReferenceClockAndSaysWhatItCouldNot) {
 TEST(MCClusterAligner, ClustersWithNothingToMeasure) {
     MemorySource source;
     const MCClusterAligner aligner{MCAlignParams()};
-    const Result alone = cluster({{4, 0.0f}});
+    const TrelisTest::Result alone = cluster({{4, 0.0f}});
     const ClusterAlignment one = aligner.align(**alone->begin(), {}, source);
     ASSERT_EQ(one.members.size(), 1u);
     EXPECT_EQ(one.members[0].status, MemberAlignment::Status::Reference);
     EXPECT_EQ(source.opened, 0);
 
     source.recordings[1] = device(0.0, 10.0, 0.0, 10.0, 21);
-    const Result unread = cluster({{1, 0.0f}, {2, 4.5f}});
+    const TrelisTest::Result unread = cluster({{1, 0.0f}, {2, 4.5f}});
     const ClusterAlignment none = aligner.align(**unread->begin(), {{1, 2}}, source);
     EXPECT_EQ(none.reference, -1);
     EXPECT_EQ(member(none, 1).status, MemberAlignment::Status::Unrefined);

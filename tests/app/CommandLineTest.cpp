@@ -8,6 +8,7 @@
 
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
+#include "support/Capture.h"
 
 using namespace Trelis;
 
@@ -42,53 +43,53 @@ Parsed parse(const std::string& line) {
 }
 
 std::string help() {
-    testing::internal::CaptureStdout();
-    printHelp();
-    return testing::internal::GetCapturedStdout();
-}
-
-std::string runHelp() {
-    testing::internal::CaptureStdout();
-    printRunHelp();
-    return testing::internal::GetCapturedStdout();
+    return TrelisTest::stdoutOf(printHelp);
 }
 
 }  // namespace
 
-TEST(CommandLine, FftSizeMustBeAPowerOfTwoAndTheSetterHasTheLastWord) {
-    Parsed p = parse("-f in -fftsize 1000");
-    EXPECT_EQ(p.out,
-              "-f in\n-fftsize 1000\nInvalid FFTSIZE.  Must be a power of two and greater "
-              "than 0.\nDefault is 512\n");
-    p = parse("-f in -fftsize 2");
-    EXPECT_EQ(p.out, "-f in\n-fftsize 2\nFFTSIZE: 2\n");
-    EXPECT_EQ(p.extract.getFftSize(), 512u);
-    p = parse("-f in -fftsize 1024");
-    EXPECT_EQ(p.extract.getFftSize(), 1024u);
-}
-
-TEST(CommandLine, SampleRateCautionAndSilentRefusal) {
-    const Parsed p = parse("-samplerate 2000 -f in");
-    EXPECT_EQ(p.out,
-              "-samplerate 2000\nSAMPLERATE: 2000\nCAUTION: Changing the sample rate can "
-              "drastically\nchange things and needs to match the sample rateof ALL the files to be "
-              "processed.\n-f in\n");
-    EXPECT_EQ(p.extract.getSampleRate(), 8000u);
-}
-
-TEST(CommandLine, UnknownFlagLeavesItsValueToBeReadAsAFlag) {
-    const Parsed p = parse("-f audio -x 5");
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.folder, "audio");
-    EXPECT_EQ(p.out, "-f audio\n-x 5\nUnknown input arguments\n" + help());
+// What the parser echoes for each option, the refusals and cautions included: unknown flags
+// leave their value to be read as a flag, later options win, a trailing flag is ignored,
+// -recursive takes no value and -stream counts from 1.
+TEST(CommandLine, EchoesEveryOptionWithItsVerdict) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"-f in -fftsize 1000",
+         "-f in\n-fftsize 1000\nInvalid FFTSIZE.  Must be a power of two and greater than 0.\n"
+         "Default is 512\n"},
+        {"-f in -fftsize 2", "-f in\n-fftsize 2\nFFTSIZE: 2\n"},
+        {"-samplerate 2000 -f in",
+         "-samplerate 2000\nSAMPLERATE: 2000\nCAUTION: Changing the sample rate can "
+         "drastically\nchange things and needs to match the sample rateof ALL the files to be "
+         "processed.\n-f in\n"},
+        {"-f audio -x 5", "-f audio\n-x 5\nUnknown input arguments\n" + help()},
+        {"-f a -f b -fftsize", "-f a\n-f b\n"},
+        {"-recursive -f cards -stream 0 -stream 2",
+         "RECURSIVE: on\n-f cards\n-stream 0\nInvalid AUDIO STREAM.  Must be between 1 and "
+         "64.\nDefault is the loudest\n-stream 2\nAUDIO STREAM: 2\n"},
+    };
+    for (const auto& [line, out] : cases) {
+        EXPECT_EQ(parse(line).out, out) << line;
+    }
+    // The setter has the last word on the FFT size; the sample rate is refused silently.
+    EXPECT_EQ(parse("-f in -fftsize 2").extract.getFftSize(), 512u);
+    EXPECT_EQ(parse("-f in -fftsize 1024").extract.getFftSize(), 1024u);
+    EXPECT_EQ(parse("-samplerate 2000 -f in").extract.getSampleRate(), 8000u);
+    const Parsed unknown = parse("-f audio -x 5");
+    EXPECT_EQ(unknown.result, 0);
+    EXPECT_EQ(unknown.folder, "audio");
+    EXPECT_EQ(parse("-f a -f b -fftsize").folder, "b");
+    const Parsed cards = parse("-recursive -f cards -stream 0 -stream 2");
+    EXPECT_TRUE(cards.options.recursive);
+    EXPECT_EQ(cards.folder, "cards");
+    EXPECT_EQ(cards.options.audioStream, 2);
 }
 
 // The options beyond the help's own come with -help-more only, which the title points to.
 TEST(CommandLine, HelpMoreListsTheOtherOptions) {
-    EXPECT_EQ(parse("-f audio -help-more").out, "-f audio\n" + runHelp());
+    EXPECT_EQ(parse("-f audio -help-more").out, "-f audio\n" + TrelisTest::stdoutOf(printRunHelp));
     EXPECT_EQ(parse("-f audio -h").out, "-f audio\n" + help());
     EXPECT_NE(help().find("-help-more"), std::string::npos);
-    EXPECT_NE(runHelp().find("-match <spec|verified>"), std::string::npos);
+    EXPECT_NE(TrelisTest::stdoutOf(printRunHelp).find("-match <spec|verified>"), std::string::npos);
 }
 
 TEST(CommandLine, RefusedValuesKeepTheDefault) {
@@ -136,12 +137,6 @@ TEST(CommandLine, AcceptedValuesAreStored) {
     EXPECT_NE(p.out.find("DB DECAY RANGE: 0.5\n"), std::string::npos);
     EXPECT_NE(p.out.find("ACCEPT TRESHOLD: 0\n"), std::string::npos);
     EXPECT_NE(p.out.find("MAX LANDMARKS: 100\n"), std::string::npos);
-}
-
-TEST(CommandLine, LaterOptionsWinAndATrailingFlagIsIgnored) {
-    const Parsed p = parse("-f a -f b -fftsize");
-    EXPECT_EQ(p.folder, "b");
-    EXPECT_EQ(p.out, "-f a\n-f b\n");
 }
 
 TEST(CommandLine, FromStringReadsALeadingNumber) {
@@ -194,15 +189,4 @@ TEST(CommandLine, FrameRatesAsRatiosAndSampleRatesInKilohertz) {
         {{"-fps", "30/0"}, {"-fps", "25fps"}, {"-refinerate", "48kHz"}, {"-refinerate", "4.8"}});
     EXPECT_DOUBLE_EQ(o.fps, 25.0);
     EXPECT_EQ(o.refineRate, 0u);
-}
-
-// -recursive takes no value: the flag after it is read as a flag. -stream counts from 1.
-TEST(CommandLine, RecursiveAndStream) {
-    const Parsed p = parse("-recursive -f cards -stream 0 -stream 2");
-    EXPECT_EQ(p.out,
-              "RECURSIVE: on\n-f cards\n-stream 0\nInvalid AUDIO STREAM.  Must be between 1 and "
-              "64.\nDefault is the loudest\n-stream 2\nAUDIO STREAM: 2\n");
-    EXPECT_TRUE(p.options.recursive);
-    EXPECT_EQ(p.folder, "cards");
-    EXPECT_EQ(p.options.audioStream, 2);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Capture.h"
 #include "support/WavImage.h"
 
 using Trelis::Evaluation;
@@ -82,12 +83,7 @@ TEST(Evaluation, ReadsTruthFilesAndNamesWhatIsWrong) {
     };
     for (const auto& [text, message] : bad) {
         std::ofstream(path) << text;
-        try {
-            Trelis::readTruth(path);
-            ADD_FAILURE() << text;
-        } catch (const std::runtime_error& e) {
-            EXPECT_EQ(std::string(e.what()), path + message);
-        }
+        EXPECT_EQ(TrelisTest::errorOf([&] { Trelis::readTruth(path); }), path + message);
     }
     std::ofstream(path) << "<truth><cluster>";
     EXPECT_THROW(Trelis::readTruth(path), std::runtime_error);

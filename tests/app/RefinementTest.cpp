@@ -11,35 +11,18 @@
 #include "results/TextReport.h"
 #include "run/FilePairCorrelation.h"
 #include "run/SyncRefiner.h"
+#include "support/Capture.h"
+#include "support/ClusterResults.h"
 #include "support/WavImage.h"
 #include "synth/Synth.h"
 
 using namespace Trelis;
+using TrelisTest::makeResult;
+using TrelisTest::Result;
+using TrelisTest::stdoutOf;
 using TrelisTest::TempDir;
 
 namespace {
-
-using Result = std::unique_ptr<ClusterResult, void (*)(ClusterResult*)>;
-
-// A result with clusters of (file id, name, offset) members.
-Result makeResult(const std::vector<std::vector<std::tuple<int, std::string, float>>>& clusters) {
-    Result result(new ClusterResult(), deleteClusterResult);
-    for (const auto& members : clusters) {
-        auto* cluster = new ClusterSet();
-        result->insert(cluster);
-        for (const auto& [id, name, offset] : members) {
-            cluster->insert(new MCClusterElem(name, id, offset));
-        }
-    }
-    return result;
-}
-
-template <typename Call>
-std::string stdoutOf(Call call) {
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
 
 std::vector<float> noise(std::size_t count, unsigned seed) {
     std::mt19937 rng(seed);

@@ -16,6 +16,7 @@
 
 #include "ClusterResult.h"
 #include "output/SyncedOutput.h"
+#include "support/ClusterResults.h"
 #include "support/Process.h"
 #include "support/WavImage.h"
 #include "wavfile_t.h"
@@ -33,26 +34,19 @@ constexpr double kDriftPpm = 100.0;
 // Every 5 s of its own clock the fast recorder's click falls on a whole sample: 5 R (1 + d).
 const double kClickSeconds[] = {5.0, 20.0, 40.0, 55.0};
 
-// One cluster of members with ids 1, 2, ... named `names`, at `offsets` seconds.
-class OneCluster {
-public:
+// One cluster of members with ids 1, 2, ... named `names`, at `starts` seconds, and its offsets.
+struct OneCluster {
     OneCluster(const std::vector<std::string>& names, const std::vector<double>& starts) {
-        auto* cluster = new Trelis::ClusterSet;
+        std::vector<std::tuple<int, std::string, float>> members;
         for (std::size_t i = 0; i < names.size(); ++i) {
-            cluster->insert(new Trelis::MCClusterElem(names[i], static_cast<int>(i) + 1,
-                                                      static_cast<float>(starts[i])));
-            offsets[static_cast<int>(i) + 1] = starts[i];
+            const int id = static_cast<int>(i) + 1;
+            members.emplace_back(id, names[i], static_cast<float>(starts[i]));
+            offsets[id] = starts[i];
         }
-        result_->insert(cluster);
+        result = TrelisTest::makeResult({members});
     }
-    ~OneCluster() { Trelis::deleteClusterResult(result_); }
-    OneCluster(const OneCluster&) = delete;
-    OneCluster& operator=(const OneCluster&) = delete;
-    const Trelis::ClusterResult& result() const { return *result_; }
+    TrelisTest::Result result{nullptr, Trelis::deleteClusterResult};
     std::map<int, double> offsets;
-
-private:
-    Trelis::ClusterResult* result_ = new Trelis::ClusterResult;
 };
 
 // Silence of `frames` mono frames with a click of half scale at each of `at`.
@@ -107,7 +101,7 @@ protected:
 }  // namespace
 
 TEST_F(DriftingPair, MembersWithoutADriftAreCopiedSampleForSampleBehindTheirPadding) {
-    ASSERT_TRUE(Trelis::writeSyncedClusters(dir.path("plain"), cluster.result(), paths,
+    ASSERT_TRUE(Trelis::writeSyncedClusters(dir.path("plain"), *cluster.result, paths,
                                             cluster.offsets, "report\n"));
     const std::string plainFast = readFile(dir.path("plain/cluster_1/fast.wav"));
     const std::string original = readFile(dir.path("fast.wav"));
@@ -121,7 +115,7 @@ TEST_F(DriftingPair, MembersWithoutADriftAreCopiedSampleForSampleBehindTheirPadd
 
     // A run that corrects the other member (where the build can) copies this one the same way.
     const CapturedErrors quiet;
-    Trelis::writeSyncedClusters(dir.path("corrected"), cluster.result(), paths, cluster.offsets,
+    Trelis::writeSyncedClusters(dir.path("corrected"), *cluster.result, paths, cluster.offsets,
                                 "report\n", {{2, kDriftPpm}});
     EXPECT_EQ(readFile(dir.path("corrected/cluster_1/ref.wav")),
               readFile(dir.path("plain/cluster_1/ref.wav")));
@@ -162,7 +156,7 @@ TEST_F(DriftingPair, DriftCorrectionPutsEveryClickOnTheReferenceClock) {
         TrelisTest::ffmpeg("-i " + dir.path("fast.wav") + " -c:a flac " + dir.path("fast.flac")));
     paths[3] = dir.path("fast.flac");
     OneCluster three({"ref", "fast", "fast_flac"}, {0.0, 2.5, 2.5});
-    ASSERT_TRUE(Trelis::writeSyncedClusters(dir.path("out"), three.result(), paths, three.offsets,
+    ASSERT_TRUE(Trelis::writeSyncedClusters(dir.path("out"), *three.result, paths, three.offsets,
                                             "", {{2, kDriftPpm}, {3, kDriftPpm}}));
     const std::vector<std::int16_t> reference = pcmOf(dir.path("out/cluster_1/ref.wav"));
     const std::vector<std::int16_t> fast = pcmOf(dir.path("out/cluster_1/fast.wav"));
@@ -186,7 +180,7 @@ TEST_F(DriftingPair, ADriftNoClockHasIsRefusedForItsFileAlone) {
     for (const double ppm : {std::numeric_limits<double>::quiet_NaN(), 2e5}) {
         const std::string out = dir.path("out" + std::to_string(ppm > 0 ? 1 : 0));
         CapturedErrors errors;
-        EXPECT_FALSE(Trelis::writeSyncedClusters(out, cluster.result(), paths, cluster.offsets, "",
+        EXPECT_FALSE(Trelis::writeSyncedClusters(out, *cluster.result, paths, cluster.offsets, "",
                                                  {{2, ppm}}));
         EXPECT_TRUE(contains(errors.text(), "[ERROR]: " + dir.path("fast.wav") +
                                                 ": cannot correct its clock drift: "))
@@ -199,7 +193,7 @@ TEST_F(DriftingPair, ADriftNoClockHasIsRefusedForItsFileAlone) {
 #else
 TEST_F(DriftingPair, DriftCorrectionWithoutTheMediaDecoderWritesNoUncorrectedCopy) {
     CapturedErrors errors;
-    EXPECT_FALSE(Trelis::writeSyncedClusters(dir.path("out"), cluster.result(), paths,
+    EXPECT_FALSE(Trelis::writeSyncedClusters(dir.path("out"), *cluster.result, paths,
                                              cluster.offsets, "", {{2, kDriftPpm}}));
     EXPECT_TRUE(contains(errors.text(), "[ERROR]: " + dir.path("fast.wav") +
                                             ": drift correction needs the media decoder"))

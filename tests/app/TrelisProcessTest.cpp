@@ -85,19 +85,17 @@ TEST_F(DemoRun, ClustersRefinesEvaluatesAndWritesSynchronizedFiles) {
     EXPECT_EQ(fs::last_write_time(fs::path(out) / "clusters.txt"), before);
 }
 
-TEST_F(DemoRun, OutputIntoTheInputFolderIsRefused) {
-    const Outcome o = trelis({"-f", event, "-o", event}, dir);
+// Output into the input folder, or a bad truth file, ends the run before the analysis, naming
+// the problem (those of truth files are tested on readTruth).
+TEST_F(DemoRun, OutputIntoTheInputFolderOrABadTruthFileIsRefusedBeforeAnyWork) {
+    Outcome o = trelis({"-f", event, "-o", event}, dir);
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(contains(o.err, "is the input folder")) << o.err;
     EXPECT_FALSE(contains(o.out, "STARTING:"));
-}
 
-// A bad truth file ends the run before the analysis, naming the file and its problem (the
-// problems themselves are tested on readTruth).
-TEST_F(DemoRun, ABadTruthFileIsRefusedBeforeAnyWork) {
     const std::string bad = dir.path("bad.xml");
     std::ofstream(bad) << "<truth><cluster><file offset=\"1\"/></cluster></truth>";
-    const Outcome o = trelis({"-f", event, "-t", bad}, dir);
+    o = trelis({"-f", event, "-t", bad}, dir);
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(contains(
         o.err, "[ERROR]: Bad ground-truth file " + bad + ": line 1: a <file> without a name\n"))
@@ -105,19 +103,18 @@ TEST_F(DemoRun, ABadTruthFileIsRefusedBeforeAnyWork) {
     EXPECT_FALSE(contains(o.out, "STARTING")) << o.out;
 }
 
-TEST(TrelisProgram, MissingFolderArgumentPrintsHelpTwiceAndFails) {
+// Without a folder: help, the message, help again. A folder that can't be read, or holds no WAVE
+// file directly, fails.
+TEST(TrelisProgram, MissingUnreadableOrEmptyFoldersFail) {
     TempDir dir;
-    const Outcome o = trelis({"-h"}, dir);
+    Outcome o = trelis({"-h"}, dir);
     EXPECT_EQ(o.status, 1);
     const std::string message = "[ERROR]: Must provide folder path of media files to synchronize\n";
     const auto at = o.out.find(message);
     ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(o.out.substr(0, at), o.out.substr(at + message.size()));  // help, message, help
-}
+    EXPECT_EQ(o.out.substr(0, at), o.out.substr(at + message.size()));
 
-TEST(TrelisProgram, UnreadableOrEmptyFoldersFail) {
-    TempDir dir;
-    Outcome o = trelis({"-f", dir.path("nowhere")}, dir);
+    o = trelis({"-f", dir.path("nowhere")}, dir);
     EXPECT_EQ(o.status, 1);
     EXPECT_TRUE(contains(o.err, "[ERROR]: Cannot read the folder " + dir.path("nowhere"))) << o.err;
 

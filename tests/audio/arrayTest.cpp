@@ -5,22 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/Capture.h"
+
 using Trelis::array;
-
-namespace {
-
-// Expects `call` to throw std::runtime_error with exactly `message`.
-template <typename Call>
-void expectRuntimeError(Call call, const std::string& message) {
-    try {
-        call();
-        FAIL() << "no exception, expected: " << message;
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), message);
-    }
-}
-
-}  // namespace
+using TrelisTest::errorOf;
 
 // Storage for the product of the extents, none below one element (also when the product wraps);
 // a resize to the same extents keeps storage and contents.
@@ -61,7 +49,7 @@ TEST(array, AliasKeepsItsStorageOnSameExtentsAndRefusesOtherExtents) {
         alias.isAlias = true;
         alias.resize(4);
         EXPECT_EQ(alias.data, storage);
-        expectRuntimeError([&] { alias.resize(5); }, "array::resize(): Cannot resize alias array");
+        EXPECT_EQ(errorOf([&] { alias.resize(5); }), "array::resize(): Cannot resize alias array");
         EXPECT_EQ(alias.data, storage);
         EXPECT_EQ(alias.dim1, 4u);
         // A copy of an alias owns its storage.
@@ -81,7 +69,7 @@ struct Huge {
 
 TEST(array, ByteCountBeyondSizeTIsAnAllocationFailure) {
     array<Huge> a(0);
-    expectRuntimeError([&] { a.resize(0x7FFFFFFFu); }, "array::resize(): Error allocating memory");
+    EXPECT_EQ(errorOf([&] { a.resize(0x7FFFFFFFu); }), "array::resize(): Error allocating memory");
     EXPECT_EQ(a.data, nullptr);
     EXPECT_EQ(a.dim1, 0x7FFFFFFFu);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Capture.h"
 #include "support/WavImage.h"
 
 using Trelis::array;
@@ -23,12 +24,7 @@ const std::string kBadFormat =
     "wavfile_t::wavfile_t() : WAVE file isn't PCM MCFloat,16-bit or 8-bit, can't read that format";
 
 std::string openError(const std::string& path) {
-    try {
-        wavfile_t reader(path, 1, 1, 16000);
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "opened";
+    return TrelisTest::errorOf([&] { wavfile_t reader(path, 1, 1, 16000); });
 }
 
 std::vector<float> readAll(wavfile_t& reader, int count, float fill = 99.0f) {
@@ -77,158 +73,195 @@ private:
 
 }  // namespace
 
-// Each width's conversion at its extremes; of several channels, the first; 32 bits as float
-// whatever the tag says.
-TEST(wavfile_t, ConvertsEveryWidthToFloat) {
+namespace {
+
+WavImage pcm16File(const std::vector<std::int16_t>& samples) {
+    return WavImage().riff().fmt(1, 1, 8000, 16).data(WavImage::pcm16(samples));
+}
+
+}  // namespace
+
+// Files that open: each width's conversion at its extremes; of several channels, the first; 32
+// bits as float whatever the tag says; chunks and format extensions skipped by their sizes; sizes
+// that disagree with the file; reads past the end.
+TEST(wavfile_t, ReadsEveryAcceptedLayout) {
     TempDir dir;
     const struct {
-        int tag, channels, bits;
-        std::vector<unsigned char> data;
-        std::vector<float> want;
+        const char* what;
+        WavImage image;
+        std::uint64_t frames;
+        std::streamoff dataStart;
+        std::uint32_t rate;
+        float fill;                      // what the caller's array held before each read
+        std::vector<float> want, again;  // a read of want.size() samples, and one more
     } cases[] = {
-        {1,
+        {"16 bits",
+         pcm16File({-32768, 16384, 0, 32767}),
+         4,
+         44,
+         8000,
+         99.0f,
+         {-1.0f, 0.5f, 0.0f, 32767 / 32768.0f},
+         {}},
+        {"8 bits",
+         WavImage().riff().fmt(1, 1, 8000, 8).data({128, 0, 255}),
+         3,
+         44,
+         8000,
+         99.0f,
+         {0.0f, -1.0f, 127 / 128.0f},
+         {}},
+        {"stereo",
+         WavImage().riff().fmt(1, 2, 8000, 16).data(WavImage::pcm16({100, -1, 200, -2})),
+         2,
+         44,
+         8000,
+         99.0f,
+         {100 / 32768.0f, 200 / 32768.0f},
+         {}},
+        {"32 bits tagged PCM",
+         WavImage().riff().fmt(1, 1, 8000, 32).data(WavImage::float32({0.25f, -3.5f})),
+         2,
+         44,
+         8000,
+         99.0f,
+         {0.25f, -3.5f},
+         {}},
+        {"32 bits tagged float",
+         WavImage().riff().fmt(3, 1, 8000, 32).data(WavImage::float32({0.25f, -3.5f})),
+         2,
+         44,
+         8000,
+         99.0f,
+         {0.25f, -3.5f},
+         {}},
+        // An odd-sized chunk before "fmt " takes no pad byte; a fact chunk before "data".
+        {"other chunks",
+         WavImage()
+             .riff()
+             .chunk("JUNK", {1, 2, 3})
+             .fmt(1, 1, 8000, 16, 40)
+             .chunk("fact", {0, 0, 0, 0})
+             .chunk("LIST", {'a', 'b'})
+             .data(WavImage::pcm16({8192})),
          1,
-         16,
-         WavImage::pcm16({-32768, 16384, 0, 32767}),
-         {-1.0f, 0.5f, 0.0f, 32767 / 32768.0f}},
-        {1, 1, 8, {128, 0, 255}, {0.0f, -1.0f, 127 / 128.0f}},
-        {1, 2, 16, WavImage::pcm16({100, -1, 200, -2}), {100 / 32768.0f, 200 / 32768.0f}},
-        {1, 1, 32, WavImage::float32({0.25f, -3.5f}), {0.25f, -3.5f}},
-        {3, 1, 32, WavImage::float32({0.25f, -3.5f}), {0.25f, -3.5f}},
+         101,
+         8000,
+         99.0f,
+         {0.25f},
+         {}},
+        {"format extension",
+         WavImage().riff().fmt(1, 1, 8000, 16, 18).data(WavImage::pcm16({-8192})),
+         1,
+         46,
+         8000,
+         99.0f,
+         {-0.25f},
+         {}},
+        // Tag 0xFFFE is negative as 16 bits.
+        {"extensible tag",
+         WavImage().riff().fmt(0xFFFE, 2, 48000, 16, 40).data(WavImage::pcm16({4096, 0})),
+         1,
+         68,
+         48000,
+         99.0f,
+         {0.125f},
+         {}},
+        // 6 / (24 / 8) / 1 frames, none delivered.
+        {"24 bits",
+         WavImage().riff().fmt(1, 1, 8000, 24).data({1, 2, 3, 4, 5, 6}),
+         2,
+         44,
+         8000,
+         7.0f,
+         {7.0f, 7.0f, 7.0f},
+         {}},
+        // The element whose read meets the end repeats what the frame buffer still holds; at the
+        // end, a fresh call stores one sample of its zeroed frame buffer and stops.
+        {"past the end",
+         pcm16File({1000, 2000, 3000}),
+         3,
+         44,
+         8000,
+         5.0f,
+         {1000 / 32768.0f, 2000 / 32768.0f, 3000 / 32768.0f, 3000 / 32768.0f, 5.0f, 5.0f},
+         {0.0f, 5.0f, 5.0f}},
+        {"data size beyond the file",
+         WavImage().riff().fmt(1, 1, 8000, 16).data(WavImage::pcm16({8192, 8192}), 1000000),
+         500000,
+         44,
+         8000,
+         9.0f,
+         {0.25f, 0.25f, 0.25f, 9.0f},
+         {}},
+        // The two size bytes that are there count as frames.
+        {"file ending inside the data size",
+         WavImage().riff().fmt(1, 1, 8000, 16).raw({'d', 'a', 't', 'a', 8, 0}),
+         4,
+         42,
+         8000,
+         9.0f,
+         {0.0f, 9.0f},
+         {}},
     };
     for (const auto& c : cases) {
-        const std::string path = dir.path("a" + std::to_string(c.bits) + ".wav");
-        WavImage().riff().fmt(c.tag, c.channels, 8000, c.bits).data(c.data).save(path);
+        const std::string path = dir.path(std::string(c.what) + ".wav");
+        c.image.save(path);
         wavfile_t reader(path, 1, 1, 16000);
-        EXPECT_EQ(reader.numFrames, c.want.size());
-        EXPECT_EQ(static_cast<std::streamoff>(reader.dataStart), 44);
-        EXPECT_EQ(readAll(reader, static_cast<int>(c.want.size())), c.want) << c.bits;
+        EXPECT_EQ(reader.numFrames, c.frames) << c.what;
+        EXPECT_EQ(static_cast<std::streamoff>(reader.dataStart), c.dataStart) << c.what;
+        EXPECT_EQ(reader.sampleRate, c.rate) << c.what;
+        EXPECT_EQ(readAll(reader, static_cast<int>(c.want.size()), c.fill), c.want) << c.what;
+        if (!c.again.empty()) {
+            EXPECT_EQ(readAll(reader, static_cast<int>(c.again.size()), c.fill), c.again) << c.what;
+        }
     }
 }
 
-TEST(wavfile_t, SkipsOtherChunksAndFormatExtensionsByTheirSizes) {
+// Files that are refused, each with its exact message; a missing file (or the folder itself)
+// fails as one that doesn't start with "RIFF".
+TEST(wavfile_t, RefusesBrokenFilesWithTheExactMessage) {
+    const std::string kNoRiff = "wavfile_t::wavfile_t() : File doesn't start with 'RIFF'";
+    const std::string kNoWave = "wavfile_t::wavfile_t() : File doesn't have 'WAVE' id";
+    const std::string kNoFmt = "wavfile_t::wavfile_t() : Could not locate 'fmt ' chunk";
+    const std::string kNoData = "wavfile_t::wavfile_t() : Could not locate 'data' chunk";
+    const struct {
+        const char* name;
+        WavImage image;
+        std::string message;
+    } cases[] = {
+        {"Text", WavImage().raw({'h', 'e', 'l', 'l', 'o', '\n'}), kNoRiff},
+        {"Empty", WavImage(), kNoRiff},
+        {"ThreeBytes", WavImage().raw({'R', 'I', 'F'}), kNoRiff},
+        {"NotWave", WavImage().riff("RIFF", "AVI "), kNoWave},
+        {"NoChunks", WavImage().riff(), kNoFmt},
+        {"OnlyJunk", WavImage().riff().chunk("JUNK", {1, 2, 3, 4}), kNoFmt},
+        {"JunkPastTheEnd", WavImage().riff().raw({'J', 'U', 'N', 'K', 9, 0, 0, 0}), kNoFmt},
+        {"NoData", WavImage().riff().fmt(1, 1, 8000, 16), kNoData},
+        {"DataIdCutShort", WavImage().riff().fmt(1, 1, 8000, 16).chunk("LIST", {}).raw({'d', 'a'}),
+         kNoData},
+        {"FormatShorterThan16", WavImage().riff().fmt(1, 1, 8000, 16, 12).data({0, 0}), kNoData},
+        {"Adpcm", WavImage().riff().fmt(2, 1, 8000, 4).data({0, 0}), kBadFormat},
+        {"FloatTag24Bits", WavImage().riff().fmt(3, 1, 8000, 24).data({0, 0, 0}), kBadFormat},
+        {"NoChannels", WavImage().riff().fmt(1, 0, 8000, 16).data({0, 0}), kBadFormat},
+        {"SeventeenChannels", WavImage().riff().fmt(1, 17, 8000, 16).data({0, 0}), kBadFormat},
+        {"NegativeChannels", WavImage().riff().fmt(1, 0xFFFF, 8000, 16).data({0, 0}), kBadFormat},
+        {"FourBits", WavImage().riff().fmt(1, 1, 8000, 4).data({0, 0}), kBadFormat},
+        {"TruncatedFormat", WavImage().riff().raw({'f', 'm', 't', ' ', 16, 0, 0, 0, 1}),
+         kBadFormat}};
     TempDir dir;
-    // An odd-sized chunk before "fmt " takes no pad byte; a fact chunk before "data".
-    WavImage()
-        .riff()
-        .chunk("JUNK", {1, 2, 3})
-        .fmt(1, 1, 8000, 16, 40)
-        .chunk("fact", {0, 0, 0, 0})
-        .chunk("LIST", {'a', 'b'})
-        .data(WavImage::pcm16({8192}))
-        .save(dir.path("a.wav"));
-    wavfile_t reader(dir.path("a.wav"), 1, 1, 16000);
-    EXPECT_EQ(reader.numFrames, 1u);
-    EXPECT_EQ(readAll(reader, 1)[0], 0.25f);
-
-    WavImage()
-        .riff()
-        .fmt(1, 1, 8000, 16, 18)
-        .data(WavImage::pcm16({-8192}))
-        .save(dir.path("b.wav"));
-    wavfile_t extended(dir.path("b.wav"), 1, 1, 16000);
-    EXPECT_EQ(readAll(extended, 1)[0], -0.25f);
-}
-
-TEST(wavfile_t, UnreadableWidthsOpenButDeliverNothing) {
-    TempDir dir;
-    WavImage().riff().fmt(1, 1, 8000, 24).data({1, 2, 3, 4, 5, 6}).save(dir.path("a.wav"));
-    wavfile_t reader(dir.path("a.wav"), 1, 1, 16000);
-    EXPECT_EQ(reader.numFrames, 2u);  // 6 / (24 / 8) / 1
-    const auto v = readAll(reader, 3, 7.0f);
-    EXPECT_EQ(v, std::vector<float>(3, 7.0f));
-}
-
-struct BadFile {
-    const char* name;
-    WavImage image;
-    std::string message;
-};
-
-class wavfile_tRefuses : public ::testing::TestWithParam<BadFile> {};
-
-TEST_P(wavfile_tRefuses, WithTheExactMessage) {
-    TempDir dir;
-    const std::string path = dir.path("bad.wav");
-    GetParam().image.save(path);
-    EXPECT_EQ(openError(path), GetParam().message);
-}
-
-const std::string kNoRiff = "wavfile_t::wavfile_t() : File doesn't start with 'RIFF'";
-const std::string kNoWave = "wavfile_t::wavfile_t() : File doesn't have 'WAVE' id";
-const std::string kNoFmt = "wavfile_t::wavfile_t() : Could not locate 'fmt ' chunk";
-const std::string kNoData = "wavfile_t::wavfile_t() : Could not locate 'data' chunk";
-
-INSTANTIATE_TEST_SUITE_P(
-    BrokenFiles, wavfile_tRefuses,
-    ::testing::Values(
-        BadFile{"Text", WavImage().raw({'h', 'e', 'l', 'l', 'o', '\n'}), kNoRiff},
-        BadFile{"Empty", WavImage(), kNoRiff},
-        BadFile{"ThreeBytes", WavImage().raw({'R', 'I', 'F'}), kNoRiff},
-        BadFile{"NotWave", WavImage().riff("RIFF", "AVI "), kNoWave},
-        BadFile{"NoChunks", WavImage().riff(), kNoFmt},
-        BadFile{"OnlyJunk", WavImage().riff().chunk("JUNK", {1, 2, 3, 4}), kNoFmt},
-        BadFile{"JunkPastTheEnd", WavImage().riff().raw({'J', 'U', 'N', 'K', 9, 0, 0, 0}), kNoFmt},
-        BadFile{"NoData", WavImage().riff().fmt(1, 1, 8000, 16), kNoData},
-        BadFile{"DataIdCutShort",
-                WavImage().riff().fmt(1, 1, 8000, 16).chunk("LIST", {}).raw({'d', 'a'}), kNoData},
-        BadFile{"FormatShorterThan16", WavImage().riff().fmt(1, 1, 8000, 16, 12).data({0, 0}),
-                kNoData},
-        BadFile{"Adpcm", WavImage().riff().fmt(2, 1, 8000, 4).data({0, 0}), kBadFormat},
-        BadFile{"FloatTag24Bits", WavImage().riff().fmt(3, 1, 8000, 24).data({0, 0, 0}),
-                kBadFormat},
-        BadFile{"NoChannels", WavImage().riff().fmt(1, 0, 8000, 16).data({0, 0}), kBadFormat},
-        BadFile{"SeventeenChannels", WavImage().riff().fmt(1, 17, 8000, 16).data({0, 0}),
-                kBadFormat},
-        BadFile{"NegativeChannels", WavImage().riff().fmt(1, 0xFFFF, 8000, 16).data({0, 0}),
-                kBadFormat},
-        BadFile{"FourBits", WavImage().riff().fmt(1, 1, 8000, 4).data({0, 0}), kBadFormat},
-        BadFile{"TruncatedFormat", WavImage().riff().raw({'f', 'm', 't', ' ', 16, 0, 0, 0, 1}),
-                kBadFormat}),
-    [](const ::testing::TestParamInfo<BadFile>& param) { return std::string(param.param.name); });
-
-TEST(wavfile_t, MissingFileFailsWithTheRiffMessage) {
-    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string path = dir.path(std::string(c.name) + ".wav");
+        c.image.save(path);
+        EXPECT_EQ(openError(path), c.message) << c.name;
+    }
     EXPECT_EQ(openError(dir.path("absent.wav")), kNoRiff);
-    EXPECT_EQ(openError(dir.path("")), kNoRiff);  // the folder itself
-}
-
-TEST(wavfile_t, ExtensibleTagIsAcceptedForKnownWidths) {
-    TempDir dir;
-    WavImage()
-        .riff()
-        .fmt(0xFFFE, 2, 48000, 16, 40)
-        .data(WavImage::pcm16({4096, 0}))
-        .save(dir.path("a.wav"));
-    wavfile_t reader(dir.path("a.wav"), 1, 1, 16000);  // tag 0xFFFE is negative as 16 bits
-    EXPECT_EQ(reader.sampleRate, 48000u);
-    EXPECT_EQ(readAll(reader, 1)[0], 0.125f);
-}
-
-TEST(wavfile_t, ReadingPastTheEndStopsAndKeepsTheRest) {
-    TempDir dir;
-    WavImage()
-        .riff()
-        .fmt(1, 1, 8000, 16)
-        .data(WavImage::pcm16({1000, 2000, 3000}))
-        .save(dir.path("a.wav"));
-    wavfile_t reader(dir.path("a.wav"), 1, 1, 16000);
-    // The element whose read meets the end repeats what the frame buffer still holds.
-    const auto v = readAll(reader, 6, 5.0f);
-    EXPECT_EQ(v, (std::vector<float>{1000 / 32768.0f, 2000 / 32768.0f, 3000 / 32768.0f,
-                                     3000 / 32768.0f, 5.0f, 5.0f}));
-    // At the end, a fresh call stores one sample of its zeroed frame buffer and stops.
-    const auto again = readAll(reader, 3, 5.0f);
-    EXPECT_EQ(again, (std::vector<float>{0.0f, 5.0f, 5.0f}));
+    EXPECT_EQ(openError(dir.path("")), kNoRiff);
 }
 
 TEST(wavfile_t, CountedReadFillsOnlyTheStart) {
     TempDir dir;
-    WavImage()
-        .riff()
-        .fmt(1, 1, 8000, 16)
-        .data(WavImage::pcm16({16384, 16384, 16384}))
-        .save(dir.path("a.wav"));
+    pcm16File({16384, 16384, 16384}).save(dir.path("a.wav"));
     wavfile_t reader(dir.path("a.wav"), 1, 1, 16000);
     array<float> out(5);
     out.fill(-2.0f);
@@ -236,36 +269,8 @@ TEST(wavfile_t, CountedReadFillsOnlyTheStart) {
     EXPECT_EQ(out.data[0], 0.5f);
     EXPECT_EQ(out.data[1], 0.5f);
     EXPECT_EQ(out.data[2], -2.0f);
-    try {
-        reader.read_mono(out, 6);
-        FAIL() << "expected a refusal";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "wavfile_t::read_mono(): input array is too small for numSamples");
-    }
-}
-
-TEST(wavfile_t, DataSizeBeyondTheFileIsAcceptedAndReadToTheEnd) {
-    TempDir dir;
-    WavImage()
-        .riff()
-        .fmt(1, 1, 8000, 16)
-        .data(WavImage::pcm16({8192, 8192}), 1000000)
-        .save(dir.path("a.wav"));
-    wavfile_t reader(dir.path("a.wav"), 1, 1, 16000);
-    EXPECT_EQ(reader.numFrames, 500000u);
-    const auto v = readAll(reader, 4, 9.0f);
-    EXPECT_EQ(v, (std::vector<float>{0.25f, 0.25f, 0.25f, 9.0f}));
-}
-
-TEST(wavfile_t, FileEndingInsideTheDataSizeHoldsNoSamples) {
-    TempDir dir;
-    WavImage().riff().fmt(1, 1, 8000, 16).raw({'d', 'a', 't', 'a', 8, 0}).save(dir.path("a.wav"));
-    wavfile_t reader(dir.path("a.wav"), 1, 1, 16000);
-    EXPECT_EQ(reader.numFrames, 4u);  // the two size bytes that are there
-    EXPECT_EQ(static_cast<std::streamoff>(reader.dataStart), 42);
-    const auto v = readAll(reader, 2, 9.0f);
-    EXPECT_EQ(v, (std::vector<float>{0.0f, 9.0f}));
+    EXPECT_EQ(TrelisTest::errorOf([&] { reader.read_mono(out, 6); }),
+              "wavfile_t::read_mono(): input array is too small for numSamples");
 }
 
 // The writer's header, completed by the destructor over the frames the caller wrote, is the

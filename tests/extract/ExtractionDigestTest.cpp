@@ -88,44 +88,48 @@ void expectDigest(const Digest& d, std::size_t landmarks, std::size_t peaks, std
 
 }  // namespace
 
-TEST(ExtractionDigest, MusicLike) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    expectDigest(run(extractor, TrelisSynth::musicLike(11, 20.0)), 1906, 193,
-                 13281309157133448895ull);
-}
-
-TEST(ExtractionDigest, WhiteNoise) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    expectDigest(run(extractor, noise(12345u, 8000 * 15, 0.5f)), 14686, 1349,
-                 15371866380107084645ull);
-}
-
-TEST(ExtractionDigest, Silence) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    expectDigest(run(extractor, std::vector<float>(8000 * 5, 0.0f)), 0, 0, 5105220746629420894ull);
-}
-
-// Music, then near silence, then noise: the drop below the loudest level and the decay matter.
-TEST(ExtractionDigest, LoudQuietAndNoisySections) {
-    std::vector<float> samples = TrelisSynth::musicLike(3, 6.0);
-    for (std::size_t i = samples.size() / 2; i < samples.size(); ++i) {
-        samples[i] *= 1e-4f;
+// Music-like sound, white noise and silence; music, then near silence, then noise (the drop below
+// the loudest level and the decay matter); the shortest inputs (exactly the initial threshold
+// frames, a few more, one too few); pairs of clicks in silence, whose frames hold combs of equally
+// strong peaks over a flat threshold, so equal amplitudes compete for the same places; and samples
+// that are not a number or infinite, whose levels have no order.
+TEST(ExtractionDigest, DefaultSettings) {
+    std::vector<float> sections = TrelisSynth::musicLike(3, 6.0);
+    for (std::size_t i = sections.size() / 2; i < sections.size(); ++i) {
+        sections[i] *= 1e-4f;
     }
     const std::vector<float> tail = noise(77u, 8000 * 3, 0.05f);
-    samples.insert(samples.end(), tail.begin(), tail.end());
-    MCLandmarkExtract extractor{MCExtractParams()};
-    expectDigest(run(extractor, samples), 2958, 289, 7597813252758292206ull);
-}
-
-// The shortest inputs: exactly the initial threshold frames, a few more, and one too few.
-TEST(ExtractionDigest, VeryShortInputs) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    expectDigest(run(extractor, TrelisSynth::musicLike(21, 2304.0 / 8000)), 54, 14,
-                 10249021907391695845ull);
-    expectDigest(run(extractor, TrelisSynth::musicLike(22, 3000.0 / 8000)), 13, 5,
-                 8046887471153930613ull);
-    expectDigest(run(extractor, TrelisSynth::musicLike(23, 2303.0 / 8000)), 0, 0,
-                 3554543661169652019ull);
+    sections.insert(sections.end(), tail.begin(), tail.end());
+    std::vector<float> clicks(8000 * 2, 0.0f);
+    for (std::size_t start = 3000; start + 16 < clicks.size(); start += 1500) {
+        clicks[start] = 0.5f;
+        clicks[start + 8 + (start / 1500) % 3 * 8] = 0.5f;
+    }
+    std::vector<float> unordered = TrelisSynth::musicLike(51, 3.0);
+    unordered[9000] = std::numeric_limits<float>::quiet_NaN();
+    unordered[16000] = std::numeric_limits<float>::infinity();
+    const struct {
+        const char* what;
+        std::vector<float> samples;
+        std::size_t landmarks, peaks;
+        std::uint64_t value;
+    } cases[] = {
+        {"music", TrelisSynth::musicLike(11, 20.0), 1906, 193, 13281309157133448895ull},
+        {"white noise", noise(12345u, 8000 * 15, 0.5f), 14686, 1349, 15371866380107084645ull},
+        {"silence", std::vector<float>(8000 * 5, 0.0f), 0, 0, 5105220746629420894ull},
+        {"sections", sections, 2958, 289, 7597813252758292206ull},
+        {"2304 samples", TrelisSynth::musicLike(21, 2304.0 / 8000), 54, 14,
+         10249021907391695845ull},
+        {"3000 samples", TrelisSynth::musicLike(22, 3000.0 / 8000), 13, 5, 8046887471153930613ull},
+        {"2303 samples", TrelisSynth::musicLike(23, 2303.0 / 8000), 0, 0, 3554543661169652019ull},
+        {"clicks", clicks, 789, 82, 16235760368156519265ull},
+        {"unordered", unordered, 193, 30, 9924251105932576078ull},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MCLandmarkExtract extractor{MCExtractParams()};
+        expectDigest(run(extractor, c.samples), c.landmarks, c.peaks, c.value);
+    }
 }
 
 // Other frame sizes and hops (one that doesn't divide the frame), more peaks per frame.
@@ -164,25 +168,4 @@ TEST(ExtractionDigest, WaveFile) {
     std::unique_ptr<MCFile> file(extractor.run(path, 1));
     ASSERT_NE(file, nullptr);
     expectDigest(digestOf(*file, extractor), 864, 94, 3774514076478247616ull);
-}
-
-// Silence, then pairs of clicks: every frame that holds a pair has a comb of equally strong
-// peaks over a flat threshold, so equal amplitudes compete for the same places.
-TEST(ExtractionDigest, EqualPeaks) {
-    std::vector<float> samples(8000 * 2, 0.0f);
-    for (std::size_t start = 3000; start + 16 < samples.size(); start += 1500) {
-        samples[start] = 0.5f;
-        samples[start + 8 + (start / 1500) % 3 * 8] = 0.5f;
-    }
-    MCLandmarkExtract extractor{MCExtractParams()};
-    expectDigest(run(extractor, samples), 789, 82, 16235760368156519265ull);
-}
-
-// A sample that is not a number, and one that is infinite: the levels they reach have no order.
-TEST(ExtractionDigest, SamplesWithoutOrder) {
-    std::vector<float> samples = TrelisSynth::musicLike(51, 3.0);
-    samples[9000] = std::numeric_limits<float>::quiet_NaN();
-    samples[16000] = std::numeric_limits<float>::infinity();
-    MCLandmarkExtract extractor{MCExtractParams()};
-    expectDigest(run(extractor, samples), 193, 30, 9924251105932576078ull);
 }

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -18,12 +17,14 @@
 #include "MCFile.h"
 #include "MCFileSet.h"
 #include "extract/Peak.h"
+#include "support/Capture.h"
 #include "support/MemoryInput.h"
 #include "support/WavImage.h"
 #include "synth/Synth.h"
 
 using namespace Trelis;
 using TrelisTest::MemoryInput;
+using TrelisTest::stdoutOf;
 using TrelisTest::TempDir;
 
 namespace {
@@ -51,12 +52,6 @@ void setFrames(MCLandmarkExtract& extractor,
         }
         extractor.frames->push_back(list);
     }
-}
-
-std::string capture(const std::function<void()>& call) {
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
@@ -106,7 +101,7 @@ TEST(MCLandmarkExtract, FrameCountAndTheInitialThresholdFrames) {
     EXPECT_TRUE(extractor.frames->empty());
     EXPECT_TRUE(none->landmarks.empty());
     EXPECT_EQ(shortInput.reads, 0);
-    EXPECT_EQ(capture([&] { extractor.printPeaks(); }), "");
+    EXPECT_EQ(stdoutOf([&] { extractor.printPeaks(); }), "");
 
     MemoryInput tenFrames(TrelisSynth::musicLike(3, 2304.0 / 8000));
     std::unique_ptr<MCFile> some(extractor.run(&tenFrames, 3));
@@ -117,14 +112,12 @@ TEST(MCLandmarkExtract, FrameCountAndTheInitialThresholdFrames) {
     MemoryInput empty(std::vector<float>{});
     std::unique_ptr<MCFile> nothing(extractor.run(&empty, 1));
     EXPECT_TRUE(extractor.frames->empty());
-}
 
-TEST(MCLandmarkExtract, NullInputGivesAnEmptyRecordWithTheId) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    std::unique_ptr<MCFile> file(extractor.run(static_cast<MCInput*>(nullptr), 7));
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->getId(), 7);
-    EXPECT_TRUE(file->landmarks.empty());
+    // No input at all: an empty record that still carries its id.
+    std::unique_ptr<MCFile> null(extractor.run(static_cast<MCInput*>(nullptr), 7));
+    ASSERT_NE(null, nullptr);
+    EXPECT_EQ(null->getId(), 7);
+    EXPECT_TRUE(null->landmarks.empty());
 }
 
 TEST(MCLandmarkExtract, HopLargerThanFftSizeIsRefusedByRun) {
@@ -132,18 +125,15 @@ TEST(MCLandmarkExtract, HopLargerThanFftSizeIsRefusedByRun) {
     params.setHopSize(1024);
     MCLandmarkExtract extractor(params);
     MemoryInput input(TrelisSynth::musicLike(1, 1.0));
-    try {
-        extractor.run(&input, 1);
-        FAIL() << "expected a refusal";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "MCLandmarkExtract::run(): hopSize (1024) exceeds fftSize (512); successive "
-                  "frames must overlap or touch");
-    }
+    EXPECT_EQ(TrelisTest::errorOf([&] { extractor.run(&input, 1); }),
+              "MCLandmarkExtract::run(): hopSize (1024) exceeds fftSize (512); successive "
+              "frames must overlap or touch");
     EXPECT_EQ(input.reads, 0);
 }
 
-TEST(MCLandmarkExtract, InitialThresholdOfSilenceIsTheLevelFloorEverywhere) {
+// The initial threshold is the loudest magnitude of each bin (the level floor in silence), and
+// the FFT buffer is cleared afterwards.
+TEST(MCLandmarkExtract, InitialThresholdIsTheLoudestMagnitudePerBin) {
     MCLandmarkExtract extractor{MCExtractParams()};
     extractor.setupFFT();
     MemoryInput silence(std::vector<float>(8000, 0.0f));
@@ -160,11 +150,7 @@ TEST(MCLandmarkExtract, InitialThresholdOfSilenceIsTheLevelFloorEverywhere) {
     for (int k = 0; k < 256; ++k) {
         ASSERT_EQ(threshold.data[k], copy.data[k]);
     }
-}
 
-TEST(MCLandmarkExtract, InitialThresholdIsTheLoudestMagnitudePerBin) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    extractor.setupFFT();
     // A cosine of bin 32 (500 Hz) from the first sample: once the frame is full, bin 32 holds
     // N / 2 = 256, 48 dB.
     std::vector<float> tone(4000);
@@ -172,13 +158,12 @@ TEST(MCLandmarkExtract, InitialThresholdIsTheLoudestMagnitudePerBin) {
         tone[i] = static_cast<float>(std::cos(2.0 * M_PI * 32.0 * i / 512.0));
     }
     MemoryInput input(tone);
-    array<float> threshold(256);
     threshold.fill(0.0f);
     extractor.computeInitialThreshold(threshold, &input);
     EXPECT_NEAR(threshold.data[32], 20.0f * std::log10(256.0f), 0.01f);
     EXPECT_LT(threshold.data[100], threshold.data[32] - 40.0f);
     for (int i = 0; i < extractor.fftBuffer.size(); ++i) {
-        ASSERT_EQ(extractor.fftBuffer.data[i], 0.0f);  // cleared afterwards
+        ASSERT_EQ(extractor.fftBuffer.data[i], 0.0f);
     }
 }
 
@@ -264,6 +249,11 @@ TEST(MCLandmarkExtract, HashPacksFrameDifferenceAndBins) {
     ASSERT_EQ(at0.size(), 2u);
     EXPECT_EQ(at0[0]->hash, (40u << 10) | 60u);
     EXPECT_EQ(at0[1]->hash, (60u << 10) | 40u);
+
+    // The peak listing skips empty frames.
+    setFrames(extractor, {{{5, -1.5f}, {9, 2.25f}}, {}, {{7, -40.0f}}});
+    EXPECT_EQ(stdoutOf([&] { extractor.printPeaks(); }),
+              "FRAME: 0\nf: 9 a: 2.25 t:0\nf: 5 a: -1.5 t:0\nFRAME: 2\nf: 7 a: -40 t:2\n");
 }
 
 TEST(MCLandmarkExtract, PartnerSearchZoneAndLimit) {
@@ -315,71 +305,57 @@ TEST(MCLandmarkExtract, PartnerSearchZoneAndLimit) {
     EXPECT_TRUE(file.landmarks.empty());
 }
 
-TEST(MCLandmarkExtract, PrintPeaksListsNonEmptyFrames) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    setFrames(extractor, {{{5, -1.5f}, {9, 2.25f}}, {}, {{7, -40.0f}}});
-    EXPECT_EQ(capture([&] { extractor.printPeaks(); }),
-              "FRAME: 0\nf: 9 a: 2.25 t:0\nf: 5 a: -1.5 t:0\nFRAME: 2\nf: 7 a: -40 t:2\n");
+namespace {
+
+std::string wav(const TempDir& dir, const std::string& name, std::uint32_t rate = 8000) {
+    const std::string path = dir.path(name);
+    TrelisSynth::writeWav(path, TrelisSynth::musicLike(9, 4.0, rate), rate);
+    return path;
 }
 
-class RunAllTest : public ::testing::Test {
-protected:
-    TempDir dir;
-    std::string wav(const std::string& name, std::uint32_t rate = 8000, double seconds = 4.0) {
-        const std::string path = dir.path(name);
-        TrelisSynth::writeWav(path, TrelisSynth::musicLike(9, seconds, rate), rate);
-        return path;
-    }
-};
+}  // namespace
 
-TEST_F(RunAllTest, KeepsOnlyTheLowerCaseWavExtension) {
+// Only lower-case .wav files are taken; a file of another rate or no WAVE at all is reported, and
+// its id is left as a gap.
+TEST(MCLandmarkExtractRunAll, ReportsUnusableFilesAndLeavesGapsInTheIds) {
+    TempDir dir;
     MCLandmarkExtract extractor{MCExtractParams()};
     std::unique_ptr<MCFileSet> set;
-    EXPECT_EQ(capture([&] { set.reset(extractor.runAll({})); }), "");
+    EXPECT_EQ(stdoutOf([&] { set.reset(extractor.runAll({})); }), "");
     EXPECT_TRUE(set->getFiles().empty());
-    const std::string upper = wav("a.WAV");
-    const std::string b = wav("b.wav");
-    const std::string out = capture([&] {
-        set.reset(extractor.runAll({upper, dir.path("notes.txt"), b}));
-    });
-    EXPECT_EQ(out, "STARTING: " + b + " (id 1)\nFEATURE EXTRACTION COMPLETE: " + b + "\n");
-    ASSERT_EQ(set->getFiles().size(), 1u);
-    EXPECT_EQ(set->idToName.at(1), "b");
-    EXPECT_EQ(set->idToPath.at(1), b);
-    EXPECT_EQ(set->nameToId.at("b"), 1);
-}
-
-TEST_F(RunAllTest, UnusableFilesAreReportedAndLeaveGapsInTheIds) {
-    MCLandmarkExtract extractor{MCExtractParams()};
-    const std::string x = wav("x.wav", 16000);
-    const std::string y = wav("y.wav");
+    const std::string upper = wav(dir, "a.WAV");
+    const std::string x = wav(dir, "x.wav", 16000);
+    const std::string y = wav(dir, "y.wav");
     const std::string text = dir.path("t.wav");
     TrelisTest::WavImage().raw({'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e'}).save(text);
-    std::unique_ptr<MCFileSet> set;
-    const std::string out = capture([&] { set.reset(extractor.runAll({x, y, text})); });
+    const std::string out = stdoutOf([&] {
+        set.reset(extractor.runAll({upper, x, dir.path("notes.txt"), y, text}));
+    });
     EXPECT_EQ(out, "STARTING: " + x + " (id 1)\n[ERROR]:" + x +
                        " has an incorrect sample rate\nFEATURE EXTRACTION COMPLETE: " + x +
                        "\nSTARTING: " + y + " (id 2)\nFEATURE EXTRACTION COMPLETE: " + y +
                        "\nSTARTING: " + text + " (id 3)\n[ERROR]: Could not load: " + text +
                        "\nFEATURE EXTRACTION COMPLETE: " + text + "\n");
     ASSERT_EQ(set->getFiles().size(), 1u);
-    EXPECT_EQ(set->getFiles().begin()->first, 2);
-    EXPECT_EQ(set->idToName, (std::map<int, std::string>{{2, "y"}}));
     EXPECT_FALSE(set->getFiles().at(2)->landmarks.empty());
+    EXPECT_EQ(set->idToName, (std::map<int, std::string>{{2, "y"}}));
+    EXPECT_EQ(set->idToPath.at(2), y);
+    EXPECT_EQ(set->nameToId.at("y"), 2);
 }
 
 // Base names are cut at the last dot of the last part; of two files with one base name, the name
 // maps to the later id.
-TEST_F(RunAllTest, BaseNamesAndTheirIds) {
+TEST(MCLandmarkExtractRunAll, BaseNamesAndTheirIds) {
+    TempDir dir;
     std::filesystem::create_directories(dir.path("a"));
     std::filesystem::create_directories(dir.path("d.x"));
-    const std::string first = wav("a/take.wav");
-    const std::string second = wav("d.x/take.wav");
-    const std::string dotted = wav("d.x/cam1.take2.wav");
-    const std::string hidden = wav("d.x/.wav");
+    const std::string first = wav(dir, "a/take.wav");
+    const std::string second = wav(dir, "d.x/take.wav");
+    const std::string dotted = wav(dir, "d.x/cam1.take2.wav");
+    const std::string hidden = wav(dir, "d.x/.wav");
     MCLandmarkExtract extractor{MCExtractParams()};
     std::unique_ptr<MCFileSet> set;
-    capture([&] { set.reset(extractor.runAll({first, second, dotted, hidden})); });
+    stdoutOf([&] { set.reset(extractor.runAll({first, second, dotted, hidden})); });
     EXPECT_EQ(set->idToName,
               (std::map<int, std::string>{{1, "take"}, {2, "take"}, {3, "cam1.take2"}, {4, ""}}));
     EXPECT_EQ(set->nameToId.at("take"), 2);

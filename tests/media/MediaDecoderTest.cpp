@@ -20,6 +20,7 @@
 #include "MediaDecoder.h"
 #include "MediaInput.h"
 #include "WavInput.h"
+#include "support/Capture.h"
 #include "support/Process.h"
 #include "support/WavImage.h"
 
@@ -58,6 +59,16 @@ double onset(const std::vector<float>& samples, int rate) {
         }
     }
     return -1.0;
+}
+
+// A test's name from its case's file name.
+template <typename Case>
+std::string testName(const ::testing::TestParamInfo<Case>& param) {
+    std::string name = param.param.name;
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
 }
 
 struct Format {
@@ -120,15 +131,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // MPEG-TS records neither the encoder delay (the tone comes a codec frame
                       // late) nor a length (it is counted).
                       Format{"stream.ts", "-c:a aac", false, true}),
-    [](const ::testing::TestParamInfo<Format>& param) {
-        std::string name = param.param.name;
-        for (char& c : name) {
-            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        return name;
-    });
+    testName<Format>);
 
-TEST(MediaDecoder, MixesEveryChannelWithEqualWeight) {
+TEST(MediaDecoder, MixesEveryChannelWithEqualWeightOrKeepsThemWhenAsked) {
     TempDir dir;
     // Three channels, the tone only in the third: a downmix that drops a channel it takes for
     // LFE would lose it.
@@ -152,18 +157,15 @@ TEST(MediaDecoder, MixesEveryChannelWithEqualWeight) {
         EXPECT_EQ(frames[3 * i], 0.0f);
         EXPECT_NEAR(frames[3 * i + 2], 3.0f * mixed[i], 1e-4f);
     }
-}
 
-TEST(MediaDecoder, KeepsTheSourceRateAndChannelsWhenAsked) {
-    TempDir dir;
-    const std::string path = dir.path("stereo44.wav");
-    ASSERT_TRUE(ffmpeg(toneSource(44100, 2) + " -c:a pcm_s16le " + path));
-    MediaDecoder decoder(path, 0, false);
-    EXPECT_EQ(decoder.sampleRate(), 44100);
-    EXPECT_EQ(decoder.channels(), 2);
-    EXPECT_EQ(decoder.numFrames(), 3u * 44100u);
-    const std::vector<float> frames = decodeAll(decoder);
-    EXPECT_NEAR(onset(std::vector<float>(frames.begin(), frames.end()), 2 * 44100), 1.0, 1e-4);
+    // The source's own rate and channels, kept when asked, the tone where it starts.
+    const std::string stereo = dir.path("stereo44.wav");
+    ASSERT_TRUE(ffmpeg(toneSource(44100, 2) + " -c:a pcm_s16le " + stereo));
+    MediaDecoder source(stereo, 0, false);
+    EXPECT_EQ(source.sampleRate(), 44100);
+    EXPECT_EQ(source.channels(), 2);
+    EXPECT_EQ(source.numFrames(), 3u * 44100u);
+    EXPECT_NEAR(onset(decodeAll(source), 2 * 44100), 1.0, 1e-4);
 }
 
 namespace {
@@ -193,6 +195,10 @@ bool joined(const TempDir& dir, const std::string& path, int offset) {
     std::ofstream out(path, std::ios::binary | std::ios::app);
     out << std::ifstream(second, std::ios::binary).rdbuf();
     return static_cast<bool>(out);
+}
+
+bool plainNoise(const TempDir&, const std::string& path) {
+    return noise(path, "");
 }
 
 struct SeekCase {
@@ -238,11 +244,9 @@ TEST_P(Seeks, GiveExactlyTheSamplesOfAStraightRead) {
 INSTANTIATE_TEST_SUITE_P(
     Containers, Seeks,
     ::testing::Values(
-        SeekCase{"long.m4a", [](const TempDir&, const std::string& p) { return noise(p, ""); }},
-        SeekCase{"long.mp3", [](const TempDir&, const std::string& p) { return noise(p, ""); }},
-        SeekCase{"long.ts", [](const TempDir&, const std::string& p) { return noise(p, ""); }},
-        SeekCase{"long.flac", [](const TempDir&, const std::string& p) { return noise(p, ""); }},
-        SeekCase{"long.wav", [](const TempDir&, const std::string& p) { return noise(p, ""); }},
+        SeekCase{"long.m4a", plainNoise}, SeekCase{"long.mp3", plainNoise},
+        SeekCase{"long.ts", plainNoise}, SeekCase{"long.flac", plainNoise},
+        SeekCase{"long.wav", plainNoise},
         // The gap lies at 42.7 s, between the far seeks' targets.
         SeekCase{"gap.mp4",
                  [](const TempDir& d, const std::string& p) {
@@ -253,13 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const TempDir& d, const std::string& p) { return joined(d, p, 0); }},
         SeekCase{"jump_ahead.ts",
                  [](const TempDir& d, const std::string& p) { return joined(d, p, 600); }}),
-    [](const ::testing::TestParamInfo<SeekCase>& param) {
-        std::string name = param.param.name;
-        for (char& c : name) {
-            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        return name;
-    });
+    testName<SeekCase>);
 
 // A packet stamped longer than it lasts moves no sample: the samples on both sides of the gap
 // follow each other as in the same file without it, so an alignment against another copy of the
@@ -305,15 +303,10 @@ TEST(MediaInput, MonoWaveAtTheExtractionRateGivesTheWaveReadersSamples) {
     }
 }
 
-TEST(MediaDecoder, RefusesWhatItCannotDecodeWithTheReason) {
+TEST(MediaDecoder, ProbesWhatTimelinesDeclareAndRefusesWhatItCannotDecode) {
     TempDir dir;
     const auto reasonFor = [](const std::string& path) {
-        try {
-            MediaDecoder decoder(path, 8000, true);
-        } catch (const std::runtime_error& e) {
-            return std::string(e.what());
-        }
-        return std::string("(opened)");
+        return TrelisTest::errorOf([&] { MediaDecoder decoder(path, 8000, true); });
     };
     const std::string text = dir.path("notes.mp4");
     std::ofstream(text) << "not a video at all\n";
@@ -334,16 +327,13 @@ TEST(MediaDecoder, RefusesWhatItCannotDecodeWithTheReason) {
     EXPECT_NE(reasonFor(dir.path("cut.mp4")).find("cannot open"), std::string::npos)
         << reasonFor(dir.path("cut.mp4"));
     EXPECT_NE(reasonFor(dir.path("missing.mp4")).find("No such file"), std::string::npos);
-}
 
-// What timelines declare: the picture's own rate and length (here shorter than the sound), and
-// the bits per sample where the sound states them.
-TEST(MediaDecoder, ReportsThePictureAndTheSampleDepth) {
-    TempDir dir;
-    const std::string path = dir.path("ntsc.mp4");
+    // What timelines declare: the picture's own rate and length (here shorter than the sound),
+    // and the bits per sample where the sound states them.
+    const std::string ntsc = dir.path("ntsc.mp4");
     ASSERT_TRUE(ffmpeg(toneSource(48000) + " -f lavfi -i color=s=64x48:r=30000/1001:d=2 " +
-                       "-c:v mpeg4 -c:a aac " + path));
-    const Trelis::MediaInfo info = MediaDecoder::probe(path);
+                       "-c:v mpeg4 -c:a aac " + ntsc));
+    const Trelis::MediaInfo info = MediaDecoder::probe(ntsc);
     EXPECT_TRUE(info.hasVideo);
     EXPECT_EQ(info.frameRateNum, 30000);
     EXPECT_EQ(info.frameRateDen, 1001);

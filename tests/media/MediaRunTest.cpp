@@ -312,19 +312,17 @@ TEST_F(CameraFolder, TheAudioStreamWithSoundIsTaken) {
     EXPECT_EQ(asked["unmatched"].size(), 2u);
 }
 
-TEST_F(CameraFolder, RefinementAtTheRecordersRate) {
+// Refined at the recorder's rate, to a fraction of a sample of the extraction rate. (The XML
+// timeline's rates and tracks are checked in XmlFilesKeepTheirRatesAndCamerasTheirLinks.)
+TEST_F(CameraFolder, RefinedAtTheRecordersRateTheOtioTakesTheCamerasFrameRate) {
     Trelis::RunOptions options;
     options.refineRate = 48000;
-    const std::map<std::string, double> offsets =
-        refinedByName(analyseMedia(dir.path("in"), options));
+    const Trelis::RunReport report = analyseMedia(dir.path("in"), options);
+    const std::map<std::string, double> offsets = refinedByName(report);
     ASSERT_EQ(offsets.size(), 3u);
     EXPECT_NEAR(offsets.at("recorder"), 7.5, 0.0002);
     EXPECT_NEAR(offsets.at("phone"), 11.25, 0.001);
-}
 
-// (The XML timeline's rates and tracks are checked in XmlFilesKeepTheirRatesAndCamerasTheirLinks.)
-TEST_F(CameraFolder, OtioTakesTheCamerasFrameRateAndGivesItAVideoTrack) {
-    const Trelis::RunReport report = analyseMedia(dir.path("in"));
     // One cluster is a plain timeline at the camera's frame rate (not the rate for timelines
     // without video), its picture timed in frames and its sound in samples.
     const Json otio = Json::parse(TrelisTest::otioOf(report, 30.0));

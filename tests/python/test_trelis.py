@@ -106,17 +106,22 @@ def test_sync_reports_a_bad_file_in_the_result(demo, tmp_path):
         trelis.sync(str(tmp_path / "missing"))
 
 
-def test_a_long_sync_stops_on_ctrl_c(demo, tmp_path):
-    event, _ = demo
-    for k in range(300):
-        os.symlink(os.path.join(event, f"cam{k % 4 + 1}.wav"), tmp_path / f"take{k:03}.wav")
+def stops_on_ctrl_c(call):
+    """Ctrl-C 0.3 s into `call` raises KeyboardInterrupt out of it."""
     timer = threading.Timer(0.3, _thread.interrupt_main)
     timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
-            trelis.sync(str(tmp_path), media="wav", j=1)
+            call()
     finally:
         timer.cancel()
+
+
+def test_a_long_sync_stops_on_ctrl_c(demo, tmp_path):
+    event, _ = demo
+    for k in range(300):
+        os.symlink(os.path.join(event, f"cam{k % 4 + 1}.wav"), tmp_path / f"take{k:03}.wav")
+    stops_on_ctrl_c(lambda: trelis.sync(str(tmp_path), media="wav", j=1))
     result = trelis.sync(event, media="wav")  # the streams work again, nothing is printed
     assert len(result.files) == 5
 
@@ -285,13 +290,7 @@ def test_a_long_fingerprint_stops_on_ctrl_c_and_the_next_call_works():
     # A rate coprime with the extraction rate and far above it is resampled without a table:
     # about a minute of work.
     long = np.random.default_rng(2).uniform(-0.5, 0.5, 384001 * 10).astype(np.float32)
-    timer = threading.Timer(0.3, _thread.interrupt_main)
-    timer.start()
-    try:
-        with pytest.raises(KeyboardInterrupt):
-            trelis.fingerprint(long, 384001)
-    finally:
-        timer.cancel()
+    stops_on_ctrl_c(lambda: trelis.fingerprint(long, 384001))
     _, floats = quantized_signal()
     assert len(trelis.fingerprint(floats, 8000)) > 100
 

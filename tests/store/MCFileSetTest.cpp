@@ -11,25 +11,25 @@ using Trelis::Landmark;
 using Trelis::MCFile;
 using Trelis::MCFileSet;
 
-TEST(MCFileSet, NullFileIsRefused) {
+// Records iterate in id order; a null record is refused; landmarks go to the record added last.
+TEST(MCFileSet, RecordsInIdOrderAndLandmarksToTheCurrentOne) {
     MCFileSet set;
-    set.addFile(new MCFile(5));
+    MCFile* b = set.addFile(new MCFile(2));
+    MCFile* a = set.addFile(new MCFile(1));
+    EXPECT_EQ(set.currentId, 1);
     EXPECT_EQ(set.addFile(nullptr), nullptr);
-    EXPECT_EQ(set.currentId, 5);
-    EXPECT_EQ(set.getFiles().size(), 1u);
-}
-
-TEST(MCFileSet, FilesIterateInIdOrder) {
-    MCFileSet set;
-    set.addFile(new MCFile(1));
-    set.addFile(new MCFile(0));
-    EXPECT_EQ(set.currentId, 0);
+    EXPECT_EQ(set.currentId, 1);
     std::vector<int> ids;
     for (const auto& entry : set.getFiles()) {
         ids.push_back(entry.first);
         EXPECT_EQ(entry.second->getId(), entry.first);
     }
-    EXPECT_EQ(ids, (std::vector<int>{0, 1}));
+    EXPECT_EQ(ids, (std::vector<int>{1, 2}));
+    set.addLandmark(new Landmark{4, a, 1u});
+    set.addLandmark(nullptr);
+    EXPECT_TRUE(b->landmarks.empty());
+    ASSERT_EQ(a->landmarks.size(), 1u);
+    EXPECT_EQ(a->getFirstFrame(), 4);
 }
 
 // The sanitizer build turns a wrong delete here into a failure: a leak of the set's records, a
@@ -49,15 +49,4 @@ TEST(MCFileSet, DuplicateIdKeepsTheFirstRecordAndLeavesTheSecondToTheCaller) {
     EXPECT_EQ(second->getId(), 2);
     EXPECT_EQ(second->getFirstFrame(), 9);
     delete second;
-}
-
-TEST(MCFileSet, AddLandmarkGoesToTheCurrentRecord) {
-    MCFileSet set;
-    MCFile* a = set.addFile(new MCFile(1));
-    MCFile* b = set.addFile(new MCFile(2));
-    set.addLandmark(new Landmark{4, b, 1u});
-    set.addLandmark(nullptr);
-    EXPECT_TRUE(a->landmarks.empty());
-    ASSERT_EQ(b->landmarks.size(), 1u);
-    EXPECT_EQ(b->getFirstFrame(), 4);
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <random>
 
@@ -13,10 +12,6 @@ using namespace Trelis;
 using TrelisTest::RecordingProgress;
 
 namespace {
-
-bool sameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
 
 // A random file set: few hashes so that they collide, files with gaps in their ids (now and then
 // far wider than the landmarks), landmarks without a file or pointing at another record, shared
@@ -89,16 +84,7 @@ TEST(FlatLandmarkIndex, MatchesTheStraightforwardIndexOnRandomSets) {
                          "," + std::to_string(key.second));
             EXPECT_EQ(f.id1, s->id1);
             EXPECT_EQ(f.id2, s->id2);
-            EXPECT_TRUE(sameBits(f.matchCount, s->matchCount));
-            EXPECT_TRUE(sameBits(f.offset, s->offset));
-            EXPECT_TRUE(sameBits(f.overlapLength, s->overlapLength));
-            EXPECT_TRUE(sameBits(f.overlapLandmarksF1, s->overlapLandmarksF1));
-            EXPECT_TRUE(sameBits(f.overlapLandmarksF2, s->overlapLandmarksF2));
-            EXPECT_TRUE(sameBits(f.percentMatchF1, s->percentMatchF1));
-            EXPECT_TRUE(sameBits(f.percentMatchF2, s->percentMatchF2));
-            EXPECT_TRUE(sameBits(f.templateLength, s->templateLength));
-            EXPECT_TRUE(sameBits(f.histMean, s->histMean));
-            EXPECT_TRUE(sameBits(f.histStd, s->histStd));
+            TrelisTest::expectSameBits(f, *s);
             EXPECT_EQ(f.accepted, s->accepted);
         }
     }

@@ -5,6 +5,8 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
+#include <vector>
 
 #include "MCClusterSyncParams.h"
 #include "MCExtractParams.h"
@@ -84,6 +86,10 @@ TEST(MCClusterBuilder, UnmatchedFilesAreClustersOfTheirOwn) {
         EXPECT_EQ(entry.second.second, 0.0f);
     }
     EXPECT_FALSE(stats.at({1, 2})->accepted);
+
+    MCClusterBuilder builder{MCClusterSyncParams(MCExtractParams())};
+    EXPECT_EQ(builder.buildClusters(nullptr, &stats), nullptr);
+    EXPECT_EQ(builder.buildClusters(&set, nullptr), nullptr);
 }
 
 TEST(MCClusterBuilder, OffsetSignDecidesWhoStartsFirst) {
@@ -102,48 +108,39 @@ TEST(MCClusterBuilder, OffsetSignDecidesWhoStartsFirst) {
     EXPECT_EQ(b.where.at(2).second, 0.0f);
 }
 
-TEST(MCClusterBuilder, ThreeFilesMergeAlongTheStrongestLinks) {
-    MCFileSet set;
-    for (int id : {1, 2, 3}) {
-        addRecord(set, id, {});
+// Three files, every link accepted: the strongest links merge first, ties go to the later key,
+// and a transferred link that ties with the survivor's own leaves the survivor's.
+TEST(MCClusterBuilder, MergesAlongTheStrongestLinksAndBreaksTiesByKey) {
+    const struct {
+        std::vector<std::tuple<int, int, float, float>> links;  // ids, weight, offset in frames
+        float second, third;                                    // where 2 and 3 start, in frames
+    } cases[] = {
+        // The link (2, 3) re-expressed through 2 beats the weaker direct link (1, 3).
+        {{{1, 2, 50, 100}, {2, 3, 30, -20}, {1, 3, 10, 85}}, 100, 80},
+        // (1, 3) and (2, 3) weigh the same: (2, 3) merges first, 3 at +30 from 2. Its link (1, 3)
+        // becomes (1, 2) with offset 50 - 30 = 20 and weight 40 > 20.
+        {{{1, 2, 20, 10}, {1, 3, 40, 50}, {2, 3, 40, 30}}, 20, 50},
+        // (1, 2) merges first; 2's link to 3 (weight 30, 3 at 100 + 5) ties with 1's own (3 at 60).
+        {{{1, 2, 50, 100}, {1, 3, 30, 60}, {2, 3, 30, 5}}, 100, 60},
+    };
+    for (const auto& c : cases) {
+        MCFileSet set;
+        for (int id : {1, 2, 3}) {
+            addRecord(set, id, {});
+        }
+        Stats stats{};
+        for (const auto& [id1, id2, weight, offset] : c.links) {
+            stats[{id1, id2}] = link(id1, id2, weight, offset);
+        }
+        const Built b = build(set, stats);
+        ASSERT_EQ(b.result->size(), 1u);
+        EXPECT_EQ(b.where.at(1).second, 0.0f);
+        EXPECT_EQ(b.where.at(2).second, c.second / 31.25f);
+        EXPECT_EQ(b.where.at(3).second, c.third / 31.25f);
+        for (const auto& entry : stats) {
+            EXPECT_TRUE(entry.second->accepted);
+        }
     }
-    // The link (2, 3) re-expressed through 2 beats the weaker direct link (1, 3).
-    Stats stats{link(1, 2, 50, 100), link(2, 3, 30, -20), link(1, 3, 10, 85)};
-    const Built b = build(set, stats);
-    ASSERT_EQ(b.result->size(), 1u);
-    EXPECT_EQ(b.where.at(1).second, 0.0f);
-    EXPECT_EQ(b.where.at(2).second, 100.0f / 31.25f);
-    EXPECT_EQ(b.where.at(3).second, 80.0f / 31.25f);
-    for (const auto& entry : stats) {
-        EXPECT_TRUE(entry.second->accepted);
-    }
-}
-
-TEST(MCClusterBuilder, EqualWeightsMergeTheLaterKeyFirst) {
-    MCFileSet set;
-    for (int id : {1, 2, 3}) {
-        addRecord(set, id, {});
-    }
-    // (1, 3) and (2, 3) weigh the same: (2, 3) goes first, and its transfer to (2, ...) ...
-    // then (1, 2) against the moved link. The offsets tell which links were used.
-    Stats stats{link(1, 2, 20, 10), link(1, 3, 40, 50), link(2, 3, 40, 30)};
-    const Built b = build(set, stats);
-    // (2, 3) merged first: 3 at +30 from 2. Its link (1, 3) becomes (1, 2) with offset
-    // 50 - 30 = 20 and weight 40 > 20: file 2 at 20, file 3 at 50.
-    EXPECT_EQ(b.where.at(2).second, 20.0f / 31.25f);
-    EXPECT_EQ(b.where.at(3).second, 50.0f / 31.25f);
-}
-
-TEST(MCClusterBuilder, TransferredLinkOfEqualWeightLeavesTheSurvivorsLink) {
-    MCFileSet set;
-    for (int id : {1, 2, 3}) {
-        addRecord(set, id, {});
-    }
-    // (1, 2) is merged first; 2's link to 3 (weight 30, implying 3 at 100 + 5) ties with 1's own
-    // (weight 30, 3 at 60), which stays.
-    Stats stats{link(1, 2, 50, 100), link(1, 3, 30, 60), link(2, 3, 30, 5)};
-    const Built b = build(set, stats);
-    EXPECT_EQ(b.where.at(3).second, 60.0f / 31.25f);
 }
 
 TEST(MCClusterBuilder, ChainOfFourIsOneCluster) {
@@ -162,14 +159,6 @@ TEST(MCClusterBuilder, ChainOfFourIsOneCluster) {
     }
     EXPECT_EQ(b.where.at(5).first, 5);
     EXPECT_FALSE(stats.at({1, 4})->accepted);
-}
-
-TEST(MCClusterBuilder, NullArgumentsGiveNull) {
-    MCFileSet set;
-    Stats stats{};
-    MCClusterBuilder builder{MCClusterSyncParams(MCExtractParams())};
-    EXPECT_EQ(builder.buildClusters(nullptr, &stats), nullptr);
-    EXPECT_EQ(builder.buildClusters(&set, nullptr), nullptr);
 }
 
 TEST(FileGroups, JoiningComponents) {

@@ -24,6 +24,7 @@ Histograms score(MCFileSet& set, unsigned maxLandmarks = 250, MCProgress* progre
 
 }  // namespace
 
+// The vote is the lower id's time minus the higher's.
 TEST(MCLandmarkIndex, VoteIsTheLowerIdFileTimeMinusTheHigher) {
     MCFileSet set;
     MCFile* one = addRecord(set, 1, {{100, 7}});
@@ -39,6 +40,23 @@ TEST(MCLandmarkIndex, VoteIsTheLowerIdFileTimeMinusTheHigher) {
     addRecord(reversed, 1, {{40, 7}});
     addRecord(reversed, 2, {{100, 7}});
     EXPECT_EQ(score(reversed)->at({1, 2})->count(-60), 1u);
+
+    // Keys are lower id first, whatever the order of addition.
+    MCFileSet added;
+    addRecord(added, 7, {{50, 1}});
+    addRecord(added, 3, {{20, 1}});
+    const auto keyed = score(added);
+    ASSERT_EQ(keyed->size(), 1u);
+    EXPECT_EQ(keyed->begin()->first, (std::pair<int, int>{3, 7}));
+    EXPECT_EQ(keyed->begin()->second->count(-30), 1u);
+
+    // Landmarks without a file count as file 0; hashes of one file make no pair.
+    MCFileSet orphans;
+    addRecord(orphans, 1, {{5, 2}, {1, 4}, {2, 4}})->addLandmark(new Landmark{9, nullptr, 2u});
+    addRecord(orphans, 2, {{1, 6}});
+    const auto zero = score(orphans);
+    ASSERT_EQ(zero->size(), 1u);
+    EXPECT_EQ(zero->at({0, 1})->count(4), 1u);  // 9 - 5
 }
 
 TEST(MCLandmarkIndex, EveryPairOfHoldersVotes) {
@@ -79,32 +97,6 @@ TEST(MCLandmarkIndex, HashesHeldByTooManyLandmarksAreDropped) {
         }
         EXPECT_EQ(votes, held == 250 ? 1u + 125u * 125u : 1u) << held;
     }
-}
-
-TEST(MCLandmarkIndex, HashesOfOneFileMakeNoPair) {
-    MCFileSet set;
-    addRecord(set, 1, {{1, 4}, {2, 4}, {3, 8}});
-    addRecord(set, 2, {{1, 6}});
-    EXPECT_TRUE(score(set)->empty());
-}
-
-TEST(MCLandmarkIndex, KeysAreLowerIdFirstWhateverTheOrderOfAddition) {
-    MCFileSet set;
-    addRecord(set, 7, {{50, 1}});
-    addRecord(set, 3, {{20, 1}});
-    const auto histograms = score(set);
-    ASSERT_EQ(histograms->size(), 1u);
-    EXPECT_EQ(histograms->begin()->first, (std::pair<int, int>{3, 7}));
-    EXPECT_EQ(histograms->begin()->second->count(-30), 1u);
-}
-
-TEST(MCLandmarkIndex, LandmarksWithoutAFileCountAsFileZero) {
-    MCFileSet set;
-    MCFile* one = addRecord(set, 1, {{5, 2}});
-    one->addLandmark(new Landmark{9, nullptr, 2u});
-    const auto histograms = score(set);
-    ASSERT_EQ(histograms->size(), 1u);
-    EXPECT_EQ(histograms->at({0, 1})->count(4), 1u);  // 9 - 5
 }
 
 TEST(MCLandmarkIndex, ProgressOfEmptyAndOneFileSets) {

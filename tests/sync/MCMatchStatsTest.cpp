@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "support/Capture.h"
 #include "sync/MatchStatsMap.h"
 #include "sync/SyncTestSupport.h"
 
@@ -70,9 +71,23 @@ TEST(MCMatchStats, WinningBinIsTheLargestOffsetAmongEqualCounts) {
     EXPECT_EQ(s.histogram, &h);
     EXPECT_EQ(computeMatchStats(nullptr, &pairs), nullptr);
     EXPECT_EQ(computeMatchStats(&set, nullptr), nullptr);
+
+    // The spread has a floor.
+    spanning(set, 3, 0, 300);
+    spanning(set, 4, 100, 300);
+    OffsetHistogram few = histogramOf({{0, 3}}, &voter);
+    PairHistogramMap other{{{3, 4}, &few}};
+    stats.reset(computeMatchStats(&set, &other));
+    const MCMatchStats& floored = *stats->at({3, 4});
+    EXPECT_EQ(floored.overlapLength, 200.0f);
+    EXPECT_NEAR(floored.histStd, std::sqrt(0.1f), 1e-6f);
+    EXPECT_EQ(floored.overlapLandmarksF1, 201.0f);
+    EXPECT_EQ(floored.percentMatchF1, 3.0f / 201.0f);
 }
 
-TEST(MCMatchStats, OverlapOfStaggeredFilesCountsAtTheRightEnds) {
+// The overlap of staggered files, counted at the right ends; of disjoint files, negative (and
+// rejected); of a missing record, nothing.
+TEST(MCMatchStats, OverlapOfStaggeredDisjointAndMissingFiles) {
     MCFileSet set;
     MCFile* a = spanning(set, 1, 0, 999);
     MCFile* b = spanning(set, 2, 0, 999);
@@ -85,32 +100,23 @@ TEST(MCMatchStats, OverlapOfStaggeredFilesCountsAtTheRightEnds) {
     EXPECT_EQ(n2, 600.0f);  // frames 400 to 999
 
     // Check the ranges themselves with sparse records: landmarks only at 0, 450 and 999.
-    MCFileSet sparse;
-    MCFile* c = addRecord(sparse, 1, {{0, 1}, {450, 1}, {999, 1}});
-    MCFile* d = addRecord(sparse, 2, {{0, 1}, {450, 1}, {999, 1}});
+    MCFile* c = addRecord(set, 3, {{0, 1}, {450, 1}, {999, 1}});
+    MCFile* d = addRecord(set, 4, {{0, 1}, {450, 1}, {999, 1}});
     c->computeCLF();
     d->computeCLF();
     computeOverlap(c, d, 400.0f, n1, n2);
     EXPECT_EQ(n1, 2.0f);  // 450 and 999 lie in 400..999
     EXPECT_EQ(n2, 2.0f);  // 0 and 450 lie in 0..599
-}
 
-TEST(MCMatchStats, DisjointFilesHaveNegativeOverlapAndAreRejected) {
-    MCFileSet set;
-    MCFile* a = spanning(set, 1, 0, 99);
-    MCFile* b = spanning(set, 2, 500, 999);
-    float n1 = 0, n2 = 0;
-    EXPECT_EQ(computeOverlap(a, b, 0.0f, n1, n2), -401.0f);
+    MCFile* early = spanning(set, 5, 0, 99);
+    MCFile* late = spanning(set, 6, 500, 999);
+    EXPECT_EQ(computeOverlap(early, late, 0.0f, n1, n2), -401.0f);
     MCMatchStats s = passing();
     s.overlapLength = -401.0f;
     EXPECT_FALSE(acceptMatch(s, 0, 31.25f, 0.0f, -100.0f, 0.0f));  // condition 6 alone
-}
 
-TEST(MCMatchStats, MissingRecordGivesNoOverlap) {
-    MCFileSet set;
-    MCFile* a = spanning(set, 1, 0, 99);
-    float n1 = 7, n2 = 7;
-    EXPECT_EQ(computeOverlap(a, nullptr, 3.0f, n1, n2), 0.0f);
+    n1 = n2 = 7;
+    EXPECT_EQ(computeOverlap(early, nullptr, 3.0f, n1, n2), 0.0f);
     EXPECT_EQ(n1, 7.0f);
     EXPECT_EQ(n2, 7.0f);
 }
@@ -125,22 +131,6 @@ TEST(MCMatchStats, HistogramMeanAndSpread) {
     EXPECT_NEAR(mean + 10.0f * std::sqrt(variance), 12.42f, 0.01f);
     computeHistogramStats(nullptr, 599.0f, mean, variance);  // nothing happens
     EXPECT_NEAR(mean, 0.0601f, 0.0001f);
-}
-
-TEST(MCMatchStats, SpreadHasAFloor) {
-    MCFileSet set;
-    spanning(set, 1, 0, 300);
-    spanning(set, 2, 100, 300);
-    Landmark voter{5, nullptr, 1u};
-    OffsetHistogram h = histogramOf({{0, 3}}, &voter);
-    PairHistogramMap pairs{{{1, 2}, &h}};
-    std::unique_ptr<MatchStatsMap, void (*)(MatchStatsMap*)> stats(computeMatchStats(&set, &pairs),
-                                                                   deleteMatchStats);
-    const MCMatchStats& s = *stats->at({1, 2});
-    EXPECT_EQ(s.overlapLength, 200.0f);
-    EXPECT_NEAR(s.histStd, std::sqrt(0.1f), 1e-6f);
-    EXPECT_EQ(s.overlapLandmarksF1, 201.0f);
-    EXPECT_EQ(s.percentMatchF1, 3.0f / 201.0f);
 }
 
 TEST(MCMatchStats, TemplateIsTheExtentOfTheVotingLandmarks) {
@@ -199,11 +189,8 @@ TEST(MCMatchStats, EachRejectionIsAStrictComparison) {
     EXPECT_TRUE(accept(s));
     s.histStd = 3.0f;
     EXPECT_FALSE(accept(s));
-}
-
-TEST(MCMatchStats, NanRejectsNothing) {
-    MCMatchStats s = passing();
-    s.percentMatchF1 = NAN;  // no landmark counted: 0 / 0
+    s = passing();
+    s.percentMatchF1 = NAN;  // no landmark counted: 0 / 0; NaN rejects nothing
     s.percentMatchF2 = NAN;
     s.histMean = NAN;
     EXPECT_TRUE(accept(s));
@@ -216,9 +203,7 @@ TEST(MCMatchStats, PrintMergeStatsListsEveryField) {
     s.offset = -12.0f;
     s.overlapLandmarksF1 = 600.0f;
     s.overlapLandmarksF2 = 512.0f;
-    testing::internal::CaptureStdout();
-    printMergeStats(s);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(TrelisTest::stdoutOf([&] { printMergeStats(s); }),
               "MERGE STATS OF FILE 3 AND 8\noffset: -12\nmatch count: 30\nlength of overlap: "
               "599\npercentage of matches in F1: 0.05 out of: 600\npercentage of matches in F2: "
               "0.05 out of: 512\nlength of template region: 200\nmean of hist: 0.06\nstd of "

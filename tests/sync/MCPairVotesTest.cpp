@@ -18,10 +18,6 @@ using namespace Trelis;
 
 namespace {
 
-bool sameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 // Files cut from a few events (each a stream of landmarks), with their own noise landmarks and
 // hashes repeated within a file, ids with gaps: enough shared material that pairs are accepted.
 void eventSet(MCFileSet& set, std::mt19937& rng) {
@@ -59,32 +55,6 @@ void eventSet(MCFileSet& set, std::mt19937& rng) {
     }
 }
 
-// The set's votes gathered in `parts` partitions by hash (landmarks shuffled), then summed.
-MCPairVotes partitionedVotes(MCFileSet& set, unsigned parts, unsigned maxLandmarks,
-                             bool perRecording, std::mt19937& rng) {
-    std::vector<std::vector<std::uint32_t>> hashes(parts);
-    std::vector<std::vector<std::int32_t>> ids(parts), times(parts);
-    std::vector<const Landmark*> all;
-    for (const auto& [id, file] : set.getFiles()) {
-        for (const auto& [frame, landmarks] : file->landmarks) {
-            all.insert(all.end(), landmarks.begin(), landmarks.end());
-        }
-    }
-    std::shuffle(all.begin(), all.end(), rng);
-    for (const Landmark* l : all) {
-        const unsigned p = (l->hash * 2654435761u >> 7) % parts;
-        hashes[p].push_back(l->hash);
-        ids[p].push_back(l->file->getId());
-        times[p].push_back(l->time);
-    }
-    MCPairVotes sum;
-    for (unsigned p = 0; p < parts; ++p) {
-        sum.add(MCPairVotes::fromLandmarks(hashes[p].data(), ids[p].data(), times[p].data(),
-                                           hashes[p].size(), maxLandmarks, perRecording));
-    }
-    return sum;
-}
-
 }  // namespace
 
 // Votes gathered in 1, 2 and 5 hash partitions and summed give every pair the statistics of the
@@ -99,18 +69,8 @@ TEST(MCPairVotes, PartitionedVotesGiveTheOneMachineRun) {
         const bool perRecording = trial % 2 == 1;
         const unsigned maxLandmarks = trial % 3 == 0 ? 250 : 3 + rng() % 60;
 
-        // The file set as a machine without the landmarks knows it.
-        MCFileSet counts;
-        for (const auto& [id, file] : set.getFiles()) {
-            auto* record = new MCFile(id);
-            std::vector<int> cumulative;
-            for (const auto& [frame, total] : file->clf) {
-                cumulative.push_back(total);
-            }
-            record->setLandmarkCounts(file->getFirstFrame(), cumulative);
-            counts.addFile(record);
-            counts.idToName[id] = set.idToName[id];
-        }
+        MCFileSet counts;  // what a machine without the landmarks knows
+        TrelisTest::copyCounts(set, counts);
 
         FlatLandmarkIndex index(maxLandmarks, 1, perRecording);
         index.run(&set, nullptr);
@@ -131,23 +91,15 @@ TEST(MCPairVotes, PartitionedVotesGiveTheOneMachineRun) {
             SCOPED_TRACE("trial " + std::to_string(trial) + ", " + std::to_string(parts) +
                          " partitions");
             const std::vector<MCMatchStats> stats =
-                partitionedVotes(set, parts, maxLandmarks, perRecording, rng).statistics(&counts);
+                TrelisTest::partitionedVotes(set, parts, maxLandmarks, perRecording, rng)
+                    .statistics(&counts);
             ASSERT_EQ(stats.size(), expected->size());
             std::size_t k = 0;
             for (const auto& [key, e] : *expected) {
                 const MCMatchStats& s = stats[k++];
                 ASSERT_EQ(s.id1, key.first);
                 ASSERT_EQ(s.id2, key.second);
-                EXPECT_TRUE(sameBits(s.matchCount, e->matchCount));
-                EXPECT_TRUE(sameBits(s.offset, e->offset));
-                EXPECT_TRUE(sameBits(s.overlapLength, e->overlapLength));
-                EXPECT_TRUE(sameBits(s.overlapLandmarksF1, e->overlapLandmarksF1));
-                EXPECT_TRUE(sameBits(s.overlapLandmarksF2, e->overlapLandmarksF2));
-                EXPECT_TRUE(sameBits(s.percentMatchF1, e->percentMatchF1));
-                EXPECT_TRUE(sameBits(s.percentMatchF2, e->percentMatchF2));
-                EXPECT_TRUE(sameBits(s.templateLength, e->templateLength));
-                EXPECT_TRUE(sameBits(s.histMean, e->histMean));
-                EXPECT_TRUE(sameBits(s.histStd, e->histStd));
+                TrelisTest::expectSameBits(s, *e);
             }
             pairs += stats.size();
 
@@ -161,8 +113,7 @@ TEST(MCPairVotes, PartitionedVotesGiveTheOneMachineRun) {
             for (std::size_t a = 0; a < accepted.size(); ++a) {
                 EXPECT_EQ(accepted[a].id1, acceptedOne[a].id1);
                 EXPECT_EQ(accepted[a].id2, acceptedOne[a].id2);
-                EXPECT_TRUE(sameBits(accepted[a].offset, acceptedOne[a].offset));
-                EXPECT_TRUE(sameBits(accepted[a].matchCount, acceptedOne[a].matchCount));
+                TrelisTest::expectSameBits(accepted[a], acceptedOne[a]);
             }
             acceptedPairs += accepted.size();
             ASSERT_EQ(many->size(), one->size());

@@ -21,12 +21,15 @@
 #include "MCPairVotes.h"
 #include "MCProgress.h"
 #include "MCVerifiedSync.h"
+#include "support/Devices.h"
 #include "support/MemoryInput.h"
 #include "support/MemorySource.h"
 #include "sync/OffsetCandidates.h"
+#include "sync/SyncTestSupport.h"
 #include "synth/Synth.h"
 
 using namespace Trelis;
+using TrelisTest::heardBy;
 using TrelisTest::MemoryInput;
 using TrelisTest::MemorySource;
 
@@ -120,37 +123,6 @@ TEST(OffsetCandidates, LogTailFollowsThePoissonTail) {
 
 namespace {
 
-constexpr double kRate = 8000.0;
-
-class StageLog : public MCProgress {
-public:
-    bool setProgress(float) override { return true; }
-    bool setStage(int stage) override {
-        stages.push_back(stage);
-        return true;
-    }
-    std::vector<int> stages;
-};
-
-// What a device hears of `event` from `start` seconds: its clock `ppm` fast, with noise
-// `snrDb` below the sound.
-std::vector<float> device(const std::vector<float>& event, double start, double seconds, double ppm,
-                          double snrDb, unsigned seed) {
-    std::vector<float> out = TrelisSynth::resample(
-        event, start * kRate, static_cast<std::size_t>(seconds * kRate), 1.0 / (1.0 + ppm * 1e-6));
-    double power = 0.0;
-    for (float v : out) {
-        power += static_cast<double>(v) * v;
-    }
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(
-        0.0, std::sqrt(power / out.size()) * std::pow(10.0, -snrDb / 20.0));
-    for (float& v : out) {
-        v += static_cast<float>(noise(rng));
-    }
-    return out;
-}
-
 struct Outcome {
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters{nullptr, deleteClusterResult};
     std::vector<PairMatch> pairs;
@@ -165,12 +137,12 @@ struct Outcome {
 TEST(MCVerifiedSync, LinksTheEventAtItsOffsetsAndLeavesRepeatsAndStrangersOut) {
     const std::vector<float> event = TrelisSynth::musicLike(3, 200.0);
     MemorySource source;
-    source.recordings[1] = device(event, 0.0, 120.0, 0.0, 20.0, 1);
-    source.recordings[2] = device(event, 60.0, 120.0, 80.0, 10.0, 2);
-    source.recordings[3] = device(event, 100.0, 15.0, 0.0, 3.0, 3);
-    source.recordings[4] = device(TrelisSynth::musicLike(44, 90.0), 0.0, 90.0, 0.0, 20.0, 4);
-    std::vector<float> twice = device(event, 40.0, 20.0, 0.0, 20.0, 5);
-    const std::vector<float> again = device(event, 40.0, 20.0, 0.0, 20.0, 6);
+    source.recordings[1] = heardBy(event, 0.0, 120.0, 0.0, 20.0, 1);
+    source.recordings[2] = heardBy(event, 60.0, 120.0, 80.0, 10.0, 2);
+    source.recordings[3] = heardBy(event, 100.0, 15.0, 0.0, 3.0, 3);
+    source.recordings[4] = heardBy(TrelisSynth::musicLike(44, 90.0), 0.0, 90.0, 0.0, 20.0, 4);
+    std::vector<float> twice = heardBy(event, 40.0, 20.0, 0.0, 20.0, 5);
+    const std::vector<float> again = heardBy(event, 40.0, 20.0, 0.0, 20.0, 6);
     twice.insert(twice.end(), again.begin(), again.end());
     source.recordings[5] = twice;
 
@@ -182,7 +154,7 @@ TEST(MCVerifiedSync, LinksTheEventAtItsOffsetsAndLeavesRepeatsAndStrangersOut) {
         files.addFile(extractor.run(&input, id));
         files.idToName[id] = "dev" + std::to_string(id);
     }
-    StageLog progress;
+    TrelisTest::RecordingProgress progress;
     Outcome run;
     run.clusters.reset(MCVerifiedSync(MCClusterSyncParams(extractParams), MCVerifyParams())
                            .run(&files, source, &progress, &run.pairs));
@@ -231,35 +203,10 @@ TEST(MCVerifiedSync, LinksTheEventAtItsOffsetsAndLeavesRepeatsAndStrangersOut) {
 
     // The same from votes gathered in three hash partitions and summed, measured on a machine
     // that knows only the files' landmark counts, and decided on another.
-    MCPairVotes votes;
+    std::mt19937 shuffle(3);
+    const MCPairVotes votes = TrelisTest::partitionedVotes(files, 3, 250, false, shuffle);
     MCFileSet counts;
-    for (int part = 0; part < 3; ++part) {
-        std::vector<std::uint32_t> hashes;
-        std::vector<std::int32_t> ids, times;
-        for (const auto& [id, file] : files.getFiles()) {
-            for (const auto& [frame, landmarks] : file->landmarks) {
-                for (const Landmark* l : landmarks) {
-                    if (static_cast<int>(l->hash % 3) == part) {
-                        hashes.push_back(l->hash);
-                        ids.push_back(id);
-                        times.push_back(l->time);
-                    }
-                }
-            }
-        }
-        votes.add(MCPairVotes::fromLandmarks(hashes.data(), ids.data(), times.data(), hashes.size(),
-                                             250, false));
-    }
-    for (const auto& [id, file] : files.getFiles()) {
-        std::vector<int> cumulative;
-        for (const auto& [frame, total] : file->clf) {
-            cumulative.push_back(total);
-        }
-        auto* record = new MCFile(id);
-        record->setLandmarkCounts(file->getFirstFrame(), cumulative);
-        counts.addFile(record);
-        counts.idToName[id] = files.idToName[id];
-    }
+    TrelisTest::copyCounts(files, counts);
     const MCVerifiedSync sync{MCClusterSyncParams(extractParams), MCVerifyParams()};
     std::vector<PairMatch> decided;
     std::unique_ptr<ClusterResult, void (*)(ClusterResult*)> clusters(
