@@ -86,136 +86,65 @@ WavImage pcm16File(const std::vector<std::int16_t>& samples) {
 // that disagree with the file; reads past the end.
 TEST(wavfile_t, ReadsEveryAcceptedLayout) {
     TempDir dir;
-    const struct {
-        const char* what;
-        WavImage image;
-        std::uint64_t frames;
-        std::streamoff dataStart;
-        std::uint32_t rate;
-        float fill;                      // what the caller's array held before each read
-        std::vector<float> want, again;  // a read of want.size() samples, and one more
-    } cases[] = {
-        {"16 bits",
-         pcm16File({-32768, 16384, 0, 32767}),
-         4,
-         44,
-         8000,
-         99.0f,
-         {-1.0f, 0.5f, 0.0f, 32767 / 32768.0f},
-         {}},
-        {"8 bits",
-         WavImage().riff().fmt(1, 1, 8000, 8).data({128, 0, 255}),
-         3,
-         44,
-         8000,
-         99.0f,
-         {0.0f, -1.0f, 127 / 128.0f},
-         {}},
-        {"stereo",
-         WavImage().riff().fmt(1, 2, 8000, 16).data(WavImage::pcm16({100, -1, 200, -2})),
-         2,
-         44,
-         8000,
-         99.0f,
-         {100 / 32768.0f, 200 / 32768.0f},
-         {}},
-        {"32 bits tagged PCM",
-         WavImage().riff().fmt(1, 1, 8000, 32).data(WavImage::float32({0.25f, -3.5f})),
-         2,
-         44,
-         8000,
-         99.0f,
-         {0.25f, -3.5f},
-         {}},
-        {"32 bits tagged float",
-         WavImage().riff().fmt(3, 1, 8000, 32).data(WavImage::float32({0.25f, -3.5f})),
-         2,
-         44,
-         8000,
-         99.0f,
-         {0.25f, -3.5f},
-         {}},
-        // An odd-sized chunk before "fmt " takes no pad byte; a fact chunk before "data".
-        {"other chunks",
-         WavImage()
-             .riff()
-             .chunk("JUNK", {1, 2, 3})
-             .fmt(1, 1, 8000, 16, 40)
-             .chunk("fact", {0, 0, 0, 0})
-             .chunk("LIST", {'a', 'b'})
-             .data(WavImage::pcm16({8192})),
-         1,
-         101,
-         8000,
-         99.0f,
-         {0.25f},
-         {}},
-        {"format extension",
-         WavImage().riff().fmt(1, 1, 8000, 16, 18).data(WavImage::pcm16({-8192})),
-         1,
-         46,
-         8000,
-         99.0f,
-         {-0.25f},
-         {}},
-        // Tag 0xFFFE is negative as 16 bits.
-        {"extensible tag",
-         WavImage().riff().fmt(0xFFFE, 2, 48000, 16, 40).data(WavImage::pcm16({4096, 0})),
-         1,
-         68,
-         48000,
-         99.0f,
-         {0.125f},
-         {}},
-        // 6 / (24 / 8) / 1 frames, none delivered.
-        {"24 bits",
-         WavImage().riff().fmt(1, 1, 8000, 24).data({1, 2, 3, 4, 5, 6}),
-         2,
-         44,
-         8000,
-         7.0f,
-         {7.0f, 7.0f, 7.0f},
-         {}},
-        // The element whose read meets the end repeats what the frame buffer still holds; at the
-        // end, a fresh call stores one sample of its zeroed frame buffer and stops.
-        {"past the end",
-         pcm16File({1000, 2000, 3000}),
-         3,
-         44,
-         8000,
-         5.0f,
-         {1000 / 32768.0f, 2000 / 32768.0f, 3000 / 32768.0f, 3000 / 32768.0f, 5.0f, 5.0f},
-         {0.0f, 5.0f, 5.0f}},
-        {"data size beyond the file",
-         WavImage().riff().fmt(1, 1, 8000, 16).data(WavImage::pcm16({8192, 8192}), 1000000),
-         500000,
-         44,
-         8000,
-         9.0f,
-         {0.25f, 0.25f, 0.25f, 9.0f},
-         {}},
-        // The two size bytes that are there count as frames.
-        {"file ending inside the data size",
-         WavImage().riff().fmt(1, 1, 8000, 16).raw({'d', 'a', 't', 'a', 8, 0}),
-         4,
-         42,
-         8000,
-         9.0f,
-         {0.0f, 9.0f},
-         {}},
-    };
-    for (const auto& c : cases) {
-        const std::string path = dir.path(std::string(c.what) + ".wav");
-        c.image.save(path);
+    // Opens `image`, checks its header's facts, then reads want.size() samples into an array that
+    // held `fill`, and again.size() more where given.
+    const auto check = [&](const std::string& what, const WavImage& image, std::uint64_t frames,
+                           std::streamoff dataStart, std::uint32_t rate, float fill,
+                           const std::vector<float>& want, const std::vector<float>& again) {
+        const std::string path = dir.path(what + ".wav");
+        image.save(path);
         wavfile_t reader(path, 1, 1, 16000);
-        EXPECT_EQ(reader.numFrames, c.frames) << c.what;
-        EXPECT_EQ(static_cast<std::streamoff>(reader.dataStart), c.dataStart) << c.what;
-        EXPECT_EQ(reader.sampleRate, c.rate) << c.what;
-        EXPECT_EQ(readAll(reader, static_cast<int>(c.want.size()), c.fill), c.want) << c.what;
-        if (!c.again.empty()) {
-            EXPECT_EQ(readAll(reader, static_cast<int>(c.again.size()), c.fill), c.again) << c.what;
+        EXPECT_EQ(reader.numFrames, frames) << what;
+        EXPECT_EQ(static_cast<std::streamoff>(reader.dataStart), dataStart) << what;
+        EXPECT_EQ(reader.sampleRate, rate) << what;
+        EXPECT_EQ(readAll(reader, static_cast<int>(want.size()), fill), want) << what;
+        if (!again.empty()) {
+            EXPECT_EQ(readAll(reader, static_cast<int>(again.size()), fill), again) << what;
         }
+    };
+    check("16 bits", pcm16File({-32768, 16384, 0, 32767}), 4, 44, 8000, 99.0f,
+          {-1.0f, 0.5f, 0.0f, 32767 / 32768.0f}, {});
+    check("8 bits", WavImage().riff().fmt(1, 1, 8000, 8).data({128, 0, 255}), 3, 44, 8000, 99.0f,
+          {0.0f, -1.0f, 127 / 128.0f}, {});
+    check("stereo", WavImage().riff().fmt(1, 2, 8000, 16).data(WavImage::pcm16({100, -1, 200, -2})),
+          2, 44, 8000, 99.0f, {100 / 32768.0f, 200 / 32768.0f}, {});
+    for (const int tag : {1, 3}) {  // 32 bits are float whatever the tag says
+        check("32 bits tag " + std::to_string(tag),
+              WavImage().riff().fmt(tag, 1, 8000, 32).data(WavImage::float32({0.25f, -3.5f})), 2,
+              44, 8000, 99.0f, {0.25f, -3.5f}, {});
     }
+    // An odd-sized chunk before "fmt " takes no pad byte; a fact chunk before "data".
+    check("other chunks",
+          WavImage()
+              .riff()
+              .chunk("JUNK", {1, 2, 3})
+              .fmt(1, 1, 8000, 16, 40)
+              .chunk("fact", {0, 0, 0, 0})
+              .chunk("LIST", {'a', 'b'})
+              .data(WavImage::pcm16({8192})),
+          1, 101, 8000, 99.0f, {0.25f}, {});
+    check("format extension",
+          WavImage().riff().fmt(1, 1, 8000, 16, 18).data(WavImage::pcm16({-8192})), 1, 46, 8000,
+          99.0f, {-0.25f}, {});
+    // Tag 0xFFFE is negative as 16 bits.
+    check("extensible tag",
+          WavImage().riff().fmt(0xFFFE, 2, 48000, 16, 40).data(WavImage::pcm16({4096, 0})), 1, 68,
+          48000, 99.0f, {0.125f}, {});
+    // 6 / (24 / 8) / 1 frames, none delivered.
+    check("24 bits", WavImage().riff().fmt(1, 1, 8000, 24).data({1, 2, 3, 4, 5, 6}), 2, 44, 8000,
+          7.0f, {7.0f, 7.0f, 7.0f}, {});
+    // The element whose read meets the end repeats what the frame buffer still holds; at the end,
+    // a fresh call stores one sample of its zeroed frame buffer and stops.
+    check("past the end", pcm16File({1000, 2000, 3000}), 3, 44, 8000, 5.0f,
+          {1000 / 32768.0f, 2000 / 32768.0f, 3000 / 32768.0f, 3000 / 32768.0f, 5.0f, 5.0f},
+          {0.0f, 5.0f, 5.0f});
+    check("data size beyond the file",
+          WavImage().riff().fmt(1, 1, 8000, 16).data(WavImage::pcm16({8192, 8192}), 1000000),
+          500000, 44, 8000, 9.0f, {0.25f, 0.25f, 0.25f, 9.0f}, {});
+    // The two size bytes that are there count as frames.
+    check("file ending inside the data size",
+          WavImage().riff().fmt(1, 1, 8000, 16).raw({'d', 'a', 't', 'a', 8, 0}), 4, 42, 8000, 9.0f,
+          {0.0f, 9.0f}, {});
 }
 
 // Files that are refused, each with its exact message; a missing file (or the folder itself)

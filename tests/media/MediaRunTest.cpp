@@ -345,6 +345,7 @@ TEST_F(CameraFolder, RefinedAtTheRecordersRateTheOtioTakesTheCamerasFrameRate) {
     // The JSON names the files that could not be decoded, with the reason.
     const Json json = jsonOf(report);
     EXPECT_EQ(json["settings"]["media"], "all");
+    EXPECT_EQ(json["settings"]["refineRate"], 48000);
     EXPECT_EQ(json["files"][0]["name"], "broll");
     EXPECT_EQ(json["files"][0]["status"], "error");
     EXPECT_EQ(json["files"][0]["message"], "no audio stream");

@@ -122,6 +122,8 @@ TEST(MCClusterBuilder, MergesAlongTheStrongestLinksAndBreaksTiesByKey) {
         {{{1, 2, 20, 10}, {1, 3, 40, 50}, {2, 3, 40, 30}}, 20, 50},
         // (1, 2) merges first; 2's link to 3 (weight 30, 3 at 100 + 5) ties with 1's own (3 at 60).
         {{{1, 2, 50, 100}, {1, 3, 30, 60}, {2, 3, 30, 5}}, 100, 60},
+        // Three links of one weight that disagree: (2, 3) goes first, and 1's own link to 2 stays.
+        {{{1, 2, 40, 10}, {2, 3, 40, 30}, {1, 3, 40, 0}}, 10, 40},
     };
     for (const auto& c : cases) {
         MCFileSet set;
