@@ -180,7 +180,8 @@ void releaseRecords(MCFileSet& files, unsigned int threads) {
         records.push_back(record);
     }
     files.files.clear();
-    MCTaskPool(threads).run(records.size(), [&](std::size_t i, unsigned int) { delete records[i]; });
+    MCTaskPool(threads).run(records.size(),
+                            [&](std::size_t i, unsigned int) { delete records[i]; });
 }
 
 }  // namespace

@@ -90,8 +90,8 @@ std::vector<std::int32_t> numberFiles(Entries& entries) {
 // slot (`spans` holds one list per file); a hash more than maxLandmarks landmarks hold is dropped
 // unless popularity is judged per recording. Returns the hashes held at least twice.
 template <typename Entries>
-std::size_t voteSpans(const Entries& entries, unsigned int maxLandmarks,
-                      bool perRecording, std::vector<std::vector<VoteSpan>>& spans) {
+std::size_t voteSpans(const Entries& entries, unsigned int maxLandmarks, bool perRecording,
+                      std::vector<std::vector<VoteSpan>>& spans) {
     std::size_t shared = 0;
     for (std::size_t i = 0; i < entries.size();) {
         std::size_t end = i + 1;
