@@ -265,20 +265,30 @@ MCMatchStats* FlatLandmarkIndex::pairStats(std::int32_t id1, std::int32_t id2,
     std::int32_t earliest = INT_MAX;
     std::int32_t latest = INT_MIN;
     if (range <= static_cast<std::int64_t>(8 * votes.size() + 4096)) {
-        dense.assign(static_cast<std::size_t>(range), 0);
+        // `dense` is all zeros between pairs: the scan clears what the counting sets. The bins
+        // with votes are taken without a branch per offset: most offsets of a chance pair have
+        // none, at random, which no branch predicts.
+        const auto offsets = static_cast<std::size_t>(range);
+        binCounts.resize(std::min(offsets, votes.size()) + 1);
+        if (dense.size() < offsets) {
+            dense.resize(offsets, 0);
+        }
         for (std::uint64_t v : votes) {
             ++dense[static_cast<std::size_t>(static_cast<std::int64_t>(voteOffset(v)) - lowest)];
         }
-        for (std::size_t k = 0; k < dense.size(); ++k) {
-            if (dense[k] != 0) {
-                binCounts.push_back(dense[k]);
-                // The most votes; among equal counts the largest offset, the last one reached.
-                if (dense[k] >= bestCount) {
-                    bestCount = dense[k];
-                    bestOffset = static_cast<std::int32_t>(lowest + static_cast<std::int64_t>(k));
-                }
+        std::size_t bins = 0;
+        for (std::size_t k = 0; k < offsets; ++k) {
+            const std::uint32_t count = dense[k];
+            dense[k] = 0;
+            binCounts[bins] = count;
+            bins += count != 0 ? 1 : 0;
+            // The most votes; among equal counts the largest offset, the last one reached.
+            if (count >= bestCount && count != 0) {
+                bestCount = count;
+                bestOffset = static_cast<std::int32_t>(lowest + static_cast<std::int64_t>(k));
             }
         }
+        binCounts.resize(bins);
         for (std::uint64_t v : votes) {
             if (voteOffset(v) == bestOffset) {
                 earliest = std::min(earliest, voteTime(v));

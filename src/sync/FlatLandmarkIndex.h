@@ -118,7 +118,7 @@ private:
     // A worker's scratch for the statistics of its pairs.
     struct Scratch {
         std::vector<std::uint32_t> binCounts;  // per bin, in increasing offset
-        std::vector<std::uint32_t> dense;      // counts over an offset range
+        std::vector<std::uint32_t> dense;      // counts over an offset range; zeros between pairs
     };
 
     using Entries = std::vector<Entry, UninitializedAllocator<Entry>>;
