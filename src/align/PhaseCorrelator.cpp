@@ -104,15 +104,31 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
     // whitened correlation lets outgrow it. Simple loops over plain arrays, so that they
     // vectorize; sums run in a fixed number of lanes, so their order is fixed too.
     const std::uint32_t bins = size / 2 + 1;
-    for (std::uint32_t k = 0; k < bins; ++k) {
+    // In blocks of the lanes: the interleaved bins are split into plain arrays first, whose
+    // square roots then vectorize.
+    float* magnitude = fb;
+    const auto cross = [&](std::uint32_t k, float& re, float& im) {
         const float ar = sa[2 * k], ai = sa[2 * k + 1];
         const float br = sb[2 * k], bi = sb[2 * k + 1];
-        fa[2 * k] = ar * br + ai * bi;
-        fa[2 * k + 1] = ar * bi - ai * br;
+        re = ar * br + ai * bi;
+        im = ar * bi - ai * br;
+        fa[2 * k] = re;
+        fa[2 * k + 1] = im;
+    };
+    std::uint32_t first = 0;
+    for (; first + kLanes <= bins; first += kLanes) {
+        float re[kLanes], im[kLanes];
+        for (std::uint32_t j = 0; j < kLanes; ++j) {
+            cross(first + j, re[j], im[j]);
+        }
+        for (std::uint32_t j = 0; j < kLanes; ++j) {
+            magnitude[first + j] = std::sqrt(re[j] * re[j] + im[j] * im[j]);
+        }
     }
-    float* magnitude = fb;
-    for (std::uint32_t k = 0; k < bins; ++k) {
-        magnitude[k] = std::sqrt(fa[2 * k] * fa[2 * k] + fa[2 * k + 1] * fa[2 * k + 1]);
+    for (; first < bins; ++first) {
+        float re, im;
+        cross(first, re, im);
+        magnitude[first] = std::sqrt(re * re + im * im);
     }
     float lanes[kLanes] = {0.0f};
     std::uint32_t k = 0;
