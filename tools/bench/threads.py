@@ -53,20 +53,29 @@ def f1_of(corpus, placed):
 
 
 def speedup(args):
+    """The thread counts run in turn, run after run: the machine's speed drifts within minutes,
+    and runs of one count in a row would carry the drift into the speed-up."""
     print("| corpus | files | hours | threads | wall s (median) | x real time | speed-up | "
           "peak MiB | F1 |")
     print("|---|---|---|---|---|---|---|---|---|")
     for corpus in args.corpora:
         audio = os.path.join(corpus, "audio")
         hours, files = hours_of(audio), len(durations(audio))
-        first = None
+        walls = {threads: [] for threads in args.threads}
+        peaks = {threads: [] for threads in args.threads}
+        placed = {}
+        for _ in range(args.runs):
+            for threads in args.threads:
+                wall, peak, placed[threads] = timed(
+                    args.trelis, audio, ["-j", str(threads), *args.options], args.work)
+                walls[threads].append(wall)
+                peaks[threads].append(peak)
+        first = statistics.median(walls[args.threads[0]])
         for threads in args.threads:
-            wall, peak, placed = measured(args.trelis, audio, ["-j", str(threads), *args.options],
-                                          args.work, args.runs)
-            first = first or wall
+            wall = statistics.median(walls[threads])
             print(f"| {os.path.basename(corpus.rstrip('/'))} | {files} | {hours:.2f} | {threads} | "
-                  f"{wall:.2f} | {hours * 3600 / wall:.0f} | {first / wall:.2f} | {peak:.0f} | "
-                  f"{f1_of(corpus, placed)} |", flush=True)
+                  f"{wall:.2f} | {hours * 3600 / wall:.0f} | {first / wall:.2f} | "
+                  f"{max(peaks[threads]):.0f} | {f1_of(corpus, placed[threads])} |", flush=True)
 
 
 def subset(corpora, count, work):
