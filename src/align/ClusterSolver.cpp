@@ -562,6 +562,33 @@ void ClusterSolver::prepareUpdates(const std::vector<Pair>& pairs, Scratch& scra
     }
 }
 
+bool ClusterSolver::updateRates(const Pair& p, int ia, int ib, double dWeight, double dRight,
+                                Scratch& scratch, double& step) const {
+    std::vector<double>& g = scratch.rateStep;  // the inverse times (e_a - e_b)
+    const double q = differenceColumn(rateCovariance_, unknowns_, ia, ib, g);
+    const double denominator = 1.0 + dWeight * q;
+    if (!(denominator > 0.0)) {
+        return false;
+    }
+    const double gamma = dWeight / denominator;
+    const double difference = members_[p.a].logRate - members_[p.b].logRate;
+    step = dRight - gamma * (difference + dRight * q);
+    scratch.rate.resize(static_cast<std::size_t>(count_));
+    scratch.scale.resize(static_cast<std::size_t>(count_));
+    scratch.rateVariance.resize(static_cast<std::size_t>(count_));
+    for (int m = 0; m < count_; ++m) {
+        const int i = index_[m];
+        scratch.rate[m] = members_[m].logRate + (i >= 0 ? step * g[i] : 0.0);
+        scratch.scale[m] = std::exp(scratch.rate[m]);
+        scratch.rateVariance[m] =
+            members_[m].logRateVariance - (i >= 0 ? gamma * g[i] * g[i] : 0.0);
+        if (scratch.rateVariance[m] < 0.0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 double ClusterSolver::roughChi(const std::vector<Pair>& pairs, std::size_t k, int line,
                                Scratch& scratch) const {
     constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
@@ -578,31 +605,14 @@ double ClusterSolver::roughChi(const std::vector<Pair>& pairs, std::size_t k, in
     const int ia = own.ia, ib = own.ib;  // n for the anchor
     const double dWeight = newRateWeight - own.rateWeight;
     const double dRight = newRateWeight * taken.logRate - own.rateWeight * own.logRate;
-    std::vector<double>& g = scratch.rateStep;
-    const double q = differenceColumn(rateCovariance_, n, ia, ib, g);
-    const double denominator = 1.0 + dWeight * q;
-    if (!(denominator > 0.0)) {
+    double step = 0.0;
+    if (!updateRates(p, ia, ib, dWeight, dRight, scratch, step)) {
         return kUnknown;
     }
-    const double gamma = dWeight / denominator;
-    const double step =
-        dRight - gamma * (members_[p.a].logRate - members_[p.b].logRate + dRight * q);
-    std::vector<double>& rate = scratch.rate;
-    std::vector<double>& scale = scratch.scale;
-    std::vector<double>& variance = scratch.rateVariance;
-    rate.resize(static_cast<std::size_t>(count_));
-    scale.resize(static_cast<std::size_t>(count_));
-    variance.resize(static_cast<std::size_t>(count_));
-    for (int m = 0; m < count_; ++m) {
-        const int i = index_[m];
-        const double gm = i >= 0 ? g[i] : 0.0;
-        rate[m] = members_[m].logRate + step * gm;
-        scale[m] = std::exp(rate[m]);
-        variance[m] = members_[m].logRateVariance - gamma * gm * gm;
-        if (variance[m] < 0.0) {
-            return kUnknown;
-        }
-    }
+    const std::vector<double>& g = scratch.rateStep;
+    const std::vector<double>& rate = scratch.rate;
+    const std::vector<double>& scale = scratch.scale;
+    const std::vector<double>& variance = scratch.rateVariance;
 
     // The pair's own offset equation, before and after.
     const double oldTa = std::exp(members_[p.a].logRate) * own.atA;
@@ -690,27 +700,9 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
     const double dWeight = newWeight - oldWeight;
     const double dRight = (newWeight > 0.0 ? newWeight * taken.logRate : 0.0) -
                           (oldWeight > 0.0 ? oldWeight * p.line().logRate : 0.0);
-    std::vector<double>& g = scratch.rateStep;  // the inverse times (e_a - e_b)
-    const double q = differenceColumn(rateCovariance_, n, ia, ib, g);
-    const double denominator = 1.0 + dWeight * q;
-    if (!(denominator > 0.0)) {
+    double step = 0.0;
+    if (!updateRates(p, ia, ib, dWeight, dRight, scratch, step)) {
         return kUnknown;
-    }
-    const double gamma = dWeight / denominator;
-    const double difference = members_[p.a].logRate - members_[p.b].logRate;
-    const double step = dRight - gamma * (difference + dRight * q);
-    scratch.rate.resize(static_cast<std::size_t>(count_));
-    scratch.scale.resize(static_cast<std::size_t>(count_));
-    scratch.rateVariance.resize(static_cast<std::size_t>(count_));
-    for (int m = 0; m < count_; ++m) {
-        const int i = index_[m];
-        scratch.rate[m] = members_[m].logRate + (i >= 0 ? step * g[i] : 0.0);
-        scratch.scale[m] = std::exp(scratch.rate[m]);
-        scratch.rateVariance[m] =
-            members_[m].logRateVariance - (i >= 0 ? gamma * g[i] * g[i] : 0.0);
-        if (scratch.rateVariance[m] < 0.0) {
-            return kUnknown;
-        }
     }
 
     // Offsets: every pair's constraint and weight follow the new rates. The last solve's inverse

@@ -103,6 +103,14 @@ private:
     // What the first-order updates need from the last solve.
     void prepareUpdates(const std::vector<Pair>& pairs, Scratch& scratch) const;
 
+    // The log rates, their exponentials and variances (in `scratch`) once pair p's rate equation
+    // changes by `dWeight` in weight and `dRight` in its right side: a rank-one change of the
+    // normal equations (Sherman-Morrison on their inverse); ia and ib are its members' unknowns
+    // (the anchor's outside 0 .. unknowns - 1), `step` how far the rates move along the inverse
+    // times (e_a - e_b), left in scratch.rateStep. False when the update can't be made.
+    bool updateRates(const Pair& p, int ia, int ib, double dWeight, double dRight,
+                     Scratch& scratch, double& step) const;
+
     // The misfit (`chi` of solveGroup) the last solve would have with pair k on `line`, from
     // that solve's inverses; NaN when the updates can't tell.
     double updatedChi(const std::vector<Pair>& pairs, std::size_t k, int line,
