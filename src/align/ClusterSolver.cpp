@@ -28,6 +28,21 @@ double differenceColumn(const std::vector<double>& inverse, int n, int plus, int
     return (plusFree ? out[plus] : 0.0) - (minusFree ? out[minus] : 0.0);
 }
 
+// Sherman-Morrison for a change of `weight` along e_plus - e_minus of the matrix whose dense
+// symmetric `inverse` is given: `column` and `q` as differenceColumn gives them, and `gamma`, by
+// which the change takes gamma column column^T off the inverse. False when the changed matrix is
+// not positive definite.
+bool rankOneChange(const std::vector<double>& inverse, int n, int plus, int minus, double weight,
+                   std::vector<double>& column, double& q, double& gamma) {
+    q = differenceColumn(inverse, n, plus, minus, column);
+    const double denominator = 1.0 + weight * q;
+    if (!(denominator > 0.0)) {
+        return false;
+    }
+    gamma = weight / denominator;
+    return true;
+}
+
 // What no measurement captures: sources spread over a stage or a room reach the members by paths
 // that do not add up exactly, so no pair is trusted beyond these.
 constexpr double kOffsetModel = 50e-6;  // seconds
@@ -565,12 +580,10 @@ void ClusterSolver::prepareUpdates(const std::vector<Pair>& pairs, Scratch& scra
 bool ClusterSolver::updateRates(const Pair& p, int ia, int ib, double dWeight, double dRight,
                                 Scratch& scratch, double& step) const {
     std::vector<double>& g = scratch.rateStep;  // the inverse times (e_a - e_b)
-    const double q = differenceColumn(rateCovariance_, unknowns_, ia, ib, g);
-    const double denominator = 1.0 + dWeight * q;
-    if (!(denominator > 0.0)) {
+    double q = 0.0, gamma = 0.0;
+    if (!rankOneChange(rateCovariance_, unknowns_, ia, ib, dWeight, g, q, gamma)) {
         return false;
     }
-    const double gamma = dWeight / denominator;
     const double difference = members_[p.a].logRate - members_[p.b].logRate;
     step = dRight - gamma * (difference + dRight * q);
     scratch.rate.resize(static_cast<std::size_t>(count_));
@@ -631,9 +644,8 @@ double ClusterSolver::roughChi(const std::vector<Pair>& pairs, std::size_t k, in
     std::vector<double>& h = scratch.offsetStep;
     std::vector<double>& y = scratch.offsets;
     y.resize(static_cast<std::size_t>(n + 1));
-    const double qOffset = differenceColumn(offsetCovariance_, n, ib, ia, h);
-    const double offsetDenominator = 1.0 + dOffsetWeight * qOffset;
-    if (!(offsetDenominator > 0.0)) {
+    double qOffset = 0.0, offsetGamma = 0.0;
+    if (!rankOneChange(offsetCovariance_, n, ib, ia, dOffsetWeight, h, qOffset, offsetGamma)) {
         return kUnknown;
     }
     const double correction = newWeight * (newTa - newTb) - oldWeight * (oldTa - oldTb) -
@@ -648,7 +660,6 @@ double ClusterSolver::roughChi(const std::vector<Pair>& pairs, std::size_t k, in
     }
     y[n] = 0.0;
     const double along = y[ib] - y[ia];
-    const double offsetGamma = dOffsetWeight / offsetDenominator;
     for (int i = 0; i < n; ++i) {
         y[i] -= offsetGamma * h[i] * along;
     }
@@ -733,12 +744,10 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
                oldTb * oldTb * members_[p.b].logRateVariance);
     const double dOffsetWeight = weight[k] - oldOffsetWeight;
     std::vector<double>& h = scratch.offsetStep;  // the inverse times (e_b - e_a)
-    const double qOffset = differenceColumn(offsetCovariance_, n, ib, ia, h);
-    const double offsetDenominator = 1.0 + dOffsetWeight * qOffset;
-    if (!(offsetDenominator > 0.0)) {
+    double qOffset = 0.0, offsetGamma = 0.0;
+    if (!rankOneChange(offsetCovariance_, n, ib, ia, dOffsetWeight, h, qOffset, offsetGamma)) {
         return kUnknown;
     }
-    const double offsetGamma = dOffsetWeight / offsetDenominator;
     std::vector<double>& y = scratch.offsets;
     std::vector<double>& residual = scratch.residual;
     std::vector<double>& applied = scratch.applied;

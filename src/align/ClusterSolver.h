@@ -108,8 +108,8 @@ private:
     // normal equations (Sherman-Morrison on their inverse); ia and ib are its members' unknowns
     // (the anchor's outside 0 .. unknowns - 1), `step` how far the rates move along the inverse
     // times (e_a - e_b), left in scratch.rateStep. False when the update can't be made.
-    bool updateRates(const Pair& p, int ia, int ib, double dWeight, double dRight,
-                     Scratch& scratch, double& step) const;
+    bool updateRates(const Pair& p, int ia, int ib, double dWeight, double dRight, Scratch& scratch,
+                     double& step) const;
 
     // The misfit (`chi` of solveGroup) the last solve would have with pair k on `line`, from
     // that solve's inverses; NaN when the updates can't tell.
