@@ -13,12 +13,14 @@ F1 is computed here from the JSON, as alignment.py computes it. Scaling takes th
 the same lengths as the corpora's.
 """
 import argparse
+import concurrent.futures
 import math
 import os
 import shutil
 import statistics
 import sys
 import tempfile
+import time
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -52,17 +54,34 @@ def f1_of(corpus, placed):
     return f"{pairwise_f1(read_truth(truth), placed):.3f}" if os.path.exists(truth) else "n/a"
 
 
+def apart(args, audio, threads):
+    """Runs `threads` separate one-thread runs at once: (wall seconds until the last ends, the
+    largest peak MiB)."""
+    start = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(threads) as pool:
+        runs = [pool.submit(timed, args.trelis, audio, ["-j", "1", *args.options], args.work)
+                for _ in range(threads)]
+        peaks = [r.result()[1] for r in runs]
+    return time.monotonic() - start, max(peaks)
+
+
 def speedup(args):
     """The thread counts run in turn, run after run: the machine's speed drifts within minutes,
-    and runs of one count in a row would carry the drift into the speed-up."""
+    and runs of one count in a row would carry the drift into the speed-up. With one thread
+    first, each round also runs as many separate one-thread runs at once as the most threads:
+    their speed-up (as many corpora done in their time) is what the machine gives work that
+    shares nothing, the ceiling of one run's."""
     print("| corpus | files | hours | threads | wall s (median) | x real time | speed-up | "
           "peak MiB | F1 |")
     print("|---|---|---|---|---|---|---|---|---|")
+    most = max(args.threads)
+    separate = args.threads[0] == 1 and most > 1
     for corpus in args.corpora:
         audio = os.path.join(corpus, "audio")
         hours, files = hours_of(audio), len(durations(audio))
         walls = {threads: [] for threads in args.threads}
         peaks = {threads: [] for threads in args.threads}
+        apart_walls, apart_peaks = [], []
         placed = {}
         for _ in range(args.runs):
             for threads in args.threads:
@@ -70,12 +89,22 @@ def speedup(args):
                     args.trelis, audio, ["-j", str(threads), *args.options], args.work)
                 walls[threads].append(wall)
                 peaks[threads].append(peak)
+            if separate:
+                wall, peak = apart(args, audio, most)
+                apart_walls.append(wall)
+                apart_peaks.append(peak)
+        name = os.path.basename(corpus.rstrip('/'))
         first = statistics.median(walls[args.threads[0]])
         for threads in args.threads:
             wall = statistics.median(walls[threads])
-            print(f"| {os.path.basename(corpus.rstrip('/'))} | {files} | {hours:.2f} | {threads} | "
+            print(f"| {name} | {files} | {hours:.2f} | {threads} | "
                   f"{wall:.2f} | {hours * 3600 / wall:.0f} | {first / wall:.2f} | "
                   f"{max(peaks[threads]):.0f} | {f1_of(corpus, placed[threads])} |", flush=True)
+        if separate:
+            wall = statistics.median(apart_walls)
+            print(f"| {name} | {files} | {hours:.2f} | {most} runs of 1 at once | {wall:.2f} | "
+                  f"{most * hours * 3600 / wall:.0f} | {most * first / wall:.2f} | "
+                  f"{max(apart_peaks):.0f} each | |", flush=True)
 
 
 def subset(corpora, count, work):
