@@ -163,11 +163,70 @@ void columnTransforms(std::size_t m, std::size_t lanes, const float* tw, float*&
     }
 }
 
-// c[i2][k1] = b[k1][i2] x W_n^(i2 k1): the four-step twiddle, written transposed.
+#if defined(__GNUC__) && !defined(__clang__)
+#define TRELIS_FFT_BLOCKS 1
+// Eight floats that move as one, and the 8 x 8 transpose of eight of them in registers: pairs of
+// rows interleaved, then pairs of pairs, then the halves swapped.
+typedef float Block __attribute__((vector_size(32)));
+typedef int BlockPick __attribute__((vector_size(32)));
+
+inline __attribute__((always_inline)) void transposeBlocks(Block* m) {
+    const BlockPick low = {0, 8, 1, 9, 4, 12, 5, 13}, high = {2, 10, 3, 11, 6, 14, 7, 15};
+    const BlockPick lowPairs = {0, 1, 8, 9, 4, 5, 12, 13}, highPairs = {2, 3, 10, 11, 6, 7, 14, 15};
+    const BlockPick lowHalves = {0, 1, 2, 3, 8, 9, 10, 11};
+    const BlockPick highHalves = {4, 5, 6, 7, 12, 13, 14, 15};
+    Block t[8], u[8];
+    for (int r = 0; r < 8; r += 2) {
+        t[r] = __builtin_shuffle(m[r], m[r + 1], low);
+        t[r + 1] = __builtin_shuffle(m[r], m[r + 1], high);
+    }
+    for (int r = 0; r < 8; r += 4) {
+        u[r] = __builtin_shuffle(t[r], t[r + 2], lowPairs);
+        u[r + 1] = __builtin_shuffle(t[r], t[r + 2], highPairs);
+        u[r + 2] = __builtin_shuffle(t[r + 1], t[r + 3], lowPairs);
+        u[r + 3] = __builtin_shuffle(t[r + 1], t[r + 3], highPairs);
+    }
+    for (int r = 0; r < 4; ++r) {
+        m[r] = __builtin_shuffle(u[r], u[r + 4], lowHalves);
+        m[r + 4] = __builtin_shuffle(u[r], u[r + 4], highHalves);
+    }
+}
+#endif
+
+// c[i2][k1] = b[k1][i2] x W_n^(i2 k1): the four-step twiddle, written transposed. Read one
+// value at a time, the column of b was a load per value: blocks of 8 x 8 are read along rows
+// and transposed in registers instead, and each value is the same product.
 TRELIS_FFT_KERNEL
 void twiddleTranspose(std::size_t rows, std::size_t lanes, const float* __restrict wr,
                       const float* __restrict wi, const float* __restrict br,
                       const float* __restrict bi, float* __restrict cr, float* __restrict ci) {
+#if defined(TRELIS_FFT_BLOCKS)
+    if (rows % 8 == 0 && lanes % 8 == 0) {
+        constexpr std::size_t kBytes = sizeof(Block);
+        for (std::size_t i2 = 0; i2 < lanes; i2 += 8) {
+            for (std::size_t k1 = 0; k1 < rows; k1 += 8) {
+                Block re[8], im[8];
+                for (std::size_t r = 0; r < 8; ++r) {
+                    std::memcpy(&re[r], br + (k1 + r) * lanes + i2, kBytes);
+                    std::memcpy(&im[r], bi + (k1 + r) * lanes + i2, kBytes);
+                }
+                transposeBlocks(re);
+                transposeBlocks(im);
+                for (std::size_t j = 0; j < 8; ++j) {
+                    const std::size_t at = (i2 + j) * rows + k1;
+                    Block wRe, wIm;
+                    std::memcpy(&wRe, wr + at, kBytes);
+                    std::memcpy(&wIm, wi + at, kBytes);
+                    const Block outRe = re[j] * wRe - im[j] * wIm;
+                    const Block outIm = re[j] * wIm + im[j] * wRe;
+                    std::memcpy(cr + at, &outRe, kBytes);
+                    std::memcpy(ci + at, &outIm, kBytes);
+                }
+            }
+        }
+        return;
+    }
+#endif
     for (std::size_t i2 = 0; i2 < lanes; ++i2) {
         const float* rowWr = wr + i2 * rows;
         const float* rowWi = wi + i2 * rows;
