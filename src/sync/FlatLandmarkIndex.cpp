@@ -18,6 +18,9 @@ namespace Trelis {
 
 namespace {
 
+// The fewest entries worth a thread of their own.
+constexpr std::size_t kSmallestShare = 256;
+
 // Packs a vote so that sorting the words orders them by offset, then time, both signed.
 std::uint64_t packVote(std::int32_t offset, std::int32_t time) {
     const std::uint32_t o = static_cast<std::uint32_t>(offset) ^ 0x80000000u;
@@ -127,7 +130,6 @@ void FlatLandmarkIndex::sortByHash(const MCTaskPool& pool) {
     // of the entries side by side; a share's entries of a bucket go after the earlier shares',
     // so the order is the one a single pass gives.
     constexpr std::size_t kBuckets = 2048;
-    constexpr std::size_t kSmallestShare = 256;
     const std::size_t n = entries.size();
     const std::size_t shares =
         std::max<std::size_t>(1, std::min<std::size_t>(pool.size(), n / kSmallestShare));
@@ -180,6 +182,47 @@ void FlatLandmarkIndex::run(MCFileSet* files, MCProgress* progress) {
         });
 }
 
+FlatLandmarkIndex::SpanTable FlatLandmarkIndex::findSpans(std::size_t files,
+                                                          const MCTaskPool& pool) const {
+    // Contiguous shares of the hashes, side by side. A share's spans of one file go to a range
+    // of one buffer, sized by the share's entries of the file (which bound them) and allocated
+    // here, so that the threads only write; a file's ranges follow each other in share order,
+    // which is entry order.
+    SpanTable table;
+    const std::size_t n = entries.size();
+    table.shares = std::max<std::size_t>(1, std::min<std::size_t>(pool.size(), n / kSmallestShare));
+    std::vector<std::size_t> bounds(table.shares + 1, n);
+    for (std::size_t s = 0; s < table.shares; ++s) {
+        bounds[s] = runStart(entries, n * s / table.shares);
+    }
+    table.begin.assign(table.shares * files, 0);
+    pool.run(table.shares, [&](std::size_t s, unsigned int) {
+        std::size_t* count = table.begin.data() + s * files;
+        for (std::size_t i = bounds[s]; i < bounds[s + 1]; ++i) {
+            ++count[entries[i].slot];
+        }
+    });
+    std::size_t at = 0;
+    for (std::size_t f = 0; f < files; ++f) {
+        for (std::size_t s = 0; s < table.shares; ++s) {
+            const std::size_t count = table.begin[s * files + f];
+            table.begin[s * files + f] = at;
+            at += count;
+        }
+    }
+    table.spans.resize(at);
+    table.end = table.begin;
+    std::vector<std::size_t> shared(table.shares);
+    pool.run(table.shares, [&](std::size_t s, unsigned int) {
+        std::size_t* next = table.end.data() + s * files;
+        shared[s] = voteSpans(
+            entries, bounds[s], bounds[s + 1], maxLandmarks, perRecording,
+            [&](std::uint32_t slot, const VoteSpan& span) { table.spans[next[slot]++] = span; });
+    });
+    table.shared = std::accumulate(shared.begin(), shared.end(), std::size_t{0});
+    return table;
+}
+
 void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress, const PairVisitor& visit,
                                    const FileDone& done) {
     collect(files, progress);
@@ -188,39 +231,41 @@ void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress, const
     }
 
     const std::vector<std::int32_t> ids = numberFiles(entries);
-    std::vector<std::vector<VoteSpan>> spans(ids.size());
-    const std::size_t total = voteSpans(entries, maxLandmarks, perRecording, spans);
+    const MCTaskPool pool(threads);
+    const SpanTable spans = findSpans(ids.size(), pool);
 
-    ScoringReports reports(progress, total);
+    ScoringReports reports(progress, spans.shared);
     // Each worker's votes by second file, and the seconds it touched.
     struct Votes {
         std::vector<std::vector<std::uint64_t>> bySecond;
         std::vector<std::uint32_t> touched;
     };
-    const MCTaskPool pool(threads);
     std::vector<Votes> workers(pool.size());
     pool.run(
         ids.size(),
         [&](std::size_t first, unsigned int worker) {
             Votes& own = workers[worker];
             own.bySecond.resize(ids.size());
-            for (const VoteSpan& span : spans[first]) {
-                for (std::uint32_t a = span.begin; a < span.end; ++a) {
-                    const std::int32_t time = entries[a].time;
-                    for (std::uint32_t b = span.end; b < span.runEnd; ++b) {
-                        const Entry& other = entries[b];
-                        const auto offset =
-                            static_cast<std::int32_t>(static_cast<std::uint32_t>(time) -
-                                                      static_cast<std::uint32_t>(other.time));
-                        std::vector<std::uint64_t>& list = own.bySecond[other.slot];
-                        if (list.empty()) {
-                            own.touched.push_back(other.slot);
+            for (std::size_t s = 0; s < spans.shares; ++s) {
+                const std::size_t at = s * ids.size() + first;
+                for (std::size_t k = spans.begin[at]; k < spans.end[at]; ++k) {
+                    const VoteSpan& span = spans.spans[k];
+                    for (std::uint32_t a = span.begin; a < span.end; ++a) {
+                        const std::int32_t time = entries[a].time;
+                        for (std::uint32_t b = span.end; b < span.runEnd; ++b) {
+                            const Entry& other = entries[b];
+                            const auto offset =
+                                static_cast<std::int32_t>(static_cast<std::uint32_t>(time) -
+                                                          static_cast<std::uint32_t>(other.time));
+                            std::vector<std::uint64_t>& list = own.bySecond[other.slot];
+                            if (list.empty()) {
+                                own.touched.push_back(other.slot);
+                            }
+                            list.push_back(packVote(offset, time));
                         }
-                        list.push_back(packVote(offset, time));
                     }
                 }
             }
-            spans[first] = std::vector<VoteSpan>();
             std::sort(own.touched.begin(), own.touched.end());
             for (std::uint32_t second : own.touched) {
                 visit(worker, ids[first], ids[second], own.bySecond[second]);
@@ -232,9 +277,9 @@ void FlatLandmarkIndex::visitPairs(MCFileSet* files, MCProgress* progress, const
             if (done) {
                 done(ids[first]);
             }
-            reports.advanceTo(total * (first + 1) / ids.size());
+            reports.advanceTo(spans.shared * (first + 1) / ids.size());
         });
-    reports.advanceTo(total);
+    reports.advanceTo(spans.shared);
     entries = Entries();
 }
 

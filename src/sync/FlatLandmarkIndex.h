@@ -27,6 +27,7 @@
 
 #include "MCTaskPool.h"
 
+#include "sync/HashRuns.h"
 #include "sync/MatchStatsMap.h"
 #include "sync/UninitializedAllocator.h"
 
@@ -123,8 +124,18 @@ private:
 
     using Entries = std::vector<Entry, UninitializedAllocator<Entry>>;
 
+    // The vote spans of every file: those of share s (a range of hashes) and file slot f are
+    // spans[begin[s * files + f] .. end[s * files + f]).
+    struct SpanTable {
+        std::vector<VoteSpan, UninitializedAllocator<VoteSpan>> spans;
+        std::vector<std::size_t> begin, end;
+        std::size_t shares = 1;
+        std::size_t shared = 0;  // hashes held at least twice
+    };
+
     void collect(MCFileSet* files, MCProgress* progress);
     void sortByHash(const MCTaskPool& pool);
+    SpanTable findSpans(std::size_t files, const MCTaskPool& pool) const;
     MCMatchStats* pairStats(std::int32_t id1, std::int32_t id2, std::vector<std::uint64_t>& votes,
                             MCFileSet* files, Scratch& scratch) const;
 

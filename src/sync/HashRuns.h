@@ -86,16 +86,26 @@ std::vector<std::int32_t> numberFiles(Entries& entries) {
     return ids;
 }
 
-// Every hash's run of entries cut into the spans of votes of each file, bucketed by the file's
-// slot (`spans` holds one list per file); a hash more than maxLandmarks landmarks hold is dropped
-// unless popularity is judged per recording. Returns the hashes held at least twice.
+// The first entry from `at` on that begins a hash's run (the end if none does).
 template <typename Entries>
-std::size_t voteSpans(const Entries& entries, unsigned int maxLandmarks, bool perRecording,
-                      std::vector<std::vector<VoteSpan>>& spans) {
+std::size_t runStart(const Entries& entries, std::size_t at) {
+    while (at > 0 && at < entries.size() && entries[at].hash == entries[at - 1].hash) {
+        ++at;
+    }
+    return at;
+}
+
+// Every hash's run of entries in [from, to) cut into the spans of votes of each file:
+// emit(slot, span) for each, in entry order. A hash more than maxLandmarks landmarks hold is
+// dropped unless popularity is judged per recording. `from` and `to` begin runs (or end the
+// entries). Returns the hashes held at least twice.
+template <typename Entries, typename Emit>
+std::size_t voteSpans(const Entries& entries, std::size_t from, std::size_t to,
+                      unsigned int maxLandmarks, bool perRecording, Emit emit) {
     std::size_t shared = 0;
-    for (std::size_t i = 0; i < entries.size();) {
+    for (std::size_t i = from; i < to;) {
         std::size_t end = i + 1;
-        while (end < entries.size() && entries[end].hash == entries[i].hash) {
+        while (end < to && entries[end].hash == entries[i].hash) {
             ++end;
         }
         const std::size_t held = end - i;
@@ -109,9 +119,9 @@ std::size_t voteSpans(const Entries& entries, unsigned int maxLandmarks, bool pe
                     ++groupEnd;
                 }
                 if (groupEnd < end) {
-                    spans[entries[g].slot].push_back({static_cast<std::uint32_t>(g),
-                                                      static_cast<std::uint32_t>(groupEnd),
-                                                      static_cast<std::uint32_t>(end)});
+                    emit(entries[g].slot, VoteSpan{static_cast<std::uint32_t>(g),
+                                                   static_cast<std::uint32_t>(groupEnd),
+                                                   static_cast<std::uint32_t>(end)});
                 }
                 g = groupEnd;
             }

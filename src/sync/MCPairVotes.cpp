@@ -75,7 +75,8 @@ MCPairVotes MCPairVotes::fromLandmarks(const std::uint32_t* hashes, const std::i
     // of that hash, which follow them in the hash's run; one file's votes are gathered at a time,
     // by second file, so that every pair's votes are sorted apart.
     std::vector<std::vector<VoteSpan>> spans(ids.size());
-    voteSpans(entries, maxLandmarks, perRecording, spans);
+    voteSpans(entries, 0, entries.size(), maxLandmarks, perRecording,
+              [&](std::uint32_t slot, const VoteSpan& span) { spans[slot].push_back(span); });
 
     MCPairVotes out;
     std::vector<std::vector<std::uint64_t>> bySecond(ids.size());
