@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 
 #include "Landmark.h"
 
@@ -19,6 +20,12 @@ void LandmarkSlabs::release(void* landmark, std::size_t) noexcept {
     ::operator delete(landmark);
 }
 
+void LandmarkSlabs::releaseLandmarks(Landmark* const* landmarks, std::size_t count) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        delete landmarks[i];
+    }
+}
+
 #else
 
 namespace {
@@ -32,11 +39,16 @@ struct Slab {
     std::atomic<std::size_t> references;  // live landmarks, and one while it is carved
 };
 
-void drop(Slab* slab) noexcept {
-    if (slab->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+void drop(Slab* slab, std::size_t count = 1) noexcept {
+    if (slab->references.fetch_sub(count, std::memory_order_acq_rel) == count) {
         slab->~Slab();
         std::free(slab);
     }
+}
+
+Slab* slabOf(const void* landmark) {
+    return reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(landmark) &
+                                   ~(std::uintptr_t{kSlabBytes} - 1));
 }
 
 // The slab this thread carves from; handed back when the thread ends.
@@ -78,8 +90,32 @@ void LandmarkSlabs::release(void* landmark, std::size_t size) noexcept {
     if (size != kSlotBytes) {
         ::operator delete(landmark);
     } else if (landmark != nullptr) {
-        drop(reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(landmark) &
-                                     ~(std::uintptr_t{kSlabBytes} - 1)));
+        drop(slabOf(landmark));
+    }
+}
+
+// Landmarks have nothing to destroy: giving their slots back is all delete does.
+static_assert(std::is_trivially_destructible<Landmark>::value, "landmarks are freed by slot");
+
+void LandmarkSlabs::releaseLandmarks(Landmark* const* landmarks, std::size_t count) noexcept {
+    Slab* run = nullptr;
+    std::size_t held = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (landmarks[i] == nullptr) {
+            continue;
+        }
+        Slab* slab = slabOf(landmarks[i]);
+        if (slab != run) {
+            if (run != nullptr) {
+                drop(run, held);
+            }
+            run = slab;
+            held = 0;
+        }
+        ++held;
+    }
+    if (run != nullptr) {
+        drop(run, held);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "Landmark.h"
+#include "store/LandmarkSlabs.h"
 
 namespace Trelis {
 
@@ -16,9 +17,7 @@ MCFile::MCFile(int fileId)
 
 MCFile::~MCFile() {
     for (auto& entry : landmarks) {
-        for (Landmark* landmark : entry.second) {
-            delete landmark;
-        }
+        LandmarkSlabs::releaseLandmarks(entry.second.data(), entry.second.size());
         entry.second.clear();
     }
     landmarks.clear();

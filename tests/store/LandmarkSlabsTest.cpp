@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Landmark.h"
+#include "store/LandmarkSlabs.h"
 
 using namespace Trelis;
 
@@ -18,8 +19,9 @@ std::uint32_t tag(int thread, int k) {
 
 }  // namespace
 
-// Landmarks made on several threads (many slabs each) and freed on others, some while more are
-// made: no two share storage, and none is disturbed by the frees and allocations around it.
+// Landmarks made on several threads (many slabs each) and freed on others, one by one or in
+// batches that mix slabs, some while more are made: no two share storage, and none is disturbed
+// by the frees and allocations around it.
 TEST(LandmarkSlabs, LandmarksOutliveTheirThreadsAndFreeAnywhere) {
     constexpr int kThreads = 4;
     constexpr int kEach = 20000;
@@ -43,13 +45,22 @@ TEST(LandmarkSlabs, LandmarksOutliveTheirThreadsAndFreeAnywhere) {
 
     // Every other landmark of the first two threads goes on other threads, while the others
     // make more; then whatever is left must still read as it was written.
+    // The second thread's go as one batch, every other one (the runs of one slab are broken up)
+    // with null entries between.
     std::vector<std::thread> churn;
     for (int t = 0; t < 2; ++t) {
         churn.emplace_back([&made, t] {
+            std::vector<Landmark*> batch;
             for (int k = 0; k < kEach; k += 2) {
-                delete made[t][k];
+                if (t == 0) {
+                    delete made[t][k];
+                } else {
+                    batch.push_back(made[t][k]);
+                    batch.push_back(nullptr);
+                }
                 made[t][k] = nullptr;
             }
+            LandmarkSlabs::releaseLandmarks(batch.data(), batch.size());
         });
         churn.emplace_back([&made, t] {
             for (int k = 0; k < kEach; ++k) {
@@ -71,9 +82,15 @@ TEST(LandmarkSlabs, LandmarksOutliveTheirThreadsAndFreeAnywhere) {
             ASSERT_EQ(l->time, frame < kEach ? frame : -(frame - kEach));
         }
     }
-    for (auto& list : made) {
-        for (Landmark* l : list) {
-            delete l;
+    // The rest in one batch that runs through every thread's slabs, as a record's landmarks do
+    // when its frames were extracted on several threads.
+    std::vector<Landmark*> rest;
+    for (std::size_t k = 0; k < made[3].size(); ++k) {  // the longest list
+        for (const auto& list : made) {
+            if (k < list.size()) {
+                rest.push_back(list[k]);
+            }
         }
     }
+    LandmarkSlabs::releaseLandmarks(rest.data(), rest.size());
 }
