@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "FftPlan.h"
+#include "dsp/KernelClones.h"
 
 namespace Trelis {
 
@@ -18,6 +20,106 @@ constexpr std::uint32_t kLanes = 8;
 // stretch of a cluster's time line holds, for clusters of a few dozen members; beyond it, the
 // cache would cost more in memory traffic than the transforms it saves.
 constexpr std::size_t kSpectrumBytes = std::size_t{16} << 20;
+
+// conj(A) B of the spectra `sa` and `sb` into `cross`, interleaved, and its magnitude into
+// `magnitude`. Eight bins at a time, their real and imaginary parts apart, so that the
+// arithmetic and the square roots run on whole vectors.
+TRELIS_KERNEL
+void crossPower(std::uint32_t bins, const float* sa, const float* sb, float* cross,
+                float* magnitude) {
+    std::uint32_t first = 0;
+#if defined(TRELIS_BLOCKS)
+    static_assert(sizeof(Block) == kLanes * sizeof(float), "a block of the lanes");
+    const BlockPick evens = {0, 2, 4, 6, 8, 10, 12, 14}, odds = {1, 3, 5, 7, 9, 11, 13, 15};
+    const BlockPick lowPairs = {0, 8, 1, 9, 2, 10, 3, 11};
+    const BlockPick highPairs = {4, 12, 5, 13, 6, 14, 7, 15};
+    for (; first + kLanes <= bins; first += kLanes) {
+        Block a0, a1, b0, b1;
+        std::memcpy(&a0, sa + 2 * first, sizeof(Block));
+        std::memcpy(&a1, sa + 2 * first + kLanes, sizeof(Block));
+        std::memcpy(&b0, sb + 2 * first, sizeof(Block));
+        std::memcpy(&b1, sb + 2 * first + kLanes, sizeof(Block));
+        const Block ar = __builtin_shuffle(a0, a1, evens), ai = __builtin_shuffle(a0, a1, odds);
+        const Block br = __builtin_shuffle(b0, b1, evens), bi = __builtin_shuffle(b0, b1, odds);
+        const Block re = ar * br + ai * bi;
+        const Block im = ar * bi - ai * br;
+        const Block low = __builtin_shuffle(re, im, lowPairs);
+        const Block high = __builtin_shuffle(re, im, highPairs);
+        std::memcpy(cross + 2 * first, &low, sizeof(Block));
+        std::memcpy(cross + 2 * first + kLanes, &high, sizeof(Block));
+        const Block power = re * re + im * im;
+        for (std::uint32_t j = 0; j < kLanes; ++j) {
+            magnitude[first + j] = std::sqrt(power[j]);
+        }
+    }
+#endif
+    for (; first < bins; ++first) {
+        const float ar = sa[2 * first], ai = sa[2 * first + 1];
+        const float br = sb[2 * first], bi = sb[2 * first + 1];
+        const float re = ar * br + ai * bi;
+        const float im = ar * bi - ai * br;
+        cross[2 * first] = re;
+        cross[2 * first + 1] = im;
+        magnitude[first] = std::sqrt(re * re + im * im);
+    }
+}
+
+// The sum of values[from .. to) (of their squares with `squared`): kLanes running sums over the
+// whole blocks, the rest in double, then the lanes added in turn. The order is fixed, whatever
+// the instruction set.
+TRELIS_KERNEL
+double laneSum(const float* values, std::uint32_t from, std::uint32_t to, bool squared) {
+    float lanes[kLanes] = {0.0f};
+    std::uint32_t k = from;
+#if defined(TRELIS_BLOCKS)
+    Block sums = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    for (; k + kLanes <= to; k += kLanes) {
+        Block v;
+        std::memcpy(&v, values + k, sizeof(Block));
+        sums += squared ? v * v : v;
+    }
+    std::memcpy(lanes, &sums, sizeof(Block));
+#else
+    for (; k + kLanes <= to; k += kLanes) {
+        for (std::uint32_t j = 0; j < kLanes; ++j) {
+            lanes[j] += squared ? values[k + j] * values[k + j] : values[k + j];
+        }
+    }
+#endif
+    double sum = 0.0;
+    for (; k < to; ++k) {
+        sum += squared ? static_cast<double>(values[k]) * values[k] : values[k];
+    }
+    for (float lane : lanes) {
+        sum += lane;
+    }
+    return sum;
+}
+
+// Each bin of `cross` divided by its magnitude plus `floor`.
+TRELIS_KERNEL
+void whiten(std::uint32_t bins, float floor, const float* magnitude, float* cross) {
+    std::uint32_t k = 0;
+#if defined(TRELIS_BLOCKS)
+    const BlockPick lowTwice = {0, 0, 1, 1, 2, 2, 3, 3}, highTwice = {4, 4, 5, 5, 6, 6, 7, 7};
+    for (; k + kLanes <= bins; k += kLanes) {
+        Block m, low, high;
+        std::memcpy(&m, magnitude + k, sizeof(Block));
+        std::memcpy(&low, cross + 2 * k, sizeof(Block));
+        std::memcpy(&high, cross + 2 * k + kLanes, sizeof(Block));
+        const Block weight = 1.0f / (m + floor);
+        low *= __builtin_shuffle(weight, lowTwice);
+        high *= __builtin_shuffle(weight, highTwice);
+        std::memcpy(cross + 2 * k, &low, sizeof(Block));
+        std::memcpy(cross + 2 * k + kLanes, &high, sizeof(Block));
+    }
+#endif
+    for (; k < bins; ++k) {
+        const float weight = 1.0f / (magnitude[k] + floor);
+        cross[2 * k] *= weight;
+        cross[2 * k + 1] *= weight;
+    }
+}
 
 }  // namespace
 
@@ -104,72 +206,16 @@ bool PhaseCorrelator::correlate(const float* a, long long n, const float* b, lon
     // whitened correlation lets outgrow it. Simple loops over plain arrays, so that they
     // vectorize; sums run in a fixed number of lanes, so their order is fixed too.
     const std::uint32_t bins = size / 2 + 1;
-    // In blocks of the lanes: the interleaved bins are split into plain arrays first, whose
-    // square roots then vectorize.
     float* magnitude = fb;
-    const auto cross = [&](std::uint32_t k, float& re, float& im) {
-        const float ar = sa[2 * k], ai = sa[2 * k + 1];
-        const float br = sb[2 * k], bi = sb[2 * k + 1];
-        re = ar * br + ai * bi;
-        im = ar * bi - ai * br;
-        fa[2 * k] = re;
-        fa[2 * k + 1] = im;
-    };
-    std::uint32_t first = 0;
-    for (; first + kLanes <= bins; first += kLanes) {
-        float re[kLanes], im[kLanes];
-        for (std::uint32_t j = 0; j < kLanes; ++j) {
-            cross(first + j, re[j], im[j]);
-        }
-        for (std::uint32_t j = 0; j < kLanes; ++j) {
-            magnitude[first + j] = std::sqrt(re[j] * re[j] + im[j] * im[j]);
-        }
-    }
-    for (; first < bins; ++first) {
-        float re, im;
-        cross(first, re, im);
-        magnitude[first] = std::sqrt(re * re + im * im);
-    }
-    float lanes[kLanes] = {0.0f};
-    std::uint32_t k = 0;
-    for (; k + kLanes <= bins; k += kLanes) {
-        for (std::uint32_t j = 0; j < kLanes; ++j) {
-            lanes[j] += magnitude[k + j];
-        }
-    }
-    double total = 0.0;
-    for (; k < bins; ++k) {
-        total += magnitude[k];
-    }
-    for (float lane : lanes) {
-        total += lane;
-    }
+    crossPower(bins, sa, sb, fa, magnitude);
+    const double total = laneSum(magnitude, 0, bins, false);
     const float floor = static_cast<float>(kFloor * total / bins) + 1e-30f;
-    float* weight = fb;  // in place of the magnitudes
-    for (k = 0; k < bins; ++k) {
-        weight[k] = 1.0f / (magnitude[k] + floor);
-    }
-    for (k = 0; k < bins; ++k) {
-        fa[2 * k] *= weight[k];
-        fa[2 * k + 1] *= weight[k];
-    }
+    whiten(bins, floor, magnitude, fa);
     plan->fft.inverse(fa);
 
     // The noise: every lag outside the searched ones (they compare unrelated stretches).
-    float squares[kLanes] = {0.0f};
-    std::uint32_t l = static_cast<std::uint32_t>(span);
-    for (; l + kLanes <= size; l += kLanes) {
-        for (std::uint32_t j = 0; j < kLanes; ++j) {
-            squares[j] += fa[l + j] * fa[l + j];
-        }
-    }
-    double sum = 0.0;
-    for (; l < size; ++l) {
-        sum += static_cast<double>(fa[l]) * fa[l];
-    }
-    for (float lane : squares) {
-        sum += lane;
-    }
+    const double sum =
+        span < size ? laneSum(fa, static_cast<std::uint32_t>(span), size, true) : 0.0;
     const double count = static_cast<double>(size) - static_cast<double>(span);
     const double sigma = count > 0.0 ? std::sqrt(sum / count) : 0.0;
     if (!(sigma > 0.0)) {

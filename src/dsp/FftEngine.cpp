@@ -9,14 +9,7 @@
 #include <new>
 #include <utility>
 
-// The hot loops are compiled for several instruction sets and the best one for the processor is
-// picked when the library loads. The library is built without floating-point contraction, so
-// every variant gives the same bits.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define TRELIS_FFT_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define TRELIS_FFT_KERNEL
-#endif
+#include "dsp/KernelClones.h"
 
 // The streams of a kernel loop never overlap; saying so lets the compiler vectorise the loop
 // without run-time alias checks (there are too many streams for it to version them).
@@ -87,7 +80,7 @@ void fillStockhamTable(std::size_t m, float* table) {
 
 // One radix-4 decimation-in-frequency Stockham pass. `span` floats (stride x lanes) move
 // together; the twiddle depends only on the butterfly column p.
-TRELIS_FFT_KERNEL
+TRELIS_KERNEL
 void radix4Pass(std::size_t nc, std::size_t span, const float* tw, const float* __restrict xr,
                 const float* __restrict xi, float* __restrict yr, float* __restrict yi) {
     const std::size_t quarter = nc / 4;
@@ -132,7 +125,7 @@ void radix4Pass(std::size_t nc, std::size_t span, const float* tw, const float* 
 }
 
 // The last pass of an odd power of two: butterflies without twiddles.
-TRELIS_FFT_KERNEL
+TRELIS_KERNEL
 void radix2Pass(std::size_t span, const float* __restrict xr, const float* __restrict xi,
                 float* __restrict yr, float* __restrict yi) {
     TRELIS_NO_ALIAS
@@ -163,13 +156,9 @@ void columnTransforms(std::size_t m, std::size_t lanes, const float* tw, float*&
     }
 }
 
-#if defined(__GNUC__) && !defined(__clang__)
-#define TRELIS_FFT_BLOCKS 1
-// Eight floats that move as one, and the 8 x 8 transpose of eight of them in registers: pairs of
-// rows interleaved, then pairs of pairs, then the halves swapped.
-typedef float Block __attribute__((vector_size(32)));
-typedef int BlockPick __attribute__((vector_size(32)));
-
+#if defined(TRELIS_BLOCKS)
+// The 8 x 8 transpose of eight blocks in registers: pairs of rows interleaved, then pairs of
+// pairs, then the halves swapped.
 inline __attribute__((always_inline)) void transposeBlocks(Block* m) {
     const BlockPick low = {0, 8, 1, 9, 4, 12, 5, 13}, high = {2, 10, 3, 11, 6, 14, 7, 15};
     const BlockPick lowPairs = {0, 1, 8, 9, 4, 5, 12, 13}, highPairs = {2, 3, 10, 11, 6, 7, 14, 15};
@@ -196,11 +185,11 @@ inline __attribute__((always_inline)) void transposeBlocks(Block* m) {
 // c[i2][k1] = b[k1][i2] x W_n^(i2 k1): the four-step twiddle, written transposed. Read one
 // value at a time, the column of b was a load per value: blocks of 8 x 8 are read along rows
 // and transposed in registers instead, and each value is the same product.
-TRELIS_FFT_KERNEL
+TRELIS_KERNEL
 void twiddleTranspose(std::size_t rows, std::size_t lanes, const float* __restrict wr,
                       const float* __restrict wi, const float* __restrict br,
                       const float* __restrict bi, float* __restrict cr, float* __restrict ci) {
-#if defined(TRELIS_FFT_BLOCKS)
+#if defined(TRELIS_BLOCKS)
     if (rows % 8 == 0 && lanes % 8 == 0) {
         constexpr std::size_t kBytes = sizeof(Block);
         for (std::size_t i2 = 0; i2 < lanes; i2 += 8) {
@@ -242,7 +231,7 @@ void twiddleTranspose(std::size_t rows, std::size_t lanes, const float* __restri
     }
 }
 
-TRELIS_FFT_KERNEL
+TRELIS_KERNEL
 void deinterleave(std::size_t n, const float* __restrict x, float* __restrict re,
                   float* __restrict im) {
     for (std::size_t i = 0; i < n; ++i) {
@@ -253,7 +242,7 @@ void deinterleave(std::size_t n, const float* __restrict x, float* __restrict re
 
 // From Z, the transform of z[i] = x[2i] + i x[2i+1], to the packed spectrum of x:
 // X[k] = (Z[k] + conj Z[n-k]) / 2 + W_N^k (Z[k] - conj Z[n-k]) / 2i.
-TRELIS_FFT_KERNEL
+TRELIS_KERNEL
 void splitReal(std::size_t n, float scale, const float* __restrict hwr, const float* __restrict hwi,
                const float* __restrict zr, const float* __restrict zi, float* __restrict out) {
     const float half = 0.5f * scale;
@@ -274,7 +263,7 @@ void splitReal(std::size_t n, float scale, const float* __restrict hwr, const fl
 // From the packed spectrum X of x to Z', the conjugate of (N/2) x the transform of
 // z[i] = x[2i] + i x[2i+1]: Z[k] = E[k] + i O[k] with E[k] = X[k] + conj X[n-k] and
 // O[k] = W_N^-k (X[k] - conj X[n-k]). A forward transform of conj Z, conjugated, inverts it.
-TRELIS_FFT_KERNEL
+TRELIS_KERNEL
 void mergeReal(std::size_t n, float scale, const float* __restrict cr, const float* __restrict ci,
                const float* __restrict in, float* __restrict zr, float* __restrict zi) {
     TRELIS_NO_ALIAS
@@ -290,7 +279,7 @@ void mergeReal(std::size_t n, float scale, const float* __restrict cr, const flo
 }
 
 // x[2i] = Re, x[2i+1] = -Im: the conjugate of the complex result, as real samples.
-TRELIS_FFT_KERNEL
+TRELIS_KERNEL
 void interleaveConjugate(std::size_t n, const float* __restrict re, const float* __restrict im,
                          float* __restrict x) {
     for (std::size_t i = 0; i < n; ++i) {

@@ -17,17 +17,10 @@
 #include "PathNames.h"
 #include "WavInput.h"
 #include "dsp/FftEngine.h"
+#include "dsp/KernelClones.h"
 #include "extract/LandmarkHash.h"
 #include "extract/Peak.h"
 #include "wavfile_t.h"
-
-// The per-bin loops are compiled for several instruction sets, the best picked when the library
-// loads; without floating-point contraction every variant gives the same bits.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define TRELIS_EXTRACT_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define TRELIS_EXTRACT_KERNEL
-#endif
 
 namespace Trelis {
 
@@ -53,7 +46,7 @@ int log2Exact(unsigned int n) {
 
 // t[j] = max(t[j], level + mask[|j - bin|]) for j < size, as two contiguous sweeps (the left one
 // reads the mask backwards) so that both vectorise.
-TRELIS_EXTRACT_KERNEL
+TRELIS_KERNEL
 void spreadMask(float* __restrict t, const float* __restrict mask, int size, int bin, float level) {
     const int left = std::min(bin, size);
     for (int j = 0; j < left; ++j) {
@@ -91,7 +84,7 @@ void slideAndTransform(array<float>& frame, const array<float>& block, float* sp
 // argument. Returns the largest of `loudest` and the powers, NaNs passed over: the square root of
 // the result is the largest magnitude, since the rounded square root never decreases. The lanes
 // may meet in any order: a maximum of numbers (never -0 here) is one of them.
-TRELIS_EXTRACT_KERNEL
+TRELIS_KERNEL
 float powersOf(const float* __restrict spectrum, float* __restrict power, int bins, float loudest) {
     for (int k = 0; k < bins; ++k) {
         const float re = spectrum[2 * k];
@@ -119,7 +112,7 @@ float powersOf(const float* __restrict spectrum, float* __restrict power, int bi
 // hot[k] = 1 unless the level of the magnitude sqrt(power[k]) is certainly below t[k]. The bound
 // reads log2 of the power off its bits (exponent plus mantissa fraction, at most 0.0861 below
 // it) and halves it, so it needs neither root nor logarithm; infinities and NaNs are always hot.
-TRELIS_EXTRACT_KERNEL
+TRELIS_KERNEL
 void screenLevels(const float* __restrict power, const float* __restrict t, int bins,
                   unsigned char* __restrict hot) {
     for (int k = 0; k < bins; ++k) {
