@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "FftPlan.h"
 #include "dsp/KernelClones.h"
@@ -30,23 +29,13 @@ void crossPower(std::uint32_t bins, const float* sa, const float* sb, float* cro
     std::uint32_t first = 0;
 #if defined(TRELIS_BLOCKS)
     static_assert(sizeof(Block) == kLanes * sizeof(float), "a block of the lanes");
-    const BlockPick evens = {0, 2, 4, 6, 8, 10, 12, 14}, odds = {1, 3, 5, 7, 9, 11, 13, 15};
-    const BlockPick lowPairs = {0, 8, 1, 9, 2, 10, 3, 11};
-    const BlockPick highPairs = {4, 12, 5, 13, 6, 14, 7, 15};
     for (; first + kLanes <= bins; first += kLanes) {
-        Block a0, a1, b0, b1;
-        std::memcpy(&a0, sa + 2 * first, sizeof(Block));
-        std::memcpy(&a1, sa + 2 * first + kLanes, sizeof(Block));
-        std::memcpy(&b0, sb + 2 * first, sizeof(Block));
-        std::memcpy(&b1, sb + 2 * first + kLanes, sizeof(Block));
-        const Block ar = __builtin_shuffle(a0, a1, evens), ai = __builtin_shuffle(a0, a1, odds);
-        const Block br = __builtin_shuffle(b0, b1, evens), bi = __builtin_shuffle(b0, b1, odds);
+        Block ar, ai, br, bi;
+        loadComplex(ar, ai, sa + 2 * first);
+        loadComplex(br, bi, sb + 2 * first);
         const Block re = ar * br + ai * bi;
         const Block im = ar * bi - ai * br;
-        const Block low = __builtin_shuffle(re, im, lowPairs);
-        const Block high = __builtin_shuffle(re, im, highPairs);
-        std::memcpy(cross + 2 * first, &low, sizeof(Block));
-        std::memcpy(cross + 2 * first + kLanes, &high, sizeof(Block));
+        storeComplex(cross + 2 * first, re, im);
         const Block power = re * re + im * im;
         for (std::uint32_t j = 0; j < kLanes; ++j) {
             magnitude[first + j] = std::sqrt(power[j]);
@@ -75,10 +64,10 @@ double laneSum(const float* values, std::uint32_t from, std::uint32_t to, bool s
     Block sums = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
     for (; k + kLanes <= to; k += kLanes) {
         Block v;
-        std::memcpy(&v, values + k, sizeof(Block));
+        loadBlock(v, values + k);
         sums += squared ? v * v : v;
     }
-    std::memcpy(lanes, &sums, sizeof(Block));
+    storeBlock(lanes, sums);
 #else
     for (; k + kLanes <= to; k += kLanes) {
         for (std::uint32_t j = 0; j < kLanes; ++j) {
@@ -101,17 +90,12 @@ TRELIS_KERNEL
 void whiten(std::uint32_t bins, float floor, const float* magnitude, float* cross) {
     std::uint32_t k = 0;
 #if defined(TRELIS_BLOCKS)
-    const BlockPick lowTwice = {0, 0, 1, 1, 2, 2, 3, 3}, highTwice = {4, 4, 5, 5, 6, 6, 7, 7};
     for (; k + kLanes <= bins; k += kLanes) {
-        Block m, low, high;
-        std::memcpy(&m, magnitude + k, sizeof(Block));
-        std::memcpy(&low, cross + 2 * k, sizeof(Block));
-        std::memcpy(&high, cross + 2 * k + kLanes, sizeof(Block));
+        Block m, re, im;
+        loadBlock(m, magnitude + k);
+        loadComplex(re, im, cross + 2 * k);
         const Block weight = 1.0f / (m + floor);
-        low *= __builtin_shuffle(weight, lowTwice);
-        high *= __builtin_shuffle(weight, highTwice);
-        std::memcpy(cross + 2 * k, &low, sizeof(Block));
-        std::memcpy(cross + 2 * k + kLanes, &high, sizeof(Block));
+        storeComplex(cross + 2 * k, re * weight, im * weight);
     }
 #endif
     for (; k < bins; ++k) {

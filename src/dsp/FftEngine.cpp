@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -191,25 +190,22 @@ void twiddleTranspose(std::size_t rows, std::size_t lanes, const float* __restri
                       const float* __restrict bi, float* __restrict cr, float* __restrict ci) {
 #if defined(TRELIS_BLOCKS)
     if (rows % 8 == 0 && lanes % 8 == 0) {
-        constexpr std::size_t kBytes = sizeof(Block);
         for (std::size_t i2 = 0; i2 < lanes; i2 += 8) {
             for (std::size_t k1 = 0; k1 < rows; k1 += 8) {
                 Block re[8], im[8];
                 for (std::size_t r = 0; r < 8; ++r) {
-                    std::memcpy(&re[r], br + (k1 + r) * lanes + i2, kBytes);
-                    std::memcpy(&im[r], bi + (k1 + r) * lanes + i2, kBytes);
+                    loadBlock(re[r], br + (k1 + r) * lanes + i2);
+                    loadBlock(im[r], bi + (k1 + r) * lanes + i2);
                 }
                 transposeBlocks(re);
                 transposeBlocks(im);
                 for (std::size_t j = 0; j < 8; ++j) {
                     const std::size_t at = (i2 + j) * rows + k1;
                     Block wRe, wIm;
-                    std::memcpy(&wRe, wr + at, kBytes);
-                    std::memcpy(&wIm, wi + at, kBytes);
-                    const Block outRe = re[j] * wRe - im[j] * wIm;
-                    const Block outIm = re[j] * wIm + im[j] * wRe;
-                    std::memcpy(cr + at, &outRe, kBytes);
-                    std::memcpy(ci + at, &outIm, kBytes);
+                    loadBlock(wRe, wr + at);
+                    loadBlock(wIm, wi + at);
+                    storeBlock(cr + at, re[j] * wRe - im[j] * wIm);
+                    storeBlock(ci + at, re[j] * wIm + im[j] * wRe);
                 }
             }
         }
@@ -271,28 +267,21 @@ void mergeReal(std::size_t n, float scale, const float* __restrict cr, const flo
     // Eight bins at a time, X[k..k+7] and X[n-k-7..n-k] read forward and split into real and
     // imaginary parts, the latter's in reverse: the compiler vectorizes neither the reversed
     // reads nor the interleaved ones.
-    const BlockPick evens = {0, 2, 4, 6, 8, 10, 12, 14}, odds = {1, 3, 5, 7, 9, 11, 13, 15};
-    const BlockPick evensBack = {14, 12, 10, 8, 6, 4, 2, 0};
-    const BlockPick oddsBack = {15, 13, 11, 9, 7, 5, 3, 1};
-    constexpr std::size_t kBytes = sizeof(Block);
     for (; k + 8 <= n; k += 8) {
-        Block f0, f1, r0, r1, wr, wi;
-        std::memcpy(&f0, in + 2 * k, kBytes);
-        std::memcpy(&f1, in + 2 * k + 8, kBytes);
-        std::memcpy(&r0, in + 2 * (n - k - 7), kBytes);
-        std::memcpy(&r1, in + 2 * (n - k - 7) + 8, kBytes);
-        std::memcpy(&wr, cr + k, kBytes);
-        std::memcpy(&wi, ci + k, kBytes);
-        const Block ar = __builtin_shuffle(f0, f1, evens), ai = __builtin_shuffle(f0, f1, odds);
-        const Block br = __builtin_shuffle(r0, r1, evensBack);
-        const Block bi = __builtin_shuffle(r0, r1, oddsBack);
+        Block ar, ai, br, bi, wr, wi;
+        loadComplex(ar, ai, in + 2 * k);
+        loadComplex(br, bi, in + 2 * (n - k - 7));
+        reverseBlock(br);
+        reverseBlock(bi);
+        loadBlock(wr, cr + k);
+        loadBlock(wi, ci + k);
         const Block difR = ar - br, sumI = ai + bi;
         const Block oddR = wr * difR - wi * sumI;
         const Block oddI = wr * sumI + wi * difR;
         const Block outR = scale * (ar + br) - oddI;
         const Block outI = -(scale * (ai - bi) + oddR);
-        std::memcpy(zr + k, &outR, kBytes);
-        std::memcpy(zi + k, &outI, kBytes);
+        storeBlock(zr + k, outR);
+        storeBlock(zi + k, outI);
     }
 #endif
     TRELIS_NO_ALIAS
