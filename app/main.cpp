@@ -44,7 +44,11 @@ int main(int argc, char** argv) {
     // a tenth of a short run's time less.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
-    mallopt(M_TOP_PAD, 16 << 20);
+    // The allocator advises huge pages for the part of a thread's heap that it maps at first, the
+    // pad, and not for what it adds later: a pad the size of the whole heap (64 MiB) gives every
+    // thread huge pages, as the main one has (-j 2 on 43 files: 4,000 fewer page faults, 8 %
+    // less time).
+    mallopt(M_TOP_PAD, 64 << 20);
 #endif
     return Trelis::runTrelis(argc, argv);
 }
