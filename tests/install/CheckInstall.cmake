@@ -38,6 +38,18 @@ list(TRANSFORM libdirs REPLACE "^-L" "-Wl,-rpath,")
 run(${CXX} -std=c++17 ${CONSUMER_DIR}/main.cpp ${flags} ${libdirs} -o ${WORK_DIR}/pkgconfig_consumer)
 run(${WORK_DIR}/pkgconfig_consumer)
 
+# No run path holds an empty entry, which the loader reads as the current folder: neither the
+# program's nor the Python module's, built or installed.
+file(GLOB installed_module ${prefix}/${PYTHON_DIR}/trelis/*.so)
+foreach(binary ${BUILT_PROGRAM} ${BUILT_MODULE} ${prefix}/${PROGRAM} ${installed_module})
+  execute_process(COMMAND readelf -d ${binary} OUTPUT_VARIABLE dynamic)
+  string(REGEX MATCH "runpath: \\[([^]]*)\\]" found "${dynamic}")
+  set(runpath "${CMAKE_MATCH_1}")
+  if(NOT found OR runpath MATCHES "(^|:)(:|$)")
+    message(FATAL_ERROR "${binary}: no run path, or an empty entry in it: [${runpath}]")
+  endif()
+endforeach()
+
 # The Python module, when built: Debian's python3 imports the installed package, which loads the
 # installed library beside it rather than the build tree's.
 if(PYTHON_DIR)
