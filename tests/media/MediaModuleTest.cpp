@@ -59,10 +59,19 @@ TEST_F(MediaModule, OnlyRunsThatDecodeLoadFfmpeg) {
 }
 
 TEST_F(MediaModule, WithoutTheModuleAPlainRunWorksAndMediaRunsSayWhy) {
-    // The program alone, away from its module; a file that is not WAVE beside the recordings.
-    fs::create_directories(dir.path("alone/bin"));
+    // The program with its library, away from its module, each where the build puts it
+    // relative to the program; a file that is not WAVE beside the recordings.
     const std::string alone = dir.path("alone/bin/Trelis");
+    const auto placed = [&](const std::string& built) {
+        const fs::path relative =
+            fs::path(built).lexically_relative(fs::path(TRELIS_APP).parent_path());
+        return (fs::path(alone).parent_path() / relative).lexically_normal().string();
+    };
+    const std::string library = placed(TRELIS_LIBRARY);
+    fs::create_directories(fs::path(alone).parent_path());
+    fs::create_directories(fs::path(library).parent_path());
     fs::copy_file(TRELIS_APP, alone);
+    fs::copy_file(TRELIS_LIBRARY, library);
     std::ofstream(event + "/notes.txt") << "shot list\n";
 
     const Outcome expected = run(TRELIS_APP, {"-f", event}, dir);
@@ -72,10 +81,8 @@ TEST_F(MediaModule, WithoutTheModuleAPlainRunWorksAndMediaRunsSayWhy) {
     EXPECT_EQ(plain.out, expected.out);
     EXPECT_EQ(plain.err, expected.err);
 
-    // Where the program looks for its module: where the build put it, relative to the program.
-    const fs::path beside =
-        fs::path(TRELIS_MEDIA_MODULE_FILE).lexically_relative(fs::path(TRELIS_APP).parent_path());
-    const std::string module = (fs::path(alone).parent_path() / beside).lexically_normal().string();
+    // Where the program looks for its module.
+    const std::string module = placed(TRELIS_MEDIA_MODULE_FILE);
     for (const auto& [flag, need] :
          {std::pair<std::vector<std::string>, std::string>{{"-media", "all"},
                                                            "-media all needs the media decoder"},
