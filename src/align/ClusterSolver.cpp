@@ -67,6 +67,8 @@ constexpr double kRoughMargin = 1e-4;
 // small a part of it.
 constexpr double kOffsetConverged = 1e-10;
 constexpr int kMaxOffsetUpdates = 12;
+// The most switches costed in one go.
+constexpr std::size_t kLargestBatch = 256;
 
 // What invertAndSolve leaves in its matrix.
 enum class Inverse { Full, Diagonal, None };
@@ -303,11 +305,12 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
                                              p.lines[static_cast<std::size_t>(line)].share);
             return std::isnan(cost) ? -std::numeric_limits<double>::infinity() : cost;
         };
+        // Each estimate depends on its switch alone, so the threads share them out freely.
+        const MCTaskPool pool(threads_);
+        std::vector<Scratch> own;
         if (!exhaustive_ && !switches.empty()) {
             prepareUpdates(pairs, scratch);
-            // Each estimate depends on its switch alone, so the threads share them out freely.
-            const MCTaskPool pool(threads_);
-            std::vector<Scratch> own(pool.size(), scratch);
+            own.assign(pool.size(), scratch);
             const std::size_t parts = std::min<std::size_t>(switches.size(), 8 * pool.size());
             pool.run(parts, [&](std::size_t part, unsigned int worker) {
                 const std::size_t from = part * switches.size() / parts;
@@ -335,16 +338,35 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
         const auto near = [&](double estimate, double margin) {
             return !(estimate > bestCost + margin * (1.0 + std::fabs(bestCost)));
         };
-        for (std::size_t s : order) {
+        // The finer costs are made side by side ahead of the search, for the switches next in
+        // order whose rough cost is near the best, in batches that double from one per thread:
+        // a search that stops early wastes little, a long one keeps the threads busy. They read
+        // only the last solve, which each trial below restores.
+        std::vector<double> estimate(switches.size());
+        std::size_t estimated = 0;  // positions in `order` costed so far
+        std::size_t batch = pool.size();
+        for (std::size_t at = 0; at < order.size(); ++at) {
+            const std::size_t s = order[at];
             if (!near(switches[s].rough, kRoughMargin)) {
                 break;
             }
             Pair& p = pairs[switches[s].pair];
-            if (!exhaustive_ &&
-                !near(withEvidence(p, switches[s].line,
-                                   updatedChi(pairs, switches[s].pair, switches[s].line, scratch)),
-                      kEstimateMargin)) {
-                continue;
+            if (!exhaustive_) {
+                if (at == estimated) {
+                    while (estimated < order.size() && estimated - at < batch &&
+                           near(switches[order[estimated]].rough, kRoughMargin)) {
+                        ++estimated;
+                    }
+                    pool.run(estimated - at, [&](std::size_t i, unsigned int worker) {
+                        const Switch& w = switches[order[at + i]];
+                        estimate[order[at + i]] = withEvidence(
+                            pairs[w.pair], w.line, updatedChi(pairs, w.pair, w.line, own[worker]));
+                    });
+                    batch = std::min<std::size_t>(2 * batch, kLargestBatch);
+                }
+                if (!near(estimate[s], kEstimateMargin)) {
+                    continue;
+                }
             }
             const int held = p.chosen;
             const double before = 1.0 - p.line().share;
@@ -485,6 +507,12 @@ bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,
     }
     if (inverses) {
         offsetCovariance_ = std::move(matrix);
+        offsetColumns_.resize(offsetCovariance_.size());
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                offsetColumns_[at(j, i)] = offsetCovariance_[at(i, j)];
+            }
+        }
     }
 
     misfit.assign(pairs.size(), 0.0);
@@ -694,10 +722,6 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
     const auto at = [n](int i, int j) { return static_cast<std::size_t>(i * n + j); };
     const Pair& p = pairs[k];
     const Line& taken = p.lines[static_cast<std::size_t>(line)];
-    const auto lineOf = [&](std::size_t q) -> const Line& {
-        return q == k ? taken : pairs[q].line();
-    };
-    const auto inGroup = [&](const Pair& q) { return q.used && members_[q.a].linked; };
     const auto rateWeight = [](const Line& l) {
         return std::isfinite(l.logRateVariance)
                    ? 1.0 / (l.logRateVariance + kRateModel * kRateModel)
@@ -719,22 +743,24 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
     // Offsets: every pair's constraint and weight follow the new rates. The last solve's inverse
     // with the pair's own change of weight (Sherman-Morrison again) preconditions an iteration
     // on the residuals, which the small changes of the other weights leave to converge in a few
-    // steps.
+    // steps. The used pairs are read as links, in pair order, pair k on its new line; the
+    // anchor's unknown is n, held at 0.
+    const std::vector<Link>& links = scratch.links;
+    const auto own = static_cast<std::size_t>(scratch.linkOf[k]);
     std::vector<double>& constraint = scratch.constraint;
     std::vector<double>& weight = scratch.weight;
-    constraint.assign(pairs.size(), 0.0);
-    weight.assign(pairs.size(), 0.0);
-    for (std::size_t r = 0; r < pairs.size(); ++r) {
-        if (!inGroup(pairs[r])) {
-            continue;
-        }
-        const Line& l = lineOf(r);
-        const int a = pairs[r].a, b = pairs[r].b;
-        const double ta = scratch.scale[a] * l.atA;
-        const double tb = scratch.scale[b] * l.atB;
+    constraint.resize(links.size());
+    weight.resize(links.size());
+    for (std::size_t r = 0; r < links.size(); ++r) {
+        const Link& l = links[r];
+        const bool switched = r == own;
+        const double ta = scratch.scale[l.a] * (switched ? taken.atA : l.atA);
+        const double tb = scratch.scale[l.b] * (switched ? taken.atB : l.atB);
+        const double fixed = switched ? taken.sigma * taken.sigma + kOffsetModel * kOffsetModel
+                                      : l.fixedVariance;
         constraint[r] = ta - tb;
-        weight[r] = 1.0 / (l.sigma * l.sigma + kOffsetModel * kOffsetModel +
-                           ta * ta * scratch.rateVariance[a] + tb * tb * scratch.rateVariance[b]);
+        weight[r] = 1.0 / (fixed + ta * ta * scratch.rateVariance[l.a] +
+                           tb * tb * scratch.rateVariance[l.b]);
     }
     const double oldTa = std::exp(members_[p.a].logRate) * p.line().atA;
     const double oldTb = std::exp(members_[p.b].logRate) * p.line().atB;
@@ -742,7 +768,7 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
         1.0 / (p.line().sigma * p.line().sigma + kOffsetModel * kOffsetModel +
                oldTa * oldTa * members_[p.a].logRateVariance +
                oldTb * oldTb * members_[p.b].logRateVariance);
-    const double dOffsetWeight = weight[k] - oldOffsetWeight;
+    const double dOffsetWeight = weight[own] - oldOffsetWeight;
     std::vector<double>& h = scratch.offsetStep;  // the inverse times (e_b - e_a)
     double qOffset = 0.0, offsetGamma = 0.0;
     if (!rankOneChange(offsetCovariance_, n, ib, ia, dOffsetWeight, h, qOffset, offsetGamma)) {
@@ -751,36 +777,30 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
     std::vector<double>& y = scratch.offsets;
     std::vector<double>& residual = scratch.residual;
     std::vector<double>& applied = scratch.applied;
-    y.assign(static_cast<std::size_t>(n), 0.0);
-    const auto offsetOf = [&](int m) { return index_[m] >= 0 ? y[index_[m]] : 0.0; };
+    y.assign(static_cast<std::size_t>(n + 1), 0.0);
     // Each step gives with the residual r and the step d what the misfit at the current offsets
     // exceeds the least one by (r.d, exactly so were the preconditioner exact); the steps stop
     // once that is far below what could matter.
     for (int round = 0; round < kMaxOffsetUpdates; ++round) {
-        residual.assign(static_cast<std::size_t>(n), 0.0);
+        residual.assign(static_cast<std::size_t>(n + 1), 0.0);
         double offsetChi = 0.0;
-        for (std::size_t r = 0; r < pairs.size(); ++r) {
-            if (!inGroup(pairs[r])) {
-                continue;
-            }
-            const int a = pairs[r].a, b = pairs[r].b;
-            const double miss = constraint[r] - (offsetOf(b) - offsetOf(a));
+        for (std::size_t r = 0; r < links.size(); ++r) {
+            const Link& l = links[r];
+            const double miss = constraint[r] - (y[l.ib] - y[l.ia]);
             offsetChi += miss * miss * weight[r];
             const double t = weight[r] * miss;
-            if (index_[b] >= 0) {
-                residual[index_[b]] += t;
-            }
-            if (index_[a] >= 0) {
-                residual[index_[a]] -= t;
-            }
+            residual[l.ib] += t;
+            residual[l.ia] -= t;
         }
+        // The inverse times the residual, a column at a time: each entry sums in a row's
+        // order, and the entries are summed side by side.
         applied.assign(static_cast<std::size_t>(n), 0.0);
-        for (int i = 0; i < n; ++i) {
-            double sum = 0.0;
-            for (int j = 0; j < n; ++j) {
-                sum += offsetCovariance_[at(i, j)] * residual[j];
+        for (int j = 0; j < n; ++j) {
+            const double r = residual[j];
+            const double* column = offsetColumns_.data() + at(j, 0);
+            for (int i = 0; i < n; ++i) {
+                applied[i] += column[i] * r;
             }
-            applied[i] = sum;
         }
         const double along = (ib >= 0 ? applied[ib] : 0.0) - (ia >= 0 ? applied[ia] : 0.0);
         double excess = 0.0;
@@ -791,12 +811,14 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
         }
         if (excess <= kOffsetConverged * (1.0 + offsetChi)) {
             double chi = offsetChi - excess;
-            for (std::size_t r = 0; r < pairs.size(); ++r) {
-                const Line& l = lineOf(r);
-                if (inGroup(pairs[r]) && std::isfinite(l.logRateVariance)) {
-                    const double rateMiss =
-                        scratch.rate[pairs[r].a] - scratch.rate[pairs[r].b] - l.logRate;
-                    chi += rateMiss * rateMiss * rateWeight(l);
+            for (std::size_t r = 0; r < links.size(); ++r) {
+                const Link& l = links[r];
+                const bool switched = r == own;
+                const double w = switched ? newWeight : l.rateWeight;
+                if (w > 0.0) {
+                    const double rateMiss = scratch.rate[l.a] - scratch.rate[l.b] -
+                                            (switched ? taken.logRate : l.logRate);
+                    chi += rateMiss * rateMiss * w;
                 }
             }
             return chi;

@@ -127,6 +127,7 @@ private:
     std::vector<int> index_;  // member -> unknown in the anchor's group, -1 for the anchor
     std::vector<double> rateCovariance_;    // dense, over the unknowns
     std::vector<double> offsetCovariance_;  // dense, over the unknowns
+    std::vector<double> offsetColumns_;     // the same transposed: a column is contiguous
     std::vector<double> standardized_;      // each pair's misfit of the last solve, no floors
     int unknowns_ = 0;
     bool exhaustive_ = false;
