@@ -756,8 +756,8 @@ double ClusterSolver::updatedChi(const std::vector<Pair>& pairs, std::size_t k, 
         const bool switched = r == own;
         const double ta = scratch.scale[l.a] * (switched ? taken.atA : l.atA);
         const double tb = scratch.scale[l.b] * (switched ? taken.atB : l.atB);
-        const double fixed = switched ? taken.sigma * taken.sigma + kOffsetModel * kOffsetModel
-                                      : l.fixedVariance;
+        const double fixed =
+            switched ? taken.sigma * taken.sigma + kOffsetModel * kOffsetModel : l.fixedVariance;
         constraint[r] = ta - tb;
         weight[r] = 1.0 / (fixed + ta * ta * scratch.rateVariance[l.a] +
                            tb * tb * scratch.rateVariance[l.b]);
