@@ -77,20 +77,34 @@ enum class Inverse { Full, Diagonal, None };
 // Cholesky; `a` then holds the inverse, or only its diagonal, or is left as it was. False when
 // the matrix is not positive definite.
 bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n, Inverse inverse) {
+    // A column at a time, its entries below the diagonal kRows at a time: each entry is the sum
+    // a row-by-row factorization takes, in its order, of entries made before it either way, and
+    // the rows' sums run side by side.
+    constexpr int kRows = 4;
     std::vector<double> l(a.size(), 0.0);
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j <= i; ++j) {
-            double sum = a[i * n + j];
-            for (int k = 0; k < j; ++k) {
-                sum -= l[i * n + k] * l[j * n + k];
+    for (int j = 0; j < n; ++j) {
+        const double* pivotRow = &l[static_cast<std::size_t>(j * n)];
+        double pivot = a[j * n + j];
+        for (int k = 0; k < j; ++k) {
+            pivot -= pivotRow[k] * pivotRow[k];
+        }
+        if (!(pivot > 0.0)) {
+            return false;
+        }
+        l[j * n + j] = std::sqrt(pivot);
+        for (int i = j + 1; i < n; i += kRows) {
+            const int rows = std::min(kRows, n - i);
+            double sum[kRows];
+            for (int r = 0; r < rows; ++r) {
+                sum[r] = a[(i + r) * n + j];
             }
-            if (i == j) {
-                if (!(sum > 0.0)) {
-                    return false;
+            for (int k = 0; k < j; ++k) {
+                for (int r = 0; r < rows; ++r) {
+                    sum[r] -= l[static_cast<std::size_t>((i + r) * n + k)] * pivotRow[k];
                 }
-                l[i * n + i] = std::sqrt(sum);
-            } else {
-                l[i * n + j] = sum / l[j * n + j];
+            }
+            for (int r = 0; r < rows; ++r) {
+                l[(i + r) * n + j] = sum[r] / l[j * n + j];
             }
         }
     }
@@ -118,18 +132,56 @@ bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n, Inver
     if (inverse == Inverse::None) {
         return true;
     }
-    std::vector<double> column(static_cast<std::size_t>(n));
-    for (int j = 0; j < n; ++j) {
-        std::fill(column.begin(), column.end(), 0.0);
-        column[j] = 1.0;
-        if (inverse == Inverse::Diagonal) {
-            solveColumn(column, j, j);
-            a[j * n + j] = column[j];
-            continue;
+    // The unit vectors kLanes at a time, entry i of each in lane i * kLanes + c: every lane goes
+    // through solveColumn's steps in its order, and the lanes side by side. Lane c starts the
+    // forward pass at the group's first column, below its own: the entries it passes there stay
+    // +0 and subtract +0 or -0 from a sum of +0, which leaves it as it was.
+    constexpr int kLanes = 4;
+    std::vector<double> lanes(static_cast<std::size_t>(n * kLanes));
+    for (int first = 0; first < n; first += kLanes) {
+        std::fill(lanes.begin(), lanes.end(), 0.0);
+        for (int c = 0; c < kLanes && first + c < n; ++c) {
+            lanes[static_cast<std::size_t>((first + c) * kLanes + c)] = 1.0;
         }
-        solveColumn(column, j, 0);
-        for (int i = 0; i < n; ++i) {
-            a[i * n + j] = column[i];
+        double sum[kLanes];
+        for (int i = first; i < n; ++i) {
+            const double* row = &l[static_cast<std::size_t>(i * n)];
+            for (int c = 0; c < kLanes; ++c) {
+                sum[c] = lanes[static_cast<std::size_t>(i * kLanes + c)];
+            }
+            for (int k = first; k < i; ++k) {
+                for (int c = 0; c < kLanes; ++c) {
+                    sum[c] -= row[k] * lanes[static_cast<std::size_t>(k * kLanes + c)];
+                }
+            }
+            for (int c = 0; c < kLanes; ++c) {
+                lanes[static_cast<std::size_t>(i * kLanes + c)] = sum[c] / row[i];
+            }
+        }
+        const int last = inverse == Inverse::Diagonal ? first : 0;
+        for (int i = n - 1; i >= last; --i) {
+            for (int c = 0; c < kLanes; ++c) {
+                sum[c] = lanes[static_cast<std::size_t>(i * kLanes + c)];
+            }
+            for (int k = i + 1; k < n; ++k) {
+                const double lki = l[static_cast<std::size_t>(k * n + i)];
+                for (int c = 0; c < kLanes; ++c) {
+                    sum[c] -= lki * lanes[static_cast<std::size_t>(k * kLanes + c)];
+                }
+            }
+            for (int c = 0; c < kLanes; ++c) {
+                lanes[static_cast<std::size_t>(i * kLanes + c)] = sum[c] / l[i * n + i];
+            }
+        }
+        for (int c = 0; c < kLanes && first + c < n; ++c) {
+            const int j = first + c;
+            if (inverse == Inverse::Diagonal) {
+                a[j * n + j] = lanes[static_cast<std::size_t>(j * kLanes + c)];
+                continue;
+            }
+            for (int i = 0; i < n; ++i) {
+                a[i * n + j] = lanes[static_cast<std::size_t>(i * kLanes + c)];
+            }
         }
     }
     return true;
