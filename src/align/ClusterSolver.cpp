@@ -382,56 +382,73 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
         std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
             return switches[x].rough < switches[y].rough;
         });
-        std::vector<double> trial;
         std::size_t bestSwitch = 0;
-        // A trial overwrites the members' solution, which the updates start from and which
-        // stands when no switch is taken.
-        const std::vector<Member> solvedMembers = members_;
         const auto near = [&](double estimate, double margin) {
             return !(estimate > bestCost + margin * (1.0 + std::fabs(bestCost)));
         };
         // The finer costs are made side by side ahead of the search, for the switches next in
         // order whose rough cost is near the best, in batches that double from one per thread:
-        // a search that stops early wastes little, a long one keeps the threads busy. They read
-        // only the last solve, which each trial below restores.
+        // a search that stops early wastes little, a long one keeps the threads busy. So are the
+        // full solves, each on a copy of the solver and of the pairs, for the switches next in
+        // order that may still win by the costs known so far. The search then takes the results
+        // in order, as it would have made them.
         std::vector<double> estimate(switches.size());
         std::size_t estimated = 0;  // positions in `order` costed so far
         std::size_t batch = pool.size();
+        std::vector<Trial> trials(switches.size());
+        std::vector<char> tried(switches.size(), 0);
+        std::size_t trialBatch = pool.size();
+        std::vector<ClusterSolver> solvers;
+        std::vector<std::vector<Pair>> pairCopies;
+        const auto mayWin = [&](std::size_t s) {
+            return exhaustive_ || near(estimate[s], kEstimateMargin);
+        };
         for (std::size_t at = 0; at < order.size(); ++at) {
             const std::size_t s = order[at];
             if (!near(switches[s].rough, kRoughMargin)) {
                 break;
             }
-            Pair& p = pairs[switches[s].pair];
-            if (!exhaustive_) {
-                if (at == estimated) {
-                    while (estimated < order.size() && estimated - at < batch &&
-                           near(switches[order[estimated]].rough, kRoughMargin)) {
-                        ++estimated;
-                    }
-                    pool.run(estimated - at, [&](std::size_t i, unsigned int worker) {
-                        const Switch& w = switches[order[at + i]];
-                        estimate[order[at + i]] = withEvidence(
-                            pairs[w.pair], w.line, updatedChi(pairs, w.pair, w.line, own[worker]));
-                    });
-                    batch = std::min<std::size_t>(2 * batch, kLargestBatch);
+            if (!exhaustive_ && at == estimated) {
+                while (estimated < order.size() && estimated - at < batch &&
+                       near(switches[order[estimated]].rough, kRoughMargin)) {
+                    ++estimated;
                 }
-                if (!near(estimate[s], kEstimateMargin)) {
-                    continue;
-                }
+                pool.run(estimated - at, [&](std::size_t i, unsigned int worker) {
+                    const Switch& w = switches[order[at + i]];
+                    estimate[order[at + i]] = withEvidence(
+                        pairs[w.pair], w.line, updatedChi(pairs, w.pair, w.line, own[worker]));
+                });
+                batch = std::min<std::size_t>(2 * batch, kLargestBatch);
             }
-            const int held = p.chosen;
-            const double before = 1.0 - p.line().share;
-            p.chosen = switches[s].line;
-            double trialChi = 0.0;
-            const bool solved = solveGroup(pairs, anchor, trial, trialChi, false);
-            const double cost =
-                trialChi + kEvidenceWeight * (given - before + 1.0 - p.line().share);
-            p.chosen = held;
-            members_ = solvedMembers;
-            if (solved &&
-                (cost < bestCost || (cost == bestCost && bestLine >= 0 && s < bestSwitch))) {
-                bestCost = cost;
+            if (!mayWin(s)) {
+                continue;
+            }
+            if (!tried[s]) {
+                std::vector<std::size_t> next = {s};
+                for (std::size_t ahead = at + 1; ahead < order.size() && next.size() < trialBatch &&
+                                                 (exhaustive_ || ahead < estimated) &&
+                                                 near(switches[order[ahead]].rough, kRoughMargin);
+                     ++ahead) {
+                    if (mayWin(order[ahead])) {
+                        next.push_back(order[ahead]);
+                    }
+                }
+                if (solvers.empty()) {
+                    solvers.assign(pool.size(), *this);
+                    pairCopies.assign(pool.size(), pairs);
+                }
+                pool.run(next.size(), [&](std::size_t i, unsigned int worker) {
+                    const Switch& w = switches[next[i]];
+                    trials[next[i]] =
+                        solvers[worker].trial(pairCopies[worker], anchor, w.pair, w.line, given);
+                    tried[next[i]] = 1;
+                });
+                trialBatch = std::min<std::size_t>(2 * trialBatch, kLargestBatch);
+            }
+            const Trial& result = trials[s];
+            if (result.solved && (result.cost < bestCost ||
+                                  (result.cost == bestCost && bestLine >= 0 && s < bestSwitch))) {
+                bestCost = result.cost;
                 bestPair = switches[s].pair;
                 bestLine = switches[s].line;
                 bestSwitch = s;
@@ -478,6 +495,21 @@ int ClusterSolver::solve(std::vector<Pair>& pairs) {
         }
     }
     return anchor;
+}
+
+ClusterSolver::Trial ClusterSolver::trial(std::vector<Pair>& pairs, int anchor, std::size_t k,
+                                          int line, double given) {
+    Pair& p = pairs[k];
+    const int held = p.chosen;
+    const double before = 1.0 - p.line().share;
+    p.chosen = line;
+    Trial result;
+    std::vector<double> misfit;
+    double chi = 0.0;
+    result.solved = solveGroup(pairs, anchor, misfit, chi, false);
+    result.cost = chi + kEvidenceWeight * (given - before + 1.0 - p.line().share);
+    p.chosen = held;
+    return result;
 }
 
 bool ClusterSolver::solveGroup(const std::vector<Pair>& pairs, int anchor,

@@ -81,6 +81,16 @@ private:
     bool solveGroup(const std::vector<Pair>& pairs, int anchor, std::vector<double>& misfit,
                     double& chi, bool inverses = true);
 
+    // A switch solved in full: its cost (misfit and the evidence its lines give up), and
+    // whether the system could be solved.
+    struct Trial {
+        bool solved = false;
+        double cost = 0.0;
+    };
+    // Pair k on `line` solved in full, from the group holding `anchor`; `given` is the evidence
+    // the lines in use give up. The pairs are as they were after; the solution is this solver's.
+    Trial trial(std::vector<Pair>& pairs, int anchor, std::size_t k, int line, double given);
+
     // A used pair as the first-order updates read it; ia and ib are the unknowns of its
     // members, the count of unknowns for the anchor.
     struct Link {
