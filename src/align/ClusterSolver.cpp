@@ -108,79 +108,72 @@ bool invertAndSolve(std::vector<double>& a, std::vector<double>& b, int n, Inver
             }
         }
     }
-    // L L^T x = y, for the right side and for unit vectors. A unit vector e_j stays 0 above j
-    // through the forward pass (exactly +0, and subtracting the zero terms below j changes no
-    // sum), so that pass starts at j; and entry j of the result needs the backward pass down to
-    // j only.
-    const auto solveColumn = [&](std::vector<double>& y, int first, int last) {
-        for (int i = first; i < n; ++i) {
-            double sum = y[i];
-            for (int k = first; k < i; ++k) {
-                sum -= l[i * n + k] * y[k];
-            }
-            y[i] = sum / l[i * n + i];
-        }
-        for (int i = n - 1; i >= last; --i) {
-            double sum = y[i];
-            for (int k = i + 1; k < n; ++k) {
-                sum -= l[k * n + i] * y[k];
-            }
-            y[i] = sum / l[i * n + i];
-        }
-    };
-    solveColumn(b, 0, 0);
-    if (inverse == Inverse::None) {
-        return true;
-    }
-    // The unit vectors kLanes at a time, entry i of each in lane i * kLanes + c: every lane goes
-    // through solveColumn's steps in its order, and the lanes side by side. Lane c starts the
-    // forward pass at the group's first column, below its own: the entries it passes there stay
-    // +0 and subtract +0 or -0 from a sum of +0, which leaves it as it was.
+    // L L^T x = y for kLanes right sides at once, entry i of side c in lane i * kLanes + c; each
+    // lane takes a one-column solve's steps in its order, the lanes side by side. The forward
+    // pass starts at `first`, the backward one ends at `last`: a unit vector e_j stays +0 above
+    // j through the forward pass (subtracting the terms below j, +0 or -0, leaves a sum of +0
+    // as it was), so unit vectors from `first` on need nothing above it; and entry j of the
+    // result needs the backward pass down to j only.
     constexpr int kLanes = 4;
-    std::vector<double> lanes(static_cast<std::size_t>(n * kLanes));
-    for (int first = 0; first < n; first += kLanes) {
-        std::fill(lanes.begin(), lanes.end(), 0.0);
-        for (int c = 0; c < kLanes && first + c < n; ++c) {
-            lanes[static_cast<std::size_t>((first + c) * kLanes + c)] = 1.0;
-        }
+    std::vector<double> lanes(static_cast<std::size_t>(n * kLanes), 0.0);
+    const auto lane = [&](int i, int c) -> double& {
+        return lanes[static_cast<std::size_t>(i * kLanes + c)];
+    };
+    const auto solveLanes = [&](int first, int last) {
         double sum[kLanes];
         for (int i = first; i < n; ++i) {
             const double* row = &l[static_cast<std::size_t>(i * n)];
             for (int c = 0; c < kLanes; ++c) {
-                sum[c] = lanes[static_cast<std::size_t>(i * kLanes + c)];
+                sum[c] = lane(i, c);
             }
             for (int k = first; k < i; ++k) {
                 for (int c = 0; c < kLanes; ++c) {
-                    sum[c] -= row[k] * lanes[static_cast<std::size_t>(k * kLanes + c)];
+                    sum[c] -= row[k] * lane(k, c);
                 }
             }
             for (int c = 0; c < kLanes; ++c) {
-                lanes[static_cast<std::size_t>(i * kLanes + c)] = sum[c] / row[i];
+                lane(i, c) = sum[c] / row[i];
             }
         }
-        const int last = inverse == Inverse::Diagonal ? first : 0;
         for (int i = n - 1; i >= last; --i) {
             for (int c = 0; c < kLanes; ++c) {
-                sum[c] = lanes[static_cast<std::size_t>(i * kLanes + c)];
+                sum[c] = lane(i, c);
             }
             for (int k = i + 1; k < n; ++k) {
                 const double lki = l[static_cast<std::size_t>(k * n + i)];
                 for (int c = 0; c < kLanes; ++c) {
-                    sum[c] -= lki * lanes[static_cast<std::size_t>(k * kLanes + c)];
+                    sum[c] -= lki * lane(k, c);
                 }
             }
             for (int c = 0; c < kLanes; ++c) {
-                lanes[static_cast<std::size_t>(i * kLanes + c)] = sum[c] / l[i * n + i];
+                lane(i, c) = sum[c] / l[i * n + i];
             }
         }
+    };
+    for (int i = 0; i < n; ++i) {
+        lane(i, 0) = b[i];
+    }
+    solveLanes(0, 0);
+    for (int i = 0; i < n; ++i) {
+        b[i] = lane(i, 0);
+    }
+    if (inverse == Inverse::None) {
+        return true;
+    }
+    for (int first = 0; first < n; first += kLanes) {
+        std::fill(lanes.begin(), lanes.end(), 0.0);
+        for (int c = 0; c < kLanes && first + c < n; ++c) {
+            lane(first + c, c) = 1.0;
+        }
+        solveLanes(first, inverse == Inverse::Diagonal ? first : 0);
         for (int c = 0; c < kLanes && first + c < n; ++c) {
             const int j = first + c;
             if (inverse == Inverse::Diagonal) {
-                a[j * n + j] = lanes[static_cast<std::size_t>(j * kLanes + c)];
+                a[j * n + j] = lane(j, c);
                 continue;
             }
             for (int i = 0; i < n; ++i) {
-                a[i * n + j] = lanes[static_cast<std::size_t>(i * kLanes + c)];
+                a[i * n + j] = lane(i, c);
             }
         }
     }
